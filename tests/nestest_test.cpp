@@ -124,7 +124,7 @@ TEST(Nestest, DocumentedInstructionsFollowTheReferenceTrace) {
             }
         }
 
-        uint8_t op = PrgWindow[ncpu.rPC - 0x8000];
+        uint8_t op = ncpu.rPC >= 0x8000 ? PrgWindow[ncpu.rPC - 0x8000] : CpuRam[ncpu.rPC & 0x7FF];
         uint8_t s = ncpu.rS;
         after_status_pull = op == 0x68 && pushed_by_php[uint8_t(s + 1)];
         if (op == 0xA2 || op == 0xA6 || op == 0xB6 || op == 0xAE || op == 0xBE || op == 0xAA ||

@@ -1,5 +1,8 @@
 #include "tests/test_support.h"
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,4 +20,47 @@ std::vector<uint8_t> read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return {};
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+#include <cstdio>
+#include <cstring>
+
+#include "apu/apu.h"
+#include "cart/cartridge.h"
+#include "core/machine.h"
+#include "cpu/n6502.h"
+#include "ppu/ppu.h"
+
+std::vector<uint8_t> make_ines(uint32_t prg_banks, uint32_t chr_banks, uint8_t flags6,
+                               uint8_t flags7) {
+    std::vector<uint8_t> bytes = {'N', 'E', 'S', 0x1A, uint8_t(prg_banks), uint8_t(chr_banks),
+                                  flags6, flags7, 0, 0, 0, 0, 0, 0, 0, 0};
+    for (uint32_t u = 0; u < prg_banks * 2; ++u) bytes.insert(bytes.end(), 8192, uint8_t(u));
+    for (uint32_t k = 0; k < chr_banks * 8; ++k) bytes.insert(bytes.end(), 1024, uint8_t(k | 0x80));
+    return bytes;
+}
+
+std::string write_temp_file(const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::string path = ::testing::TempDir() + "qel-" + std::to_string(::getpid()) + "-" + name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return path;
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    return path;
+}
+
+void reset_machine_globals() {
+    MachineState = MachineStateRecord{};
+    PpuRegisters = PpuRegisterRecord{};
+    BackdropPixel = 0;
+    ncpu = n6502cpu{};
+    Mmc1LargePrg = Mmc1Shift = Mmc1Count = Mmc1PrgSize = Mmc1Chr4k = Mmc1PrgOuter = 0;
+    Mmc1PrgTarget = 0;
+    Mmc3IrqEnabled = Mmc3FixedLayout = Mmc3BankSelect = Mmc3Counter = Mmc3Latch = 0;
+    Mmc3R6Target = Mmc3R7Target = Mmc3ChrInvert = 0;
+}
+
+bool load_file(const std::string& path) {
+    if (!set_cartridge_file_name(path.c_str())) return false;
+    return load_cartridge();
 }

@@ -17,3 +17,17 @@ std::vector<uint8_t> read_file(const std::string& path);
             GTEST_SKIP() << "test cartridges not found: set QEL_TEST_ROMS to the "     \
                             "test-roms folder";                                         \
     } while (0)
+
+// An iNES image built in memory. Every byte of 8 KB PRG unit u is u (so a
+// 16 KB bank b holds 2b then 2b + 1), every byte of 1 KB CHR unit k is k | $80.
+std::vector<uint8_t> make_ines(uint32_t prg_banks, uint32_t chr_banks, uint8_t flags6,
+                               uint8_t flags7 = 0);
+
+// Writes bytes to a fresh file in the test's temporary folder; returns its path.
+std::string write_temp_file(const std::string& name, const std::vector<uint8_t>& bytes);
+
+// Zeroes every process-wide record of the machine, as at program start.
+void reset_machine_globals();
+
+// Points CartridgeFileName at the file and runs load_cartridge.
+bool load_file(const std::string& path);

@@ -1,0 +1,44 @@
+// The cartridge: the iNES image, its bank layout and the mapper registers.
+#pragma once
+#include <cstdint>
+
+struct CartridgeImageRecord {
+    uint8_t* PrgImage;  // PrgBanks x 16384 bytes, in file order
+    uint8_t* ChrImage;  // ChrBanks x 8192 bytes, in file order
+    uint32_t PrgBanks;
+    uint32_t ChrBanks;  // 0: the pattern area is CHR RAM
+    uint8_t MapperNumber;
+    uint32_t VerticalMirroring;  // 1: $2000 shares with $2800; 0: $2000 shares with $2400
+};
+extern CartridgeImageRecord CartridgeImage;
+
+// Why the last load_cartridge failed, in one short sentence (empty after a
+// successful load).
+extern const char* CartridgeLoadFailure;
+
+// Loads MachineState.CartridgeFileName and lays out its first banks.
+bool load_cartridge();
+void free_cartridge();
+
+// MMC1 registers.
+extern uint8_t Mmc1LargePrg;
+extern uint8_t Mmc1Shift;
+extern uint8_t Mmc1Count;
+extern uint8_t Mmc1PrgSize;
+extern uint8_t Mmc1Chr4k;
+extern uint8_t Mmc1PrgOuter;
+extern uint16_t Mmc1PrgTarget;
+
+// MMC3 registers.
+extern uint8_t Mmc3IrqEnabled;
+extern uint8_t Mmc3FixedLayout;
+extern uint8_t Mmc3BankSelect;
+extern uint8_t Mmc3Counter;
+extern uint8_t Mmc3Latch;
+extern uint16_t Mmc3R6Target;
+extern uint16_t Mmc3R7Target;
+extern uint16_t Mmc3ChrInvert;
+
+void mapper_write(uint8_t value, uint16_t address);
+void mmc3_line_tick();
+void mmc3_vblank_reload();

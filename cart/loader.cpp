@@ -1,0 +1,135 @@
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cart/cartridge.h"
+#include "core/machine.h"
+
+CartridgeImageRecord CartridgeImage;
+const char* CartridgeLoadFailure = "";
+
+namespace {
+
+constexpr uint32_t kHeaderSize = 16;
+constexpr uint32_t kTrainerSize = 512;
+constexpr uint32_t kPrgBankSize = 16384;
+constexpr uint32_t kChrBankSize = 8192;
+
+char MapperFailure[64];
+
+bool fail(const char* why) {
+    CartridgeLoadFailure = why;
+    return false;
+}
+
+// Reads exactly size bytes into a new block (null for size 0).
+bool read_block(FILE* f, uint32_t size, uint8_t** out) {
+    *out = nullptr;
+    if (size == 0) return true;
+    *out = static_cast<uint8_t*>(std::malloc(size));
+    if (!*out) return false;
+    if (std::fread(*out, 1, size, f) == size) return true;
+    std::free(*out);
+    *out = nullptr;
+    return false;
+}
+
+struct File {
+    FILE* f;
+    ~File() {
+        if (f) std::fclose(f);
+    }
+};
+
+void copy_prg_bank(uint32_t bank, uint32_t window_offset) {
+    std::memcpy(PrgWindow + window_offset, CartridgeImage.PrgImage + bank * kPrgBankSize,
+                kPrgBankSize);
+}
+
+void copy_first_chr() {
+    // Without CHR ROM the pattern area stays as it is: it serves as CHR RAM.
+    if (CartridgeImage.ChrBanks) std::memcpy(PpuMemory, CartridgeImage.ChrImage, kChrBankSize);
+}
+
+}  // namespace
+
+bool load_cartridge() {
+    CartridgeLoadFailure = "";
+    if (MachineState.CartridgeFileName[0] == '\0') return fail("no cartridge file was chosen");
+    File file{std::fopen(MachineState.CartridgeFileName, "rb")};
+    if (!file.f) return fail(std::strerror(errno));
+
+    uint8_t header[kHeaderSize];
+    if (std::fread(header, 1, kHeaderSize, file.f) != kHeaderSize)
+        return fail("file is shorter than an iNES header");
+    // Every iNES image starts with "NES" and $1A; anything else would be read
+    // as garbage banks, so it is refused.
+    if (std::memcmp(header, "NES\x1A", 4) != 0) return fail("file is not an iNES image");
+    uint32_t prg_banks = header[4];
+    uint32_t chr_banks = header[5];
+    uint8_t flags = header[6];
+    if (prg_banks == 0) return fail("cartridge has no PRG ROM");
+    if ((flags & 0x04) && std::fseek(file.f, kHeaderSize + kTrainerSize, SEEK_SET) != 0)
+        return fail("file is shorter than its header says");
+
+    uint8_t* prg = nullptr;
+    uint8_t* chr = nullptr;
+    if (!read_block(file.f, prg_banks * kPrgBankSize, &prg) ||
+        !read_block(file.f, chr_banks * kChrBankSize, &chr)) {
+        std::free(prg);
+        return fail("file is shorter than its header says");
+    }
+
+    // The whole image is in: from here on the new cartridge replaces the old.
+    std::free(CartridgeImage.PrgImage);
+    std::free(CartridgeImage.ChrImage);
+    CartridgeImage.PrgImage = prg;
+    CartridgeImage.ChrImage = chr;
+    CartridgeImage.PrgBanks = prg_banks;
+    CartridgeImage.ChrBanks = chr_banks;
+    CartridgeImage.MapperNumber = flags >> 4;
+    CartridgeImage.VerticalMirroring = flags & 1;
+    MachineState.CyclesPerLine = 113;
+
+    uint32_t last = prg_banks - 1;
+    switch (CartridgeImage.MapperNumber) {
+        case 0:
+        case 3:
+            copy_prg_bank(0, 0);
+            copy_prg_bank(prg_banks == 1 ? 0 : 1, 0x4000);
+            copy_first_chr();
+            break;
+        case 1:
+            copy_prg_bank(0, 0);
+            copy_prg_bank(last, 0x4000);
+            Mmc1LargePrg = prg_banks == 32 ? 1 : 0;
+            Mmc1Shift = 0;
+            Mmc1Count = 0;
+            MachineState.CyclesPerLine = 150;
+            break;
+        case 2:
+            copy_prg_bank(0, 0);
+            copy_prg_bank(last, 0x4000);
+            break;
+        case 4:
+            copy_prg_bank(0, 0);
+            copy_prg_bank(last, 0x4000);
+            copy_first_chr();
+            Mmc3FixedLayout = 1;
+            MachineState.CyclesPerLine = 150;
+            break;
+        default:
+            std::snprintf(MapperFailure, sizeof MapperFailure, "mapper %d is not supported",
+                          CartridgeImage.MapperNumber);
+            return fail(MapperFailure);
+    }
+    return true;
+}
+
+void free_cartridge() {
+    std::free(CartridgeImage.PrgImage);
+    CartridgeImage.PrgImage = nullptr;
+    std::free(CartridgeImage.ChrImage);
+    CartridgeImage.ChrImage = nullptr;
+}

@@ -1,0 +1,51 @@
+#include "core/bus.h"
+
+#include "apu/apu.h"
+#include "cart/cartridge.h"
+#include "core/machine.h"
+#include "ppu/ppu.h"
+
+uint32_t bus_read(uint32_t address) {
+    switch (address & 0xE000) {
+        case 0x2000:
+            if (address == 0x2002 || address == 0x2007) return PpuReadRegister(address);
+            return 0;
+        case 0x4000:
+            if (address == 0x4015) return apu_status();
+            if (address == 0x4016) {
+                uint32_t bit = (MachineState.JoypadBits >> MachineState.JoypadShift) & 1;
+                MachineState.JoypadShift = (MachineState.JoypadShift + 1) & 7;
+                return bit;
+            }
+            return 0;
+        case 0x6000:
+            return SaveRam[address - 0x6000];
+        default:
+            return 0;
+    }
+}
+
+uint32_t bus_write(uint32_t value, uint32_t address) {
+    uint8_t v = uint8_t(value);
+    switch (address & 0xE000) {
+        case 0x2000:
+            if (address - 0x2000 <= 7) PpuWriteRegister(address, v);
+            break;
+        case 0x4000:
+            if (address < 0x4014 || address == 0x4015)
+                apu_write(uint16_t(address), v);
+            else if (address == 0x4014)
+                SpriteDma(v);
+            else if (address == 0x4016 && v == 0)
+                MachineState.JoypadShift = 0;
+            break;
+        case 0x6000:
+            SaveRam[address - 0x6000] = v;
+            break;
+        default:
+            if (address >= 0x8000) mapper_write(v, uint16_t(address));
+            break;
+    }
+    // Bank switches copy into the fixed PRG window: nothing ever moves.
+    return 0;
+}

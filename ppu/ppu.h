@@ -1,0 +1,52 @@
+// The picture unit: registers at $2000-$2007, sprite DMA, its memory layout,
+// palette and the tables of the background renderer.
+#pragma once
+#include <cstdint>
+
+struct PpuRegisterRecord {
+    uint8_t PpuControl;     // last $2000 value (bits 0-1 also set by $2006)
+    uint8_t PpuMask;        // last $2001 value
+    uint8_t PpuStatus;      // bit 7 vertical blank, bit 6 sprite-0 hit
+    uint8_t OamAddress;     // SpriteRam index of the next $2004 write
+    uint8_t VramIncrement;  // 1 or 32, added after each $2007 access
+    uint16_t VramAddress;   // address used by $2007
+    uint8_t AddressToggle;  // 0: the next $2006 write is the high byte
+    uint8_t ScrollToggle;   // 0: the next $2005 write is horizontal
+    uint32_t ScrollX;       // 0-255
+    int32_t ScrollY;        // added to the line number by the renderer; may be negative
+    uint32_t AddressJustSet;        // the next $2007 read consumes it
+    uint8_t MidFrameAddressWrite;   // a $2006 split happened outside vertical blank
+};
+extern PpuRegisterRecord PpuRegisters;
+
+// Offsets of the views into PpuMemory.
+constexpr uint32_t NametablePageAOffset = 0x2000;
+constexpr uint32_t NametablePageBOffset = 0x2400;
+constexpr uint32_t AttributeOffset = 0x3C0;  // within a page
+constexpr uint32_t BackgroundPaletteOffset = 0x3F00;
+constexpr uint32_t SpritePaletteOffset = 0x3F10;
+
+extern uint8_t* NametablePageA;
+extern uint8_t* NametablePageB;
+extern uint8_t* BackgroundPalette;
+extern uint8_t* SpritePalette;
+
+constexpr uint32_t SpriteKeyColour = 0x00111111;  // transparent sprite pixel
+constexpr uint32_t BackdropMarker = 0x20000000;   // opaque pixel of the backdrop colour
+constexpr uint32_t MarkedColourOffset = 65;       // palette byte of a marked colour
+
+extern uint32_t MasterPalette[129];
+extern uint32_t BackdropPixel;
+extern uint8_t AttributeByteIndex[960];
+extern uint8_t AttributeShift[960];
+
+void PpuPowerUp();
+uint8_t PpuReadRegister(uint32_t address);
+void PpuWriteRegister(uint32_t address, uint8_t value);
+uint8_t VramRead();
+void VramWrite(uint8_t value);
+void SpriteDma(uint8_t page);
+
+// PpuMemory offset of a nametable address ($2000-$3EFF) under the current
+// arrangement.
+uint32_t NametableOffset(uint32_t address);

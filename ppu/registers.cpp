@@ -1,0 +1,171 @@
+#include "cart/cartridge.h"
+#include "core/machine.h"
+#include "ppu/ppu.h"
+
+#include <cstring>
+
+PpuRegisterRecord PpuRegisters;
+
+uint8_t* NametablePageA;
+uint8_t* NametablePageB;
+uint8_t* BackgroundPalette;
+uint8_t* SpritePalette;
+
+uint32_t MasterPalette[129];
+uint32_t BackdropPixel;
+uint8_t AttributeByteIndex[960];
+uint8_t AttributeShift[960];
+
+namespace {
+
+const uint32_t kColours[64] = {
+    0x7F7F7F, 0x0000FF, 0x0000BF, 0x472BBF, 0x970087, 0xAB0023, 0xAB1300, 0x8B1700,
+    0x533000, 0x007800, 0x006B00, 0x005B00, 0x004358, 0x000000, 0x000000, 0x000000,
+    0xBFBFBF, 0x0078F8, 0x0058F8, 0x6B47FF, 0xDB00CD, 0xE7005B, 0xF83800, 0xE75F13,
+    0xAF7F00, 0x00B800, 0x00AB00, 0x00AB47, 0x008B8B, 0x000000, 0x000000, 0x000000,
+    0xF8F8F8, 0x3FBFFF, 0x6B88FF, 0x9878F8, 0xF878F8, 0xF85898, 0xF87858, 0xFFA347,
+    0xF8B800, 0xB8F818, 0x5BDB57, 0x58F898, 0x00EBDB, 0x787878, 0x000000, 0x000000,
+    0xFFFFFF, 0xA7E7FF, 0xB8B8F8, 0xD8B8F8, 0xF8B8F8, 0xFBA7C3, 0xF0D0B0, 0xFFE3AB,
+    0xFBDB7B, 0xD8F878, 0xB8F8B8, 0xB8F8D8, 0x00FFFF, 0xF8D8F8, 0x000000, 0x000000,
+};
+
+PpuRegisterRecord& R = PpuRegisters;
+
+void write_control(uint8_t v) {
+    MachineState.NmiEnabled = v & 0x80;
+    R.VramIncrement = (v & 0x04) ? 32 : 1;
+    if (!R.MidFrameAddressWrite) R.PpuControl = v;
+}
+
+void write_scroll(uint8_t v) {
+    if (R.ScrollToggle == 0) {
+        R.ScrollX = v;
+        R.ScrollToggle = 1;
+        return;
+    }
+    R.ScrollToggle = 0;
+    if (MachineState.InVblank) R.ScrollY = v < 240 ? int32_t(v) : int32_t(v) - 256;
+}
+
+void write_address(uint8_t v) {
+    R.AddressJustSet = 1;
+    if (R.AddressToggle == 0) {
+        R.AddressToggle = 1;
+        R.VramAddress = uint16_t((v << 8) | (R.VramAddress & 0xFF));
+        return;
+    }
+    R.AddressToggle = 0;
+    R.VramAddress = uint16_t((R.VramAddress & 0xFF00) | v);
+    uint32_t a = R.VramAddress;
+    R.ScrollX = (a & 0x1F) * 8;
+    int32_t t = int32_t(((a >> 12) & 7) + ((a >> 5) & 0x1F) * 8);
+    R.PpuControl = uint8_t((R.PpuControl & ~3) | ((a >> 10) & 3));
+    if (MachineState.InVblank) {
+        R.ScrollY = t;
+    } else {
+        if (t > 240) t = 240 - t;
+        R.ScrollY = t - MachineState.Scanline;
+        R.MidFrameAddressWrite = 1;
+    }
+}
+
+}  // namespace
+
+void PpuPowerUp() {
+    NametablePageA = PpuMemory + NametablePageAOffset;
+    NametablePageB = PpuMemory + NametablePageBOffset;
+    BackgroundPalette = PpuMemory + BackgroundPaletteOffset;
+    SpritePalette = PpuMemory + SpritePaletteOffset;
+    for (int i = 0; i < 64; ++i) {
+        MasterPalette[i] = kColours[i];
+        MasterPalette[i + MarkedColourOffset] = kColours[i] | BackdropMarker;
+    }
+    MasterPalette[64] = SpriteKeyColour;
+    for (int i = 0; i < 16; i += 4) SpritePalette[i] = 0x40;
+    for (uint32_t c = 0; c < 960; ++c) {
+        AttributeByteIndex[c] = uint8_t((c / 128) * 8 + ((c / 4) % 8));
+        AttributeShift[c] = uint8_t(((c & 0x40) ? 4 : 0) + ((c & 0x02) ? 2 : 0));
+    }
+    // Before the first $2000 write the increment is the one PpuControl = 0 stands for.
+    R.VramIncrement = 1;
+}
+
+uint32_t NametableOffset(uint32_t a) {
+    if (CartridgeImage.VerticalMirroring) return 0x2000 + (a & 0x7FF);
+    return (a < 0x2800 ? 0x2000 : 0x2400) + (a & 0x3FF);
+}
+
+uint8_t VramRead() {
+    uint32_t a = R.VramAddress &= 0x3FFF;
+    if (a >= 0x3F00) return PpuMemory[0x3F00 + (a & 0x1F)];
+    if (a < 0x2000) return PpuMemory[a];
+    return PpuMemory[NametableOffset(a)];
+}
+
+void VramWrite(uint8_t value) {
+    uint32_t a = R.VramAddress &= 0x3FFF;
+    if (a < 0x2000) {
+        PpuMemory[a] = value;
+    } else if (a < 0x3F00) {
+        PpuMemory[NametableOffset(a)] = value;
+    } else {
+        uint8_t v = value & 0x3F;
+        if ((a & 0x3FEF) == 0x3F00) {
+            for (int i = 0; i < 16; i += 4) BackgroundPalette[i] = v;
+            BackdropPixel = MasterPalette[v];
+        } else if (a & 3) {
+            if (v == BackgroundPalette[0]) v = uint8_t(v + MarkedColourOffset);
+            PpuMemory[0x3F00 + (a & 0x1F)] = v;
+        }
+    }
+    R.VramAddress = uint16_t(R.VramAddress + R.VramIncrement);
+}
+
+uint8_t PpuReadRegister(uint32_t address) {
+    if (address == 0x2002) {
+        R.AddressToggle = 0;
+        R.ScrollToggle = 0;
+        if (MachineState.InVblank)
+            R.PpuStatus |= 0x80;
+        else
+            R.PpuStatus &= 0x7F;
+        return R.PpuStatus;
+    }
+    if (address == 0x2007) {
+        if (R.AddressJustSet) {
+            R.AddressJustSet = 0;
+            return R.VramAddress >= 0x3F00 ? VramRead() : 0;
+        }
+        uint8_t v = VramRead();
+        R.VramAddress = uint16_t(R.VramAddress + R.VramIncrement);
+        return v;
+    }
+    return 0;
+}
+
+void PpuWriteRegister(uint32_t address, uint8_t value) {
+    switch (address) {
+        case 0x2000: write_control(value); break;
+        case 0x2001: R.PpuMask = value; break;
+        case 0x2003: R.OamAddress = value; break;
+        case 0x2004: SpriteRam[R.OamAddress++] = value; break;
+        case 0x2005: write_scroll(value); break;
+        case 0x2006: write_address(value); break;
+        case 0x2007: VramWrite(value); break;
+        default: break;
+    }
+}
+
+void SpriteDma(uint8_t page) {
+    // Pages $00-$1F read work RAM (every 8 pages repeat), $60-$7F the save RAM
+    // as on the console's bus, $80-$FF the mapped PRG. Pages $20-$5F are
+    // registers that answer 0 here: the copy yields zeros, with no side effects.
+    if (page < 0x20)
+        std::memcpy(SpriteRam, CpuRam + (page & 7) * 256, 256);
+    else if (page >= 0x80)
+        std::memcpy(SpriteRam, PrgWindow + (page - 0x80) * 256, 256);
+    else if (page >= 0x60)
+        std::memcpy(SpriteRam, SaveRam + (page - 0x60) * 256, 256);
+    else
+        std::memset(SpriteRam, 0, 256);
+}

@@ -1,0 +1,130 @@
+// The bus map, the joypad port, power-up and reset.
+#include <cstring>
+
+#include "apu/apu.h"
+#include "cpu/n6502.h"
+#include "ppu/ppu.h"
+#include "tests/machine_fixture.h"
+
+namespace {
+
+using Bus = PoweredMachine;
+using Power = PoweredMachine;
+
+TEST_F(Bus, PictureRegistersAreNotMirrored) {
+    write(0x2008, 0x80);
+    write(0x3FFF, 0x80);
+    write(0x2001, 0x1E);
+    EXPECT_EQ(PpuRegisters.PpuControl, 0);
+    EXPECT_EQ(MachineState.NmiEnabled, 0u);
+    EXPECT_EQ(PpuRegisters.PpuMask, 0x1E);
+    MachineState.InVblank = 1;
+    EXPECT_EQ(read(0x200A), 0);
+    EXPECT_EQ(read(0x3FFF), 0);
+    EXPECT_EQ(read(0x2001), 0);
+    EXPECT_EQ(read(0x2002), 0x80);
+}
+
+TEST_F(Bus, SoundAreaAnswersOnlyStatusAndJoypad) {
+    for (uint32_t a = 0x4000; a < 0x6000; ++a) {
+        if (a == 0x4015 || a == 0x4016) continue;
+        ASSERT_EQ(read(a), 0) << std::hex << a;
+    }
+    MachineState.InVblank = 1;
+    EXPECT_EQ(read(0x4015), 0x40);
+    write(0x4017, 0xFF);  // no frame counter: nothing changes
+    EXPECT_EQ(read(0x4015), 0x40);
+}
+
+TEST_F(Bus, JoypadShiftsOutEightButtonsThenStartsOver) {
+    MachineState.JoypadBits = 0xA5;  // A, Select, Down, Right
+    write(0x4016, 1);
+    write(0x4016, 0);
+    uint8_t bits[9];
+    for (uint8_t& b : bits) b = read(0x4016);
+    const uint8_t want[9] = {1, 0, 1, 0, 0, 1, 0, 1, 1};
+    EXPECT_EQ(std::memcmp(bits, want, 9), 0);
+
+    read(0x4016);
+    uint32_t shift = MachineState.JoypadShift;
+    write(0x4016, 1);
+    write(0x4016, 2);
+    EXPECT_EQ(MachineState.JoypadShift, shift);
+    write(0x4016, 0);
+    EXPECT_EQ(MachineState.JoypadShift, 0u);
+}
+
+TEST_F(Bus, SaveRamReadsBackWhatWasWritten) {
+    write(0x6000, 0x12);
+    write(0x7FFF, 0x34);
+    EXPECT_EQ(SaveRam[0], 0x12);
+    EXPECT_EQ(read(0x6000), 0x12);
+    EXPECT_EQ(read(0x7FFF), 0x34);
+}
+
+TEST_F(Bus, PrgWritesReachTheMapper) {
+    ASSERT_TRUE(load_image(make_ines(4, 0, 0x20)));  // UxROM
+    write(0xFFFF, 2);
+    EXPECT_EQ(PrgWindow[0], 4);
+    write(0x8000, 3);
+    EXPECT_EQ(PrgWindow[0], 6);
+
+    ASSERT_TRUE(load_image(make_ines(2, 1, 0x00)));  // NROM: no effect
+    write(0x8000, 1);
+    EXPECT_EQ(PrgWindow[0], 0);
+}
+
+TEST_F(Power, EmptyNameComesUpHaltedAndWired) {
+    EXPECT_EQ(MachineState.Halted, 1);
+    for (uint32_t i = 0; i < CpuRamSize; ++i) ASSERT_EQ(CpuRam[i], 0);
+    for (uint32_t i = 0; i < SaveRamSize; ++i) ASSERT_EQ(SaveRam[i], 0);
+    EXPECT_EQ(ncpu.RAM, CpuRam);
+    EXPECT_EQ(ncpu.ROM + 0x8000, PrgWindow);
+    EXPECT_EQ(ncpu.trapbadops, 1);
+    EXPECT_EQ(ncpu.readtrap, &bus_read);
+    EXPECT_EQ(ncpu.writetrap, &bus_write);
+    EXPECT_EQ(ncpu.rS, 0);  // not reset
+    EXPECT_EQ(PpuRegisters.AddressJustSet, 1u);
+    EXPECT_EQ(SpritePalette[0], 0x40);
+}
+
+TEST_F(Power, ResetTakesTheVectorAndKeepsEverythingElse) {
+    std::vector<uint8_t> image = make_ines(1, 1, 0x00);
+    image[16 + 0x3FFC] = 0x34;  // reset vector of the only bank
+    image[16 + 0x3FFD] = 0x92;
+    SpriteRam[5] = 0x55;
+    NametablePageA[3] = 0x66;
+    PpuRegisters.PpuMask = 0x18;
+    CpuRam[0x10] = 0x77;
+    SaveRam[0x10] = 0x88;
+    ncpu.rA = 9;
+    Square1.Enabled = 1;
+
+    ASSERT_TRUE(load_image(image));
+    cpu_reset();
+    EXPECT_EQ(ncpu.rPC, 0x9234);
+    EXPECT_EQ(ncpu.rS, 0xFF);
+    EXPECT_EQ(ncpu.rF, 0x22);
+    EXPECT_EQ(ncpu.rA, 0);
+    EXPECT_EQ(Square1.Enabled, 0);
+    EXPECT_EQ(SpriteRam[5], 0x55);
+    EXPECT_EQ(NametablePageA[3], 0x66);
+    EXPECT_EQ(PpuRegisters.PpuMask, 0x18);
+    EXPECT_EQ(CpuRam[0x10], 0x77);
+    EXPECT_EQ(SaveRam[0x10], 0x88);
+}
+
+TEST_F(Power, PowerUpWithACartridgeRunsIt) {
+    shut_down();
+    reset_machine_globals();
+    std::vector<uint8_t> image = make_ines(2, 1, 0x00);
+    image[16 + 0x7FFC] = 0x00;
+    image[16 + 0x7FFD] = 0xC0;
+    ASSERT_TRUE(set_cartridge_file_name(write_temp_file("boot.nes", image).c_str()));
+    power_up();
+    EXPECT_EQ(MachineState.Halted, 0);
+    EXPECT_EQ(ncpu.rPC, 0xC000);
+    EXPECT_EQ(MachineState.CyclesPerLine, 113u);
+}
+
+}  // namespace

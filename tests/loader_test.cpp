@@ -1,0 +1,124 @@
+// The iNES loader on good and bad files.
+#include <cstring>
+#include <string>
+
+#include "ppu/ppu.h"
+#include "tests/machine_fixture.h"
+
+namespace {
+
+class Loader : public PoweredMachine {
+protected:
+    void SetUp() override {
+        PoweredMachine::SetUp();
+        // A good cartridge is in place before each bad one is tried.
+        ASSERT_TRUE(load_image(make_ines(2, 1, 0x01), "good.nes"));
+        prg_before = CartridgeImage.PrgImage;
+        std::memcpy(window_before, PrgWindow, sizeof window_before);
+    }
+    // The good cartridge is still loaded, untouched.
+    void expect_previous_cartridge() {
+        EXPECT_EQ(CartridgeImage.PrgImage, prg_before);
+        EXPECT_EQ(CartridgeImage.PrgBanks, 2u);
+        EXPECT_EQ(CartridgeImage.ChrBanks, 1u);
+        EXPECT_EQ(CartridgeImage.MapperNumber, 0);
+        EXPECT_EQ(CartridgeImage.VerticalMirroring, 1u);
+        EXPECT_EQ(std::memcmp(window_before, PrgWindow, sizeof window_before), 0);
+    }
+    uint8_t* prg_before = nullptr;
+    uint8_t window_before[32768];
+};
+
+TEST_F(Loader, TruncatedFilesFailAndKeepThePreviousCartridge) {
+    std::vector<uint8_t> image = make_ines(2, 1, 0x00);
+    for (size_t size : {size_t(0), size_t(3), size_t(15), size_t(16), size_t(16 + 16384),
+                        image.size() - 1}) {
+        std::vector<uint8_t> cut(image.begin(), image.begin() + long(size));
+        EXPECT_FALSE(load_image(cut, "cut.nes")) << size;
+        EXPECT_STRNE(CartridgeLoadFailure, "") << size;
+        expect_previous_cartridge();
+    }
+    load_image(std::vector<uint8_t>(image.begin(), image.end() - 1), "cut.nes");
+    EXPECT_STREQ(CartridgeLoadFailure, "file is shorter than its header says");
+}
+
+TEST_F(Loader, ZeroPrgBanksAndForeignFilesFail) {
+    EXPECT_FALSE(load_image(make_ines(0, 1, 0x00), "noprg.nes"));
+    EXPECT_STREQ(CartridgeLoadFailure, "cartridge has no PRG ROM");
+    expect_previous_cartridge();
+
+    std::vector<uint8_t> foreign = make_ines(2, 1, 0x00);
+    std::memcpy(foreign.data(), "PK\x03\x04", 4);
+    EXPECT_FALSE(load_image(foreign, "foreign.nes"));
+    EXPECT_STREQ(CartridgeLoadFailure, "file is not an iNES image");
+    expect_previous_cartridge();
+}
+
+TEST_F(Loader, MissingFilesAndEmptyNamesFail) {
+    EXPECT_FALSE(load_file(::testing::TempDir() + "no-such-cartridge.nes"));
+    EXPECT_STRNE(CartridgeLoadFailure, "");
+    expect_previous_cartridge();
+    MachineState.CartridgeFileName[0] = '\0';
+    EXPECT_FALSE(load_cartridge());
+    expect_previous_cartridge();
+}
+
+TEST_F(Loader, PathsThatDoNotFitAreRefusedWhole) {
+    std::string name = MachineState.CartridgeFileName;
+    std::string longest(CartridgeFileNameSize - 1, 'a');
+    EXPECT_TRUE(set_cartridge_file_name(longest.c_str()));
+    std::string too_long(CartridgeFileNameSize, 'a');
+    EXPECT_FALSE(set_cartridge_file_name(too_long.c_str()));
+    EXPECT_EQ(std::string(MachineState.CartridgeFileName), longest);
+    EXPECT_FALSE(set_cartridge_file_name((too_long + "/x.nes").c_str()));
+    EXPECT_TRUE(set_cartridge_file_name(name.c_str()));
+}
+
+TEST_F(Loader, UnsupportedMapperFailsAfterTakingTheHeader) {
+    EXPECT_FALSE(load_image(make_ines(1, 1, 0x51), "mmc5.nes"));
+    EXPECT_STREQ(CartridgeLoadFailure, "mapper 5 is not supported");
+    EXPECT_EQ(CartridgeImage.VerticalMirroring, 1u);
+    EXPECT_EQ(MachineState.CyclesPerLine, 113u);
+    EXPECT_EQ(std::memcmp(window_before, PrgWindow, sizeof window_before), 0);
+}
+
+TEST_F(Loader, UpperMapperNibbleInByte7IsIgnored) {
+    ASSERT_TRUE(load_image(make_ines(1, 1, 0x00, 0x10), "byte7.nes"));
+    EXPECT_EQ(CartridgeImage.MapperNumber, 0);
+}
+
+TEST_F(Loader, TrainerIsSkipped) {
+    std::vector<uint8_t> image = make_ines(1, 1, 0x04);
+    image.insert(image.begin() + 16, 512, 0xAA);
+    ASSERT_TRUE(load_image(image, "trainer.nes"));
+    EXPECT_EQ(PrgWindow[0], 0);
+    EXPECT_EQ(PpuMemory[0], 0x80);
+}
+
+TEST_F(Loader, LongerFilesLoadWhatTheHeaderAnnounces) {
+    std::vector<uint8_t> image = make_ines(1, 1, 0x00);
+    image.insert(image.end(), 100000, 0x33);
+    ASSERT_TRUE(load_image(image, "long.nes"));
+    EXPECT_EQ(CartridgeImage.PrgBanks, 1u);
+}
+
+TEST_F(Loader, WithoutChrRomThePatternAreaIsKept) {
+    for (uint8_t flags : {0x00, 0x30, 0x40}) {
+        PpuMemory[0x123] = 0x5C;
+        ASSERT_TRUE(load_image(make_ines(2, 0, flags), "chrram.nes")) << int(flags);
+        EXPECT_EQ(PpuMemory[0x123], 0x5C) << int(flags);
+    }
+}
+
+TEST_F(Loader, AnMmc1CartridgeKeepsThePreviousPatternsAndMemories) {
+    SaveRam[1] = 0x42;
+    CpuRam[2] = 0x43;
+    uint8_t pattern = PpuMemory[0x0400];
+    ASSERT_TRUE(load_image(make_ines(4, 2, 0x10), "mmc1.nes"));
+    EXPECT_EQ(PpuMemory[0x0400], pattern);
+    EXPECT_EQ(SaveRam[1], 0x42);
+    EXPECT_EQ(CpuRam[2], 0x43);
+    EXPECT_EQ(MachineState.CyclesPerLine, 150u);
+}
+
+}  // namespace

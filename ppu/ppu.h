@@ -37,8 +37,12 @@ constexpr uint32_t MarkedColourOffset = 65;       // palette byte of a marked co
 
 extern uint32_t MasterPalette[129];
 extern uint32_t BackdropPixel;
-extern uint8_t AttributeByteIndex[960];
-extern uint8_t AttributeShift[960];
+// Where each nametable cell's two attribute bits lie. Cells 960-1023 (rows 30
+// and 31, reached only by scroll positions past the picture) are covered too:
+// like the console, such rows take their tiles from the attribute bytes.
+constexpr uint32_t NametableCells = 1024;
+extern uint8_t AttributeByteIndex[NametableCells];
+extern uint8_t AttributeShift[NametableCells];
 
 void PpuPowerUp();
 uint8_t PpuReadRegister(uint32_t address);
@@ -50,3 +54,23 @@ void SpriteDma(uint8_t page);
 // PpuMemory offset of a nametable address ($2000-$3EFF) under the current
 // arrangement.
 uint32_t NametableOffset(uint32_t address);
+
+// ---- background renderer ----
+
+// Draws line Scanline of the FrameSurface, with the sprite pick first and the
+// sprite-0 check last.
+void RenderBackgroundLine();
+
+// ---- sprite renderer ----
+
+extern uint32_t SpriteState[64];  // 0 hidden, 1 behind the background, 2 in front
+extern uint32_t SpriteX[64];
+extern uint32_t SpriteTop[64];    // Y byte + 1
+extern uint32_t SpriteHeight;     // 8 or 16
+
+void BuildSpriteTables();
+void PickSpritesForLine();
+void DrawSprite8x8(uint32_t sprite);
+void DrawSprite8x16(uint32_t sprite);
+void CheckSpriteZeroHit();
+void CompositeSprites();

@@ -13,8 +13,8 @@ uint8_t* SpritePalette;
 
 uint32_t MasterPalette[129];
 uint32_t BackdropPixel;
-uint8_t AttributeByteIndex[960];
-uint8_t AttributeShift[960];
+uint8_t AttributeByteIndex[NametableCells];
+uint8_t AttributeShift[NametableCells];
 
 namespace {
 
@@ -82,7 +82,7 @@ void PpuPowerUp() {
     }
     MasterPalette[64] = SpriteKeyColour;
     for (int i = 0; i < 16; i += 4) SpritePalette[i] = 0x40;
-    for (uint32_t c = 0; c < 960; ++c) {
+    for (uint32_t c = 0; c < NametableCells; ++c) {
         AttributeByteIndex[c] = uint8_t((c / 128) * 8 + ((c / 4) % 8));
         AttributeShift[c] = uint8_t(((c & 0x40) ? 4 : 0) + ((c & 0x02) ? 2 : 0));
     }

@@ -64,3 +64,17 @@ bool load_file(const std::string& path) {
     if (!set_cartridge_file_name(path.c_str())) return false;
     return load_cartridge();
 }
+
+std::vector<uint8_t> make_nrom(const std::vector<uint8_t>& code, uint16_t nmi, uint16_t reset,
+                               uint16_t irq) {
+    std::vector<uint8_t> image = {'N', 'E', 'S', 0x1A, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    image.resize(16 + 32768 + 8192, 0);
+    std::copy(code.begin(), code.end(), image.begin() + 16);
+    uint8_t* v = image.data() + 16 + 0x7FFA;
+    const uint16_t vectors[3] = {nmi, reset, irq};
+    for (int i = 0; i < 3; ++i) {
+        v[2 * i] = uint8_t(vectors[i]);
+        v[2 * i + 1] = uint8_t(vectors[i] >> 8);
+    }
+    return image;
+}

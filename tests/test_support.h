@@ -31,3 +31,8 @@ void reset_machine_globals();
 
 // Points CartridgeFileName at the file and runs load_cartridge.
 bool load_file(const std::string& path);
+
+// A 32 KB NROM image with code placed at $8000 and the three vectors set;
+// CHR is 8 KB of zeros.
+std::vector<uint8_t> make_nrom(const std::vector<uint8_t>& code, uint16_t nmi = 0x8000,
+                               uint16_t reset = 0x8000, uint16_t irq = 0x8000);

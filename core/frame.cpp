@@ -1,0 +1,40 @@
+#include "core/frame.h"
+
+#include "cart/cartridge.h"
+#include "core/machine.h"
+#include "cpu/n6502.h"
+#include "ppu/ppu.h"
+
+namespace {
+constexpr int32_t kVisibleLines = 240;
+constexpr int32_t kTrailingLines = 20;
+
+int32_t run_budget(uint32_t cycles) {
+    ncpu.cycles = int32_t(cycles);
+    ncpu.totalcycles += cycles;
+    return n6502_execute();
+}
+}  // namespace
+
+int32_t run_frame() {
+    if (MachineState.Halted) return 0;
+    BuildSpriteTables();
+    PpuRegisters.PpuStatus &= 0xBF;
+    MachineState.InVblank = 0;
+    MachineState.Scanline = 0;
+    const uint32_t line = MachineState.CyclesPerLine;
+    while (MachineState.Scanline < kVisibleLines) {
+        run_budget(line);
+        mmc3_line_tick();
+        RenderBackgroundLine();
+        ++MachineState.Scanline;
+    }
+    PpuRegisters.MidFrameAddressWrite = 0;
+    run_budget(3 * line);
+    mmc3_vblank_reload();
+    MachineState.InVblank = 1;
+    if (MachineState.NmiEnabled) n6502_nmi();
+    for (int32_t i = 0; i < kTrailingLines; ++i)
+        if (run_budget(line) != 0) return -1;
+    return 0;
+}

@@ -1,0 +1,169 @@
+// Sprites: latched at frame start, decoded once into the sprite strip on the
+// line of their Y byte, and laid over the finished frame by keyed copies.
+#include "core/machine.h"
+#include "ppu/ppu.h"
+#include "ppu/surfaces.h"
+
+uint32_t SpriteState[64];
+uint32_t SpriteX[64];
+uint32_t SpriteTop[64];
+uint32_t SpriteHeight;
+
+namespace {
+
+// Each byte with its bits in reverse order, for horizontal flips.
+constexpr struct ReversedBytes {
+    uint8_t b[256];
+    constexpr ReversedBytes() : b() {
+        for (int v = 0; v < 256; ++v) {
+            int r = 0;
+            for (int k = 0; k < 8; ++k) r |= ((v >> k) & 1) << (7 - k);
+            b[v] = uint8_t(r);
+        }
+    }
+} kReversed;
+
+// Decodes one pattern row into 8 strip pixels.
+inline void decode_sprite_row(uint32_t lo, uint32_t hi, bool hflip, const uint32_t* px,
+                              uint32_t* out) {
+    if (hflip) {
+        // Bit k of the pattern bytes makes pixel k: reverse the bytes once.
+        lo = kReversed.b[lo];
+        hi = kReversed.b[hi];
+    }
+    uint32_t odd = ((hi & 0x55) << 1) | (lo & 0x55);
+    uint32_t even = ((lo >> 1) & 0x55) | (hi & 0xAA);
+    out[0] = px[(even >> 6) & 3];
+    out[1] = px[(odd >> 6) & 3];
+    out[2] = px[(even >> 4) & 3];
+    out[3] = px[(odd >> 4) & 3];
+    out[4] = px[(even >> 2) & 3];
+    out[5] = px[(odd >> 2) & 3];
+    out[6] = px[even & 3];
+    out[7] = px[odd & 3];
+}
+
+struct SpriteLook {
+    uint32_t px[4];
+    bool hflip, vflip;
+    uint32_t tile;
+};
+
+SpriteLook look_of(uint32_t i) {
+    uint8_t attr = SpriteRam[4 * i + 2];
+    const uint8_t* pal = SpritePalette + (attr & 3) * 4;
+    return SpriteLook{{MasterPalette[pal[0]], MasterPalette[pal[1]], MasterPalette[pal[2]],
+                       MasterPalette[pal[3]]},
+                      (attr & 0x40) != 0,
+                      (attr & 0x80) != 0,
+                      SpriteRam[4 * i + 1]};
+}
+
+}  // namespace
+
+void BuildSpriteTables() {
+    for (uint32_t i = 0; i < 64; ++i) {
+        uint8_t y = SpriteRam[4 * i];
+        if (y >= 240) {
+            SpriteState[i] = 0;
+            continue;
+        }
+        SpriteState[i] = (SpriteRam[4 * i + 2] & 0x20) ? 1 : 2;
+        SpriteX[i] = SpriteRam[4 * i + 3];
+        SpriteTop[i] = y + 1u;
+    }
+    SpriteHeight = (PpuRegisters.PpuControl & 0x20) ? 16 : 8;
+    SpriteTop[0] = SpriteRam[0] + 1u;
+}
+
+void PickSpritesForLine() {
+    const int32_t line = MachineState.Scanline;
+    const bool tall = (PpuRegisters.PpuControl & 0x20) != 0;
+    for (uint32_t i = 0; i < 64; ++i) {
+        if (SpriteRam[4 * i] != line) continue;
+        if (tall)
+            DrawSprite8x16(i);
+        else
+            DrawSprite8x8(i);
+    }
+}
+
+void DrawSprite8x8(uint32_t i) {
+    SpriteLook s = look_of(i);
+    const uint8_t* t =
+        PpuMemory + ((PpuRegisters.PpuControl & 0x08) ? 0x1000 : 0) + s.tile * 16;
+    uint32_t* strip = SpritePixels + 8 * i;
+    for (uint32_t r = 0; r < 8; ++r) {
+        uint32_t pr = s.vflip ? 7 - r : r;
+        decode_sprite_row(t[pr], t[pr + 8], s.hflip, s.px, strip + r * SpritePitch);
+    }
+}
+
+void DrawSprite8x16(uint32_t i) {
+    SpriteLook s = look_of(i);
+    const uint8_t* table = PpuMemory + ((s.tile & 1) ? 0x1000 : 0);
+    const uint8_t* top = table + (s.tile & 0xFE) * 16;
+    const uint8_t* bottom = top + 16;
+    uint32_t* strip = SpritePixels + 8 * i;
+    for (uint32_t r = 0; r < 16; ++r) {
+        const uint8_t* t;
+        uint32_t pr;
+        if (!s.vflip) {
+            t = r < 8 ? top : bottom;
+            pr = r & 7;
+        } else {
+            t = r < 8 ? bottom : top;
+            pr = 7 - (r & 7);
+        }
+        decode_sprite_row(t[pr], t[pr + 8], s.hflip, s.px, strip + r * SpritePitch);
+    }
+}
+
+void CheckSpriteZeroHit() {
+    const int32_t line = MachineState.Scanline;
+    const int32_t top = int32_t(SpriteTop[0]);
+    if (line < top || line >= top + int32_t(SpriteHeight)) return;
+    if (PpuRegisters.PpuStatus & 0x40) return;
+    int32_t r = line - SpriteRam[0] - 1;
+    // Sprite 0 moved since the frame started and its row left the strip: no hit.
+    if (r < 0 || r > 15) return;
+    const uint32_t* p = SpritePixels + r * SpritePitch;
+    for (int k = 0; k < 8; ++k) {
+        if (p[k] != SpriteKeyColour) {
+            PpuRegisters.PpuStatus |= 0x40;
+            return;
+        }
+    }
+}
+
+void CompositeSprites() {
+    if (!(PpuRegisters.PpuMask & 0x10)) return;
+    if (!(PpuRegisters.PpuControl & 0x20)) {
+        for (int32_t i = 63; i >= 0; --i) {
+            int32_t x = int32_t(SpriteX[i]), y = int32_t(SpriteTop[i]);
+            if (SpriteState[i] == 1) {
+                surface_copy(BehindStrip, 0, 0, FrameSurface, x, y, x + 8, y + 8, false);
+                surface_copy(FrameSurface, x, y, SpriteStrip, 8 * i, 0, 8 * i + 8, 8, true);
+                surface_copy(FrameSurface, x, y, BehindStrip, 0, 0, 8, 8, true);
+            } else if (SpriteState[i] == 2) {
+                surface_copy(FrameSurface, x, y, SpriteStrip, 8 * i, 0, 8 * i + 8, 8, true);
+            }
+        }
+        return;
+    }
+    for (int32_t i = 63; i >= 0; --i) {
+        int32_t x = int32_t(SpriteX[i]), y = int32_t(SpriteTop[i]);
+        if (SpriteState[i] == 1)
+            surface_copy(BehindStrip, 8 * i, 0, FrameSurface, x, y, x + 8, y + 16, false);
+    }
+    for (int32_t i = 63; i >= 0; --i) {
+        int32_t x = int32_t(SpriteX[i]), y = int32_t(SpriteTop[i]);
+        if (SpriteState[i] != 0)
+            surface_copy(FrameSurface, x, y, SpriteStrip, 8 * i, 0, 8 * i + 8, 16, true);
+    }
+    for (int32_t i = 63; i >= 0; --i) {
+        int32_t x = int32_t(SpriteX[i]), y = int32_t(SpriteTop[i]);
+        if (SpriteState[i] == 1)
+            surface_copy(FrameSurface, x, y, BehindStrip, 8 * i, 0, 8 * i + 8, 16, true);
+    }
+}

@@ -1,0 +1,71 @@
+#include "ppu/surfaces.h"
+
+#include "ppu/ppu.h"
+
+namespace {
+uint32_t FrameMemory[256 * 240];
+uint32_t SpriteStripMemory[512 * 16];
+uint32_t BehindStripMemory[512 * 16];
+}  // namespace
+
+VideoSurface FrameSurface;
+VideoSurface SpriteStrip;
+VideoSurface BehindStrip;
+
+uint32_t* FramePixels;
+int32_t FramePitch;
+uint32_t* SpritePixels;
+int32_t SpritePitch;
+uint32_t AppliedBackdrop;
+
+void create_surfaces() {
+    FrameSurface = VideoSurface{FrameMemory, 256, 256, 240, 0};
+    SpriteStrip = VideoSurface{SpriteStripMemory, 512, 512, 16, SpriteKeyColour};
+    BehindStrip = VideoSurface{BehindStripMemory, 512, 512, 16, 0};
+    AppliedBackdrop = 0;
+}
+
+void lock_frame_surfaces() {
+    SpritePixels = SpriteStrip.Pixels;
+    SpritePitch = SpriteStrip.Pitch;
+    FramePixels = FrameSurface.Pixels;
+    FramePitch = FrameSurface.Pitch;
+}
+
+void unlock_frame_surfaces() {
+    FramePixels = nullptr;
+    SpritePixels = nullptr;
+}
+
+void update_behind_key() {
+    if (BackdropPixel != AppliedBackdrop) {
+        AppliedBackdrop = BackdropPixel;
+        BehindStrip.SourceKey = BackdropPixel;
+    }
+}
+
+void surface_copy(VideoSurface& dst, int32_t x, int32_t y, const VideoSurface& src, int32_t left,
+                  int32_t top, int32_t right, int32_t bottom, bool keyed) {
+    // Clip the source to its surface, then the destination to its own.
+    if (left < 0) x -= left, left = 0;
+    if (top < 0) y -= top, top = 0;
+    if (right > src.Width) right = src.Width;
+    if (bottom > src.Height) bottom = src.Height;
+    if (x < 0) left -= x, x = 0;
+    if (y < 0) top -= y, y = 0;
+    if (right - left > dst.Width - x) right = left + (dst.Width - x);
+    if (bottom - top > dst.Height - y) bottom = top + (dst.Height - y);
+    int32_t w = right - left, h = bottom - top;
+    if (w <= 0 || h <= 0) return;
+    const uint32_t key = src.SourceKey;
+    for (int32_t r = 0; r < h; ++r) {
+        const uint32_t* s = src.Pixels + (top + r) * src.Pitch + left;
+        uint32_t* d = dst.Pixels + (y + r) * dst.Pitch + x;
+        if (keyed) {
+            for (int32_t k = 0; k < w; ++k)
+                if (s[k] != key) d[k] = s[k];
+        } else {
+            for (int32_t k = 0; k < w; ++k) d[k] = s[k];
+        }
+    }
+}

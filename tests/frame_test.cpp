@@ -1,0 +1,134 @@
+// The frame driver on small 6502 programs.
+#include "core/frame.h"
+#include "cpu/n6502.h"
+#include "ppu/ppu.h"
+#include "ppu/surfaces.h"
+#include "tests/machine_fixture.h"
+
+namespace {
+
+class Frames : public PoweredMachine {
+protected:
+    void SetUp() override {
+        PoweredMachine::SetUp();
+        create_surfaces();
+    }
+    // Loads a program and resets into it.
+    void boot(const std::vector<uint8_t>& code, uint16_t nmi = 0x8000) {
+        ASSERT_TRUE(load_image(make_nrom(code, nmi)));
+        cpu_reset();
+        MachineState.Halted = 0;
+    }
+    static int32_t frame() {
+        lock_frame_surfaces();
+        int32_t r = run_frame();
+        unlock_frame_surfaces();
+        return r;
+    }
+};
+
+// $8000: JMP $8000. $8010: NMI handler counting at $0010, then RTI.
+const std::vector<uint8_t> kIdle = [] {
+    std::vector<uint8_t> c(0x20, 0xEA);
+    c[0] = 0x4C, c[1] = 0x00, c[2] = 0x80;
+    c[0x10] = 0xE6, c[0x11] = 0x10, c[0x12] = 0x40;  // INC $10; RTI
+    return c;
+}();
+
+TEST_F(Frames, HaltedMachineRunsNothing) {
+    MachineState.Halted = 1;
+    ncpu.rPC = 0x1234;
+    PpuRegisters.PpuStatus = 0x40;
+    MachineState.Scanline = 77;
+    EXPECT_EQ(run_frame(), 0);
+    EXPECT_EQ(ncpu.rPC, 0x1234);
+    EXPECT_EQ(PpuRegisters.PpuStatus, 0x40);
+    EXPECT_EQ(MachineState.Scanline, 77);
+    EXPECT_EQ(ncpu.totalcycles, 0u);
+}
+
+TEST_F(Frames, EveryFrameGrants263LineBudgets) {
+    boot(kIdle, 0x8010);
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_EQ(frame(), 0);
+        EXPECT_EQ(ncpu.totalcycles, uint32_t(i) * 263 * 113);
+        EXPECT_EQ(MachineState.Scanline, 240);
+        EXPECT_EQ(MachineState.InVblank, 1u);
+    }
+    EXPECT_EQ(CpuRam[0x10], 0);  // NMI disabled: never taken
+    write(0x2000, 0x80);
+    frame();
+    frame();
+    EXPECT_EQ(CpuRam[0x10], 2);
+}
+
+TEST_F(Frames, StatusBitsDuringTheFrame) {
+    // A $2002 read in the visible lines shows no vertical blank.
+    std::vector<uint8_t> c = {
+        0xAD, 0x02, 0x20,  // LDA $2002
+        0x85, 0x20,        // STA $20
+        0x4C, 0x05, 0x80,  // JMP $8005 (spin)
+    };
+    boot(c);
+    frame();
+    EXPECT_EQ(CpuRam[0x20] & 0x80, 0);
+    MachineState.InVblank = 1;
+    EXPECT_EQ(read(0x2002) & 0x80, 0x80);
+}
+
+TEST_F(Frames, CpuFailureCountsOnlyInTheTrailingLines) {
+    // Main loop spins; the NMI handler runs 5 trailing lines' worth of NOPs
+    // (roughly) and then meets an invalid opcode.
+    std::vector<uint8_t> c(0x400, 0xEA);
+    c[0] = 0x4C, c[1] = 0x00, c[2] = 0x80;  // JMP $8000
+    c[0x3FF] = 0x02;                         // NMI at $8010 runs NOPs into $83FF
+    boot(c, 0x8010);
+    ncpu.trapbadops = 0;
+    EXPECT_EQ(frame(), 0);  // no NMI yet: the frame completes
+    write(0x2000, 0x80);
+    EXPECT_EQ(frame(), -1);
+    // The NOPs take (0x3FF - 0x10) x 2 = 2030 cycles: the stop comes in the
+    // 18th trailing line, and no later line is granted.
+    uint32_t lines = 240 + 3 + (2030 / 113 + 1);
+    EXPECT_EQ(ncpu.totalcycles, 263u * 113 + lines * 113);
+    EXPECT_EQ(ncpu.rPC, 0x83FF);
+
+    // An invalid opcode met during the visible lines does not end the frame.
+    boot(std::vector<uint8_t>{0x02});
+    ncpu.trapbadops = 0;
+    EXPECT_EQ(frame(), -1);  // stuck: the first trailing line reports it
+    EXPECT_EQ(ncpu.totalcycles, (240u + 3 + 1) * 113);
+}
+
+TEST_F(Frames, SpriteZeroHitIsSeenFromTheNextLine) {
+    // Poll $2002 until bit 6 is set, then scroll by 8: the first shifted line
+    // tells which line's CPU time saw the hit.
+    std::vector<uint8_t> c = {
+        0x2C, 0x02, 0x20,  // $8000 BIT $2002
+        0x50, 0xFB,        //       BVC $8000
+        0xA9, 0x08,        //       LDA #8
+        0x8D, 0x05, 0x20,  //       STA $2005
+        0x4C, 0x0A, 0x80,  // $800A JMP $800A
+    };
+    boot(c);
+    // Background: columns alternate tiles 0 and 1 (colour 0, colour 1).
+    for (int r = 0; r < 8; ++r) PpuMemory[16 + r] = 0xFF;
+    for (int cell = 0; cell < 960; ++cell) NametablePageA[cell] = (cell % 2);
+    BackgroundPalette[1] = 0x16;
+    PpuMemory[0x1000 + 16] = 0x80;  // sprite tile 1 ($1000): row 0 has one opaque pixel
+    SpriteRam[0] = 50;
+    SpriteRam[1] = 1;
+    SpriteRam[3] = 0;
+    write(0x2000, 0x08);
+    write(0x2001, 0x1E);
+    frame();
+    EXPECT_TRUE(PpuRegisters.PpuStatus & 0x40);
+    EXPECT_EQ(PpuRegisters.ScrollX, 8u);
+    const uint32_t* f = FrameSurface.Pixels;
+    // Line 51 found the hit: it is drawn unshifted; line 52 is the first shifted.
+    EXPECT_EQ(f[51 * 256 + 8], f[8]);
+    EXPECT_NE(f[52 * 256 + 8], f[8]);
+    EXPECT_EQ(f[52 * 256 + 8], f[16]);
+}
+
+}  // namespace

@@ -67,8 +67,9 @@ bool load_file(const std::string& path) {
 
 std::vector<uint8_t> make_nrom(const std::vector<uint8_t>& code, uint16_t nmi, uint16_t reset,
                                uint16_t irq) {
-    std::vector<uint8_t> image = {'N', 'E', 'S', 0x1A, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    image.resize(16 + 32768 + 8192, 0);
+    std::vector<uint8_t> image(16 + 32768 + 8192, 0);
+    const uint8_t header[6] = {'N', 'E', 'S', 0x1A, 2, 1};
+    std::copy(header, header + 6, image.begin());
     std::copy(code.begin(), code.end(), image.begin() + 16);
     uint8_t* v = image.data() + 16 + 0x7FFA;
     const uint16_t vectors[3] = {nmi, reset, irq};

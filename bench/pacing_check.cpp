@@ -1,0 +1,41 @@
+// Measures the frame pacing of the desktop app's loop: runs whole machine
+// frames (or none, without a cartridge) through the pacing wait for a number
+// of seconds and prints the frames per second it kept.
+// usage: qel-pacing-check [SECONDS] [ROM.nes]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "apu/apu.h"
+#include "core/frame.h"
+#include "core/machine.h"
+#include "core/power.h"
+#include "ppu/surfaces.h"
+#include "shell/shell.h"
+
+int main(int argc, char** argv) {
+    double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
+    if (argc > 2 && !set_cartridge_file_name(argv[2])) return 2;
+    create_surfaces();
+    power_up();
+    TimerFrequency = CounterTicksPerSecond;
+    TicksPerFrame = TimerFrequency / 60;
+    uint8_t samples[SamplesPerFrame];
+    auto start = std::chrono::steady_clock::now();
+    long frames = 0;
+    double elapsed = 0;
+    pacing_wait();  // the first wait ends at once: start counting after it
+    start = std::chrono::steady_clock::now();
+    while (elapsed < seconds) {
+        lock_frame_surfaces();
+        run_frame();
+        unlock_frame_surfaces();
+        if (!MachineState.Halted) apu_mix(samples);
+        pacing_wait();
+        ++frames;
+        elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    std::printf("frames: %ld  seconds: %.3f  fps: %.3f\n", frames, elapsed, frames / elapsed);
+    shut_down();
+    return 0;
+}

@@ -1,0 +1,188 @@
+#include "shell/shell.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QLayout>
+#include <QMenuBar>
+#include <QMainWindow>
+
+#include <chrono>
+#include <thread>
+
+#include "cart/cartridge.h"
+#include "core/frame.h"
+#include "core/machine.h"
+#include "core/power.h"
+#include "cpu/n6502.h"
+#include "host/host.h"
+#include "shell/window.h"
+
+uint32_t AppActive;
+int64_t TimerFrequency;
+int64_t TicksPerFrame;
+int64_t TicksLeft;
+int64_t LastTick;
+uint32_t MenuOpen;
+bool QuitPosted;
+int QuitCode;
+
+namespace {
+
+int64_t steady_counter() {
+    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                  std::chrono::steady_clock::now().time_since_epoch())
+                  .count();
+    return int64_t(static_cast<__int128>(ns) * CounterTicksPerSecond / 1000000000);
+}
+
+void sleep_ms(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+int32_t open_file_dialog(QWidget* owner) {
+    QFileDialog dialog(owner, "Open Nes File", QString(), "Nes Files (*.nes)");
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix("nes");
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return 0;
+    QByteArray path = QFile::encodeName(dialog.selectedFiles().first());
+    // A path that does not fit is never cut short into another file's name:
+    // the load then fails and the machine stays halted.
+    if (!set_cartridge_file_name(path.constData())) MachineState.CartridgeFileName[0] = '\0';
+    return 1;
+}
+
+}  // namespace
+
+PacingClock Clock = {steady_counter, sleep_ms};
+int32_t (*choose_cartridge_file)(QWidget* owner) = open_file_dialog;
+
+void set_client_size(QMainWindow* window, int width, int height) {
+    // The drawing area is the window less its menu bar; measure once laid out
+    // and correct whatever the menu bar's height turned out to be.
+    QWidget* area = window->centralWidget();
+    window->resize(width, height + window->menuBar()->sizeHint().height());
+    window->layout()->activate();
+    if (!area) return;
+    QSize extra = QSize(width, height) - area->size();
+    if (!extra.isNull()) {
+        window->resize(window->size() + extra);
+        window->layout()->activate();
+    }
+}
+
+int32_t init_application(QMainWindow** out) {
+    QelWindow* window = new QelWindow;
+    *out = window;
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    window->move(100, 100);
+    window->resize(256, 224);
+    window->show();
+    joypad_init(window);
+    sound_init(window);
+    int32_t result = video_init(window);
+    if (result == 0 && !QuitPosted) {
+        window->layout()->activate();
+        set_client_size(window, 256, 240);
+    }
+    return result;
+}
+
+void shutdown_devices() {
+    video_shutdown();
+    joypad_shutdown();
+    sound_shutdown();
+}
+
+void load_cartridge_file(const char* path) {
+    MachineState.Halted = 1;
+    if (!set_cartridge_file_name(path)) MachineState.CartridgeFileName[0] = '\0';
+    if (load_cartridge()) {
+        cpu_reset();
+        MachineState.Halted = 0;
+    }
+}
+
+intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, intptr_t) {
+    switch (message) {
+        case WM_COMMAND:
+            switch (wparam & 0xFFFF) {
+                case CommandLoad:
+                    MachineState.Halted = 1;
+                    choose_cartridge_file(window);
+                    if (load_cartridge()) {
+                        cpu_reset();
+                        MachineState.Halted = 0;
+                    } else {
+                        MachineState.Halted = 1;
+                    }
+                    break;
+                case CommandSizeX1: set_client_size(window, 256, 240); break;
+                case CommandSizeX2: set_client_size(window, 512, 480); break;
+                default: break;
+            }
+            return 0;
+        case WM_ACTIVATE:
+            AppActive = ((wparam >> 16) & 0xFFFF) == 0 ? 1 : 0;
+            acquire_joypad();
+            return 0;
+        case WM_INITMENU:
+            stop_sound();
+            return 0;
+        case WM_DESTROY:
+            MachineState.Halted = 1;
+            shut_down();
+            shutdown_devices();
+            QuitPosted = true;
+            QuitCode = 0;
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+int32_t run_frame_checked(QMainWindow* window) {
+    if (run_frame() == 0) return 0;
+    // The code is the opcode the CPU stopped at.
+    uint16_t pc = ncpu.rPC;
+    MachineState.ErrorCode = pc >= 0x8000 ? PrgWindow[pc - 0x8000]
+                             : pc < 0x2000 ? CpuRam[pc & 0x7FF]
+                                           : CpuRam[pc];
+    return video_error(window, 0, "Invaild code: %02x", MachineState.ErrorCode);
+}
+
+void pacing_wait() {
+    for (;;) {
+        int64_t now = Clock.read_counter();
+        TicksLeft -= now - LastTick;
+        if (TicksLeft / TicksPerMillisecond >= 4) Clock.sleep_ms(1);
+        LastTick = now;
+        if (TicksLeft <= 0) break;
+    }
+    TicksLeft = TicksPerFrame;
+}
+
+void frame_step(QMainWindow* window) {
+    // Once an error report has destroyed the window, the rest of the step is
+    // skipped: the devices and the machine are gone.
+    poll_joypad(window);
+    if (QuitPosted) return;
+    lock_surfaces(window);
+    if (QuitPosted) return;
+    run_frame_checked(window);
+    if (QuitPosted) return;
+    unlock_surfaces();
+    stream_sound();
+    present_frame(window);
+    if (QuitPosted) return;
+    pacing_wait();
+}
+
+int run_message_loop(QMainWindow* window) {
+    while (!QuitPosted) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (QuitPosted) break;
+        if (AppActive && !MenuOpen)
+            frame_step(window);
+        else
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return QuitCode;
+}

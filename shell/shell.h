@@ -1,0 +1,56 @@
+// The desktop app: the window and its menu, the message loop, the order of a
+// frame's host work, frame pacing and the orderly end.
+#pragma once
+#include <cstdint>
+
+class QMainWindow;
+class QWidget;
+
+// Messages that window_proc handles, and the menu's command identifiers.
+constexpr uint32_t WM_DESTROY = 0x0002;
+constexpr uint32_t WM_ACTIVATE = 0x0006;
+constexpr uint32_t WM_COMMAND = 0x0111;
+constexpr uint32_t WM_INITMENU = 0x0116;
+constexpr uint32_t CommandLoad = 40001;
+constexpr uint32_t CommandSizeX1 = 40002;
+constexpr uint32_t CommandSizeX2 = 40003;
+
+extern uint32_t AppActive;
+extern int64_t TimerFrequency;
+extern int64_t TicksPerFrame;
+extern int64_t TicksLeft;
+extern int64_t LastTick;
+
+// 1 while a menu of the window is open: frames wait, as in a modal menu loop.
+extern uint32_t MenuOpen;
+// Set by the destruction path; the message loop ends with QuitCode.
+extern bool QuitPosted;
+extern int QuitCode;
+
+// The performance counter (1,193,182 ticks a second) and the 1 ms sleep of
+// the pacing wait; replaceable for tests.
+struct PacingClock {
+    int64_t (*read_counter)();
+    void (*sleep_ms)(uint32_t);
+};
+extern PacingClock Clock;
+constexpr int64_t CounterTicksPerSecond = 1193182;
+constexpr int64_t TicksPerMillisecond = 1193;
+
+// The open-file dialog; replaceable for tests. Returns nonzero when a file
+// was chosen (then in CartridgeFileName).
+extern int32_t (*choose_cartridge_file)(QWidget* owner);
+
+int32_t init_application(QMainWindow** window);
+intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, intptr_t lparam);
+void frame_step(QMainWindow* window);
+int32_t run_frame_checked(QMainWindow* window);
+void shutdown_devices();
+void pacing_wait();
+// Resizes the window so that its drawing area is width x height; the window
+// keeps its place.
+void set_client_size(QMainWindow* window, int width, int height);
+// Runs frames whenever no event waits, until the quit; returns the exit code.
+int run_message_loop(QMainWindow* window);
+// Loads a cartridge as if chosen with Load.
+void load_cartridge_file(const char* path);

@@ -1,0 +1,324 @@
+// The desktop app on the offscreen platform with the dummy sound driver: the
+// window and menu, Load, the frame step's order, pacing, sound blocks and the
+// joypad mapping.
+#include <QApplication>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QtTest/QtTest>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "apu/apu.h"
+#include "cart/cartridge.h"
+#include "core/machine.h"
+#include "core/power.h"
+#include "cpu/n6502.h"
+#include "host/host.h"
+#include "shell/shell.h"
+#include "tests/test_support.h"
+
+namespace {
+
+std::string ChosenFile;  // what the replaced dialog "chooses"; empty = Cancel
+int32_t fake_dialog(QWidget*) {
+    if (ChosenFile.empty()) return 0;
+    set_cartridge_file_name(ChosenFile.c_str());
+    return 1;
+}
+
+std::vector<std::string> Boxes;
+void record_box(QWidget*, const char* message) { Boxes.push_back(message); }
+
+int64_t FakeCounter;
+std::vector<int64_t> CounterSteps;  // added to the counter at each read
+size_t StepIndex;
+int Sleeps;
+int64_t fake_read() {
+    if (StepIndex < CounterSteps.size()) FakeCounter += CounterSteps[StepIndex++];
+    return FakeCounter;
+}
+void fake_sleep(uint32_t) { ++Sleeps; }
+
+QSize client(QMainWindow* w) { return w->centralWidget()->size(); }
+
+// A cartridge whose code spins and whose sound channel 1 plays a tone.
+std::string tone_cartridge() {
+    std::vector<uint8_t> code = {
+        0xA9, 0x01, 0x8D, 0x15, 0x40,  // LDA #1; STA $4015
+        0xA9, 0xBF, 0x8D, 0x00, 0x40,  // LDA #$BF; STA $4000 (duty 2, constant 15, halt)
+        0xA9, 0xFD, 0x8D, 0x02, 0x40,  // period low
+        0xA9, 0x08, 0x8D, 0x03, 0x40,  // period high, length
+        0x4C, 0x14, 0x80,              // JMP $8014
+    };
+    return write_temp_file("tone.nes", make_nrom(code));
+}
+
+}  // namespace
+
+class ShellTest : public QObject {
+    Q_OBJECT
+
+private:
+    QMainWindow* window = nullptr;
+
+    void start() {
+        reset_machine_globals();
+        QuitPosted = false;
+        QuitCode = -1;
+        MenuOpen = 0;
+        AppActive = 0;
+        Boxes.clear();
+        show_failure_box = record_box;
+        choose_cartridge_file = fake_dialog;
+        ChosenFile.clear();
+        QVERIFY(init_application(&window) == 0);
+        power_up();
+        TimerFrequency = CounterTicksPerSecond;
+        TicksPerFrame = TimerFrequency / 60;
+        TicksLeft = LastTick = 0;
+        Clock = PacingClock{fake_read, fake_sleep};
+        CounterSteps.clear();
+        StepIndex = 0;
+    }
+    // One frame step whose pacing finds the period used up at once.
+    void step() {
+        CounterSteps.assign(1, TicksPerFrame * 2);
+        StepIndex = 0;
+        frame_step(window);
+    }
+
+private slots:
+    // After every test, even one that failed half-way: end the app.
+    void cleanup() {
+        if (!window) return;
+        if (!QuitPosted) window->close();
+        delete window;
+        window = nullptr;
+    }
+
+    void captionMenuAndSizes() {
+        start();
+        QCOMPARE(window->windowTitle(), QString("Qel 0.1a"));
+        QCOMPARE(QCoreApplication::applicationName(), QString("qel"));
+        QList<QAction*> menus = window->menuBar()->actions();
+        QCOMPARE(menus.size(), 2);
+        QCOMPARE(menus[0]->text(), QString("Nes"));
+        QCOMPARE(menus[1]->text(), QString("Size"));
+        QCOMPARE(menus[0]->menu()->actions()[0]->text(), QString("Load"));
+        QCOMPARE(menus[1]->menu()->actions()[0]->text(), QString("x1"));
+        QCOMPARE(menus[1]->menu()->actions()[1]->text(), QString("x2"));
+        QCOMPARE(client(window), QSize(256, 240));
+        QPoint place = window->pos();
+        window_proc(window, WM_COMMAND, CommandSizeX2, 0);
+        QCOMPARE(client(window), QSize(512, 480));
+        QCOMPARE(window->pos(), place);
+        window->resize(400, 300);
+        window_proc(window, WM_COMMAND, CommandSizeX1, 0);
+        QCOMPARE(client(window), QSize(256, 240));
+        QCOMPARE(window_proc(window, WM_COMMAND, 40099, 0), intptr_t(0));
+        QCOMPARE(client(window), QSize(256, 240));
+    }
+
+    void startsHaltedAndSilent() {
+        start();
+        QCOMPARE(int(MachineState.Halted), 1);
+        step();
+        const uint8_t* buffer = sound_buffer();
+        for (uint32_t i = 0; i < SoundBufferSize; ++i) QCOMPARE(int(buffer[i]), 0x80);
+        QCOMPARE(SoundPlaying, 1u);
+    }
+
+    void loadChosenFileCancelAndFailure() {
+        start();
+        std::string tone = tone_cartridge();
+        ChosenFile = tone;
+        window_proc(window, WM_COMMAND, CommandLoad, 0);
+        QCOMPARE(int(MachineState.Halted), 0);
+        QCOMPARE(int(ncpu.rPC), 0x8000);
+        step();
+        QVERIFY(Square1.Enabled == 1);
+
+        // Cancel with a file chosen before: the same file again, reset.
+        ncpu.rPC = 0x8014;
+        ChosenFile.clear();
+        window_proc(window, WM_COMMAND, CommandLoad, 0);
+        QCOMPARE(int(MachineState.Halted), 0);
+        QCOMPARE(int(ncpu.rPC), 0x8000);
+
+        // A failed load stays halted and silent.
+        ChosenFile = write_temp_file("bad.nes", {'N', 'E', 'S'});
+        window_proc(window, WM_COMMAND, CommandLoad, 0);
+        QCOMPARE(int(MachineState.Halted), 1);
+        float envelope = Square1.EnvelopePhase;
+        for (int i = 0; i < 3; ++i) step();
+        QCOMPARE(Square1.EnvelopePhase, envelope);  // no mix while halted
+        QVERIFY(Boxes.empty());
+    }
+
+    void cancelWithNothingChosenStaysHalted() {
+        start();
+        window_proc(window, WM_COMMAND, CommandLoad, 0);
+        QCOMPARE(int(MachineState.Halted), 1);
+    }
+
+    void menuStopsSoundAndTheNextFrameRestartsIt() {
+        start();
+        ChosenFile = tone_cartridge();
+        window_proc(window, WM_COMMAND, CommandLoad, 0);
+        step();
+        QCOMPARE(SoundPlaying, 1u);
+        window_proc(window, WM_INITMENU, 0, 0);
+        QCOMPARE(SoundPlaying, 0u);
+        step();
+        QCOMPARE(SoundPlaying, 1u);
+        QVERIFY(sound_play_cursor() < SoundBufferSize);
+    }
+
+    void frameStepsWaitWhileMinimisedOrInAMenu() {
+        start();
+        window_proc(window, WM_ACTIVATE, 1u << 16, 0);
+        QCOMPARE(AppActive, 0u);
+        window_proc(window, WM_ACTIVATE, 0, 0);
+        QCOMPARE(AppActive, 1u);
+    }
+
+    void destructionEndsTheLoopWithZero() {
+        start();
+        QTimer::singleShot(50, window, [this] { window->close(); });
+        Clock = PacingClock{[] { return FakeCounter += TicksPerFrame; }, fake_sleep};
+        QCOMPARE(run_message_loop(window), 0);
+        QVERIFY(QuitPosted);
+        QVERIFY(CpuRam == nullptr);
+    }
+
+    void cpuFailureIsReportedAndEndsTheProgram() {
+        start();
+        std::vector<uint8_t> code(0x400, 0xEA);
+        code[0] = 0x4C, code[1] = 0x00, code[2] = 0x80;
+        code[0x3FF] = 0x02;
+        code[0x10] = 0x4C, code[0x11] = 0xFF, code[0x12] = 0x83;  // NMI: JMP $83FF
+        ChosenFile = write_temp_file("stop.nes", make_nrom(code, 0x8010));
+        window_proc(window, WM_COMMAND, CommandLoad, 0);
+        ncpu.trapbadops = 0;
+        MachineState.NmiEnabled = 0x80;
+        step();
+        QCOMPARE(int(Boxes.size()), 1);
+        QCOMPARE(QString(Boxes[0].c_str()), QString("Invaild code: 02"));
+        QVERIFY(QuitPosted);
+        QVERIFY(CpuRam == nullptr);
+    }
+
+    void pacingArithmetic() {
+        TicksPerFrame = CounterTicksPerSecond / 60;
+        Clock = PacingClock{fake_read, fake_sleep};
+        // First frame: nothing left, no wait.
+        TicksLeft = LastTick = 0;
+        FakeCounter = 1000000;
+        CounterSteps = {0};
+        StepIndex = 0;
+        Sleeps = 0;
+        pacing_wait();
+        QCOMPARE(Sleeps, 0);
+        QCOMPARE(StepIndex, size_t(1));
+        QCOMPARE(TicksLeft, TicksPerFrame);
+
+        // 4 x 1193 left: sleeps; 3 x 1193 left: spins.
+        TicksLeft = 4 * 1193;
+        LastTick = FakeCounter;
+        CounterSteps = {0, 1193, 4 * 1193};
+        StepIndex = 0;
+        Sleeps = 0;
+        pacing_wait();
+        QCOMPARE(Sleeps, 1);  // 4 x 1193 left at the first check, 3 x 1193 at the second
+
+        // An overshoot is dropped: the next period is whole.
+        TicksLeft = 100;
+        LastTick = FakeCounter;
+        CounterSteps = {TicksPerFrame * 3};
+        StepIndex = 0;
+        pacing_wait();
+        QCOMPARE(TicksLeft, TicksPerFrame);
+    }
+
+    void soundBlockChoice() {
+        QCOMPARE(sound_block_for(0), 1u);
+        QCOMPARE(sound_block_for(734), 1u);
+        QCOMPARE(sound_block_for(735), 2u);
+        QCOMPARE(sound_block_for(15 * 735), 0u);
+        QCOMPARE(sound_block_for(SoundBufferSize - 1), 0u);
+    }
+
+    void joystickMappingAndTurbo() {
+        TurboACount = TurboBCount = 0;
+        JoystickState s{};
+        s.X = 1;
+        QCOMPARE(joypad_bits_from(s), 0x80u);
+        s.X = 0;
+        QCOMPARE(joypad_bits_from(s), 0u);
+        s.X = 1000;
+        s.Y = -1000;
+        QCOMPARE(joypad_bits_from(s), 0x90u);
+        s = JoystickState{};
+        s.Buttons[3] = s.Buttons[4] = true;
+        QCOMPARE(joypad_bits_from(s), 0x0Cu);
+
+        s = JoystickState{};
+        s.Buttons[5] = true;
+        std::vector<uint32_t> frames;
+        for (int f = 0; f < 8; ++f) frames.push_back(joypad_bits_from(s));
+        QCOMPARE(frames, (std::vector<uint32_t>{2, 0, 0, 0, 2, 0, 0, 0}));
+
+        s.Buttons[0] = true;  // buttons 0 and 5: B in every frame
+        for (int f = 0; f < 8; ++f) QCOMPARE(joypad_bits_from(s), 2u);
+
+        s = JoystickState{};
+        QCOMPARE(joypad_bits_from(s), 0u);  // release resets the count
+        s.Buttons[2] = s.Buttons[5] = true;  // both turbos in step
+        frames.clear();
+        for (int f = 0; f < 9; ++f) frames.push_back(joypad_bits_from(s));
+        QCOMPARE(frames, (std::vector<uint32_t>{3, 0, 0, 0, 3, 0, 0, 0, 3}));
+    }
+
+    void keyboardMapping() {
+        keyboard_release_all();
+        QVERIFY(keyboard_key(Qt::Key_Up, 0, true));
+        QVERIFY(keyboard_key(Qt::Key_Right, 0, true));
+        QCOMPARE(KeyboardDirections, 0x90u);
+        QVERIFY(keyboard_key(Qt::Key_Up, 0, false));
+        QCOMPARE(KeyboardDirections, 0x80u);
+        QVERIFY(keyboard_key(Qt::Key_Z, 0, true));
+        QVERIFY(keyboard_key(Qt::Key_X, 0, true));
+        QVERIFY(keyboard_key(Qt::Key_Return, 0, true));
+        QVERIFY(!keyboard_key(Qt::Key_Shift, 0xFFE1, true));  // left shift is no key
+        QVERIFY(keyboard_key(Qt::Key_Shift, 0xFFE2, true));   // right shift: Select
+        QVERIFY(!keyboard_key(Qt::Key_Q, 0, true));
+        TurboACount = TurboBCount = 0;
+        MachineState.JoypadBits = 0;
+        poll_joypad(nullptr);
+        QCOMPARE(MachineState.JoypadBits, 0x80u | 0x02 | 0x01 | 0x08 | 0x04);
+        keyboard_release_all();
+        QVERIFY(keyboard_key(Qt::Key_A, 0, true));  // turbo B
+        QVERIFY(keyboard_key(Qt::Key_S, 0, true));  // turbo A
+        poll_joypad(nullptr);
+        QCOMPARE(MachineState.JoypadBits, 0x03u);
+        poll_joypad(nullptr);
+        QCOMPARE(MachineState.JoypadBits, 0x00u);
+        keyboard_release_all();
+        poll_joypad(nullptr);
+        QCOMPARE(MachineState.JoypadBits, 0u);
+    }
+};
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("SDL_AUDIODRIVER", "dummy");
+    QApplication::setApplicationName("qel");
+    QApplication app(argc, argv);
+    ShellTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "shell_test.moc"

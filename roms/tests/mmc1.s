@@ -1,0 +1,247 @@
+; mapper 1 (MMC1): the serial protocol with its reset bit, every PRG bank in
+; both 16 KB modes and the 32 KB mode, every CHR bank in 4 and 8 KB units,
+; and the mirroring bit.
+.include "result.inc"
+.include "banks.inc"
+.export test_name
+.import __RAMCODE_LOAD__, __RAMCODE_RUN__, __RAMCODE_SIZE__
+
+.segment "HEADER"
+    .byte "NES", $1A, 8, 4, $10, $00, 0, 0, 0, 0, 0, 0, 0, 0
+
+prg_signatures 8
+chr_signatures 32
+
+.segment "ZEROPAGE"
+reg:  .res 2
+sig0: .res 1
+sig1: .res 1
+bank: .res 1
+
+.segment "RODATA"
+test_name: .byte "mmc1", 0
+
+.segment "RAMCODE"
+; Five serial writes of A's low five bits to the register at page X ($80,
+; $A0, $C0 or $E0).
+mmc1_write:
+    stx reg + 1
+    ldx #0
+    stx reg
+    ldy #5
+:   sta (reg, x)
+    lsr a
+    dey
+    bne :-
+    rts
+
+; With PRG switched at $C000: selects bank A there, reads both halves, and
+; puts the last bank back under the code.
+switch_c000:
+    ldx #$E0
+    jsr mmc1_write
+    lda $8000
+    sta sig0
+    lda $C000
+    sta sig1
+    lda #7
+    ldx #$E0
+    jmp mmc1_write
+
+; In 32 KB mode: selects pair A / 2, reads both halves, then banks 6 and 7
+; again and 16 KB switching at $8000.
+switch_32k:
+    pha
+    lda #$00
+    ldx #$80
+    jsr mmc1_write
+    pla
+    ldx #$E0
+    jsr mmc1_write
+    lda $8000
+    sta sig0
+    lda $C000
+    sta sig1
+    lda #6
+    ldx #$E0
+    jsr mmc1_write
+    lda #$0C
+    ldx #$80
+    jmp mmc1_write
+
+.segment "CODE"
+
+reset:
+    sei
+    cld
+    ldx #$FF
+    txs
+    result_begin
+    ldx #0
+:   lda __RAMCODE_LOAD__, x
+    sta __RAMCODE_RUN__, x
+    inx
+    cpx #<__RAMCODE_SIZE__
+    bne :-
+
+    check 1                     ; after loading: bank 0 and the last bank
+    expect_mem $8000, 0
+    expect_mem $C000, 7
+
+    check 2                     ; 16 KB at $8000: every bank
+    lda #$80
+    sta $8000
+    lda #0
+    sta bank
+@prg16:
+    lda bank
+    ldx #$E0
+    jsr mmc1_write
+    lda $8000
+    cmp bank
+    fail_ne
+    expect_mem $C000, 7
+    inc bank
+    lda bank
+    cmp #8
+    bne @prg16
+
+    check 3                     ; the reset bit discards the bits so far
+    lda #1
+    sta $E000
+    sta $E000
+    lda #$80
+    sta $E000
+    lda #3
+    ldx #$E0
+    jsr mmc1_write
+    expect_mem $8000, 3
+
+    check 4                     ; 16 KB at $C000: every bank but the code's
+    lda #$08
+    ldx #$80
+    jsr mmc1_write
+    lda #0
+    sta bank
+@prgc000:
+    lda bank
+    jsr switch_c000
+    lda sig1
+    cmp bank
+    fail_ne
+    lda sig0
+    cmp #3                      ; $8000 stays
+    fail_ne
+    inc bank
+    lda bank
+    cmp #7
+    bne @prgc000
+    lda #$0C
+    ldx #$80
+    jsr mmc1_write
+    jmp @prg32
+@bad:
+    jmp fail
+
+@prg32:
+    check 5                     ; 32 KB: pairs, bit 0 unused
+    lda #2
+    jsr switch_32k
+    lda sig0
+    expect_a 2
+    lda sig1
+    expect_a 3
+    lda #5
+    jsr switch_32k
+    lda sig0
+    expect_a 4
+    lda sig1
+    expect_a 5
+    expect_mem $C000, 7
+
+    check 6                     ; CHR in 4 KB units
+    lda #$1C
+    ldx #$80
+    jsr mmc1_write
+    lda #0
+    sta bank
+@chr4:
+    lda bank
+    ldx #$A0
+    jsr mmc1_write
+    lda bank
+    eor #7                      ; the other half gets another bank
+    ldx #$C0
+    jsr mmc1_write
+    read_ppu $0000
+    sta sig0
+    lda bank
+    asl a
+    asl a
+    cmp sig0
+    fail_ne
+    read_ppu $1000
+    sta sig1
+    lda bank
+    eor #7
+    asl a
+    asl a
+    cmp sig1
+    fail_ne
+    inc bank
+    lda bank
+    cmp #8
+    bne @chr4
+
+    check 7                     ; CHR in 8 KB units, from any 4 KB boundary
+    lda #$0C
+    ldx #$80
+    jsr mmc1_write
+    lda #2
+    ldx #$A0
+    jsr mmc1_write
+    read_ppu $0000
+    expect_a 8
+    read_ppu $1000
+    expect_a 12
+    lda #3
+    ldx #$A0
+    jsr mmc1_write
+    read_ppu $0000
+    expect_a 12
+    read_ppu $1000
+    expect_a 16
+    lda #0
+    ldx #$C0                    ; CHR bank 1 in 8 KB mode: no effect
+    jsr mmc1_write
+    read_ppu $1000
+    expect_a 16
+
+    check 8                     ; mirroring: bit 0 clear is vertical
+    lda #$20
+    sta $2006
+    lda #$00
+    sta $2006
+    lda #$AB
+    sta $2007
+    read_ppu $2800
+    expect_a $AB
+    lda #$0D
+    ldx #$80
+    jsr mmc1_write
+    lda #$24
+    sta $2006
+    lda #$00
+    sta $2006
+    lda #$CD
+    sta $2007
+    read_ppu $2000
+    expect_a $CD
+    jmp pass
+
+nmi:
+irq:
+    rti
+
+.segment "VECTORS"
+    .word nmi, reset, irq

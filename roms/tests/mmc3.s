@@ -1,0 +1,275 @@
+; mapper 4 (MMC3): every 8 KB PRG bank through registers 6 and 7 in both PRG
+; modes, every 1 KB CHR bank, CHR inversion, mirroring, and the scanline
+; interrupt arriving every N lines.
+.include "result.inc"
+.include "banks.inc"
+.export test_name
+
+.segment "HEADER"
+    .byte "NES", $1A, 8, 16, $40, $00, 0, 0, 0, 0, 0, 0, 0, 0
+
+prg_signatures 16
+chr_signatures 128
+
+.segment "ZEROPAGE"
+bank:      .res 1
+nmi_count: .res 1
+irq_count: .res 1
+polls:     .res 2
+first:     .res 2
+
+.segment "RODATA"
+test_name: .byte "mmc3", 0
+
+.segment "CODE"
+
+.macro select register
+    lda #register
+    sta $8000
+.endmacro
+
+wait_nmi:
+    lda nmi_count
+:   cmp nmi_count
+    beq :-
+    rts
+
+; Counts the interrupts of one whole frame with latch A.
+irqs_in_a_frame:
+    sta $C001
+    sta $E000                   ; off, counter reloaded
+    sta $E001                   ; on
+    jsr wait_nmi
+    lda #0
+    sta irq_count
+    cli
+    jsr wait_nmi
+    sei
+    lda irq_count
+    rts
+
+; Polls from the NMI until the first interrupt, with latch A (7 cycles a poll).
+polls_to_irq:
+    sta $C001
+    sta $E000
+    sta $E001
+    jsr wait_nmi
+    lda #0
+    sta irq_count
+    sta polls
+    sta polls + 1
+    cli
+@loop:
+    lda irq_count               ; 3
+    bne @done                   ; 2
+    inc polls                   ; 5
+    bne @loop                   ; 3
+    inc polls + 1
+    jmp @loop
+@done:
+    sei
+    rts
+
+reset:
+    sei
+    cld
+    ldx #$FF
+    txs
+    result_begin
+    lda #$80
+    sta $2000
+
+    check 1                     ; after loading: bank 0, then the last 16 KB
+    expect_mem $8000, 0
+    expect_mem $C000, 14
+    expect_mem $E000, 15
+
+    check 2                     ; PRG mode 0: registers 6 and 7, every bank
+    lda #0
+    sta bank
+@prg:
+    select 6
+    lda bank
+    sta $8001
+    lda $8000
+    cmp bank
+    fail_ne
+    select 7
+    lda bank
+    sta $8001
+    lda $A000
+    cmp bank
+    fail_ne
+    expect_mem $C000, 14
+    inc bank
+    lda bank
+    cmp #16
+    bne @prg
+    select 6
+    lda #16 + 3                 ; masked to the image
+    sta $8001
+    expect_mem $8000, 3
+
+    check 3                     ; only the exact addresses act
+    lda #9
+    sta $8003
+    sta $9FFF
+    expect_mem $8000, 3
+
+    check 4                     ; PRG mode 1: the second-to-last bank at $8000
+    select $46
+    expect_mem $8000, 14
+    lda #5
+    sta $8001
+    expect_mem $C000, 5
+    expect_mem $8000, 14
+    select $46                  ; mode 1 again: nothing moves
+    expect_mem $C000, 5
+    select $06                  ; back to mode 0: the last 16 KB at $C000
+    expect_mem $C000, 14
+    expect_mem $E000, 15
+    expect_mem $8000, 14        ; stays until register 6 is written
+
+    check 5                     ; 2 KB CHR banks ignore bit 0
+    select 0
+    lda #7
+    sta $8001
+    read_ppu $0000
+    expect_a 6
+    read_ppu $0400
+    expect_a 7
+    select 1
+    lda #10
+    sta $8001
+    read_ppu $0800
+    expect_a 10
+    read_ppu $0C00
+    expect_a 11
+
+    check 6                     ; every 1 KB CHR bank, in registers 2 to 5
+    lda #0
+    sta bank
+@chr:
+    select 2
+    lda bank
+    sta $8001
+    read_ppu $1000
+    cmp bank
+    fail_ne
+    select 5
+    lda bank
+    eor #$7F
+    sta $8001
+    read_ppu $1C00
+    eor #$7F
+    cmp bank
+    fail_ne
+    inc bank
+    bpl @chr
+    select 3
+    lda #33
+    sta $8001
+    read_ppu $1400
+    expect_a 33
+    select 4
+    lda #44
+    sta $8001
+    read_ppu $1800
+    expect_a 44
+
+    check 7                     ; CHR inversion swaps the halves
+    select $82
+    lda #40
+    sta $8001
+    read_ppu $0000
+    expect_a 40
+    select $80
+    lda #20
+    sta $8001
+    read_ppu $1000
+    expect_a 20
+    read_ppu $1400
+    expect_a 21
+    select 0
+
+    check 8                     ; mirroring
+    lda #0
+    sta $A000                   ; vertical
+    lda #$20
+    sta $2006
+    lda #$10
+    sta $2006
+    lda #$77
+    sta $2007
+    read_ppu $2810
+    expect_a $77
+    lda #1
+    sta $A000                   ; horizontal
+    read_ppu $2410
+    expect_a $77
+
+    check 9                     ; interrupts every N lines of a frame
+    lda #20
+    jsr irqs_in_a_frame
+    expect_a 11                 ; lines 20, 40, ... 220
+    lda #10
+    jsr irqs_in_a_frame
+    expect_a 23
+    lda #0
+    jsr irqs_in_a_frame
+    expect_a 1
+
+    check 10                    ; with I set, no interrupt is taken later
+    sei                         ; (each check starts with I clear)
+    lda #10
+    sta $C001
+    sta $E000
+    sta $E001
+    jsr wait_nmi
+    lda #0
+    sta irq_count
+    jsr wait_nmi
+    cli
+    nop
+    nop
+    sei
+    lda irq_count
+    expect_a 0
+
+    check 11                    ; latch 20 arrives about 10 lines after latch 10
+    lda #10
+    jsr polls_to_irq
+    lda polls
+    sta first
+    lda polls + 1
+    sta first + 1
+    lda #20
+    jsr polls_to_irq
+    sec
+    lda polls
+    sbc first
+    tax
+    lda polls + 1
+    sbc first + 1
+    fail_ne                     ; (high byte of the difference is 0)
+    txa
+    cmp #10 * 150 / 13 - 8     ; 150 cycles a line with this mapper, 13 a poll
+    bcc @bad
+    cmp #10 * 150 / 13 + 8
+    bcs @bad
+    lda #$00
+    sta $E000
+    jmp pass
+@bad:
+    jmp fail
+
+nmi:
+    inc nmi_count
+    rti
+
+irq:
+    inc irq_count
+    rti
+
+.segment "VECTORS"
+    .word nmi, reset, irq

@@ -1,0 +1,365 @@
+; pictures: four screens for golden images, each held for 60 frames:
+;   frames   1-60   fine horizontal scroll of 13 across both pages
+;   frames  61-120  a mid-frame scroll split through $2006 under a sprite-0 hit
+;   frames 121-180  8x16 sprites with every flip, from both pattern tables
+;   frames 181-240  behind-background sprites over colour 0, colour 1 and a
+;                   colour marked as the backdrop's; front sprites over all
+
+.segment "HEADER"
+    .byte "NES", $1A, 2, 1, $01, $00, 0, 0, 0, 0, 0, 0, 0, 0   ; vertical arrangement
+
+.segment "ZEROPAGE"
+nmi_count: .res 1
+screen:    .res 1
+frames:    .res 1
+row:       .res 1
+col:       .res 1
+control:   .res 1
+split:     .res 1
+tile_of:       .res 2
+sprite_source: .res 2
+scroll_x:      .res 1
+
+.segment "BSS"
+.align 256
+sprites: .res 256
+
+.segment "RODATA"
+palettes:
+    .byte $0F, $16, $27, $30,  $0F, $1A, $2A, $3A,  $0F, $12, $22, $32,  $0F, $14, $24, $34
+    .byte $0F, $16, $27, $30,  $0F, $1A, $2A, $39,  $0F, $13, $23, $33,  $0F, $17, $28, $38
+
+.segment "CODE"
+
+.macro set_address address
+    lda #>address
+    sta $2006
+    lda #<address
+    sta $2006
+.endmacro
+
+wait_nmi:
+    lda nmi_count
+:   cmp nmi_count
+    beq :-
+    rts
+
+; Fills the page at PPU address (A = high byte) with tiles from the routine
+; whose address is in tile_of: it gets row and col and returns the tile in A.
+fill_page:
+    sta $2006
+    lda #0
+    sta $2006
+    sta row
+@rows:
+    lda #0
+    sta col
+@cols:
+    jsr tile_at
+    sta $2007
+    inc col
+    lda col
+    cmp #32
+    bne @cols
+    inc row
+    lda row
+    cmp #30
+    bne @rows
+    rts
+
+; Attribute bytes of the page just filled: all A.
+fill_attributes:
+    ldx #64
+:   sta $2007
+    dex
+    bne :-
+    rts
+
+tile_at:
+    jmp (tile_of)
+
+; Page A of screens 1 and 2: diagonal stripes of colours 0-3.
+stripes:
+    lda row
+    lsr a
+    clc
+    adc col
+    and #3
+    rts
+checker:
+    lda #5
+    rts
+; Screen 3's background: empty, with a floor of blocks.
+floor:
+    lda row
+    cmp #20
+    bcc :+
+    lda #6
+    rts
+:   lda #0
+    rts
+; Screen 4's background: columns of colour 0, the marked colour 2, colour 1.
+columns:
+    lda col
+    cmp #10
+    bcc @zero
+    cmp #20
+    bcc @two
+    lda #1
+    rts
+@two:
+    lda #2
+    rts
+@zero:
+    lda #0
+    rts
+
+; Copies a screen's 16 sprites from (sprite_source) and hides the rest.
+load_sprites:
+    ldx #0
+:   lda (sprite_source), y
+    sta sprites, x
+    iny
+    inx
+    cpx #64
+    bne :-
+    lda #$F0
+:   sta sprites, x
+    inx
+    bne :-
+    rts
+
+hide_sprites:
+    ldx #0
+    lda #$F0
+:   sta sprites, x
+    inx
+    bne :-
+    rts
+
+; Draws screen `screen` with the picture off, and sets its control value.
+draw_screen:
+    lda #0
+    sta $2001
+    jsr hide_sprites
+    lda screen
+    bne :+
+    jmp draw_scroll
+:   cmp #1
+    bne :+
+    jmp draw_split
+:   cmp #2
+    bne :+
+    jmp draw_tall
+:   jmp draw_behind
+
+draw_scroll:
+    lda #<stripes
+    sta tile_of
+    lda #>stripes
+    sta tile_of + 1
+    lda #$20
+    jsr fill_page
+    lda #$E4
+    jsr fill_attributes
+    lda #<checker
+    sta tile_of
+    lda #>checker
+    sta tile_of + 1
+    lda #$24
+    jsr fill_page
+    lda #$1B
+    jsr fill_attributes
+    lda #$88                    ; NMI, sprites at $1000
+    sta control
+    lda #13
+    sta scroll_x
+    lda #0
+    sta split
+    rts
+
+draw_split:
+    jsr draw_scroll
+    lda #0
+    sta scroll_x
+    ldy #0                      ; sprite 0 marks the split line
+    lda #<split_sprites
+    sta sprite_source
+    lda #>split_sprites
+    sta sprite_source + 1
+    jsr load_sprites
+    lda #1
+    sta split
+    rts
+
+draw_tall:
+    lda #<floor
+    sta tile_of
+    lda #>floor
+    sta tile_of + 1
+    lda #$20
+    jsr fill_page
+    lda #$00
+    jsr fill_attributes
+    ldy #0
+    lda #<tall_sprites
+    sta sprite_source
+    lda #>tall_sprites
+    sta sprite_source + 1
+    jsr load_sprites
+    lda #$A0                    ; NMI, 8x16 sprites
+    sta control
+    lda #0
+    sta scroll_x
+    sta split
+    rts
+
+draw_behind:
+    lda #<columns
+    sta tile_of
+    lda #>columns
+    sta tile_of + 1
+    lda #$20
+    jsr fill_page
+    lda #$00
+    jsr fill_attributes
+    set_address $3F02           ; palette 0 colour 2 = the backdrop: stored marked
+    lda #$0F
+    sta $2007
+    ldy #0
+    lda #<behind_sprites
+    sta sprite_source
+    lda #>behind_sprites
+    sta sprite_source + 1
+    jsr load_sprites
+    lda #$88
+    sta control
+    lda #0
+    sta scroll_x
+    sta split
+    rts
+
+reset:
+    sei
+    cld
+    ldx #$FF
+    txs
+    lda #$80
+    sta control
+    sta $2000
+    jsr wait_nmi
+    set_address $3F00
+    ldx #0
+:   lda palettes, x
+    sta $2007
+    inx
+    cpx #32
+    bne :-
+    lda #0
+    sta screen
+    sta frames
+    jsr draw_screen
+
+main:
+    jsr wait_nmi
+    lda split
+    beq @no_split
+:   bit $2002                   ; wait out the last frame's hit
+    bvs :-
+:   bit $2002                   ; the hit under sprite 0
+    bvc :-
+    set_address $2400           ; page B from its top row, from here down
+@no_split:
+    inc frames
+    lda frames
+    cmp #60
+    bne main
+    lda #0
+    sta frames
+    inc screen
+    lda screen
+    cmp #4
+    bne :+
+    lda #3                      ; the last screen stays
+    sta screen
+    jmp main
+:   jsr draw_screen
+    jmp main
+
+nmi:
+    pha
+    lda #>sprites
+    sta $4014
+    lda control
+    sta $2000
+    lda scroll_x
+    sta $2005
+    lda #0
+    sta $2005
+    lda #$1E
+    sta $2001
+    inc nmi_count
+    pla
+    rti
+
+irq:
+    rti
+
+.segment "RODATA"
+; Each table: 16 sprites of Y, tile, attributes, X.
+split_sprites:
+    .byte 99, 1, $00, 8
+    .res 60, $F0
+tall_sprites:
+    .byte 100, $05, $00, 40     ; table $1000, tiles 4 and 5: a flag
+    .byte 100, $05, $40, 80     ; flipped horizontally
+    .byte 100, $05, $80, 120    ; vertically
+    .byte 100, $05, $C1, 160    ; both, palette 1
+    .byte 100, $04, $02, 200    ; table $0000, tiles 4 and 5
+    .byte 130, $05, $03, 60
+    .byte 130, $05, $43, 68     ; overlapping: the lower number lies on top
+    .res 36, $F0
+behind_sprites:
+    .repeat 8, i
+        .byte 60, 2, $20, 8 + i * 32   ; behind
+    .endrepeat
+    .repeat 8, i
+        .byte 120, 2, $01, 24 + i * 32 ; in front
+    .endrepeat
+
+.segment "VECTORS"
+    .word nmi, reset, irq
+
+.segment "CHARS"
+; Table $0000: the background.
+    .res 16, $00                ; 0: colour 0
+    .res 8, $FF                 ; 1: colour 1
+    .res 8, $00
+    .res 8, $00                 ; 2: colour 2
+    .res 8, $FF
+    .res 16, $FF                ; 3: colour 3
+    ; 4: an arrow's top
+    .byte %00011000, %00111100, %01111110, %11111111, %00111100, %00111100, %00111100, %00111100
+    .byte %00011000, %00111100, %01111110, %11011011, %00010000, %00010000, %00010000, %00010000
+    ; 5: checker of colours 1 and 2 (and an arrow's foot for tall sprites)
+    .byte %11110000, %11110000, %11110000, %11110000, %00001111, %00001111, %00001111, %00001111
+    .byte %00001111, %00001111, %00001111, %00001111, %11110000, %11110000, %11110000, %11110000
+    ; 6: a framed block
+    .byte %11111111, %11111111, %11000011, %11011011, %11011011, %11000011, %11111111, %11111111
+    .byte %11111111, %10000001, %10111101, %10111101, %10111101, %10111101, %10000001, %11111111
+    .res $1000 - 7 * 16, $00
+; Table $1000: the sprites.
+    .res 16, $00                ; 0: transparent
+    ; 1: a framed block
+    .byte %11111111, %11111111, %11000011, %11011011, %11011011, %11000011, %11111111, %11111111
+    .byte %11111111, %10000001, %10111101, %10111101, %10111101, %10111101, %10000001, %11111111
+    ; 2: a ball of colours 1 to 3
+    .byte %00111100, %01100110, %11000011, %10011001, %10011001, %11000011, %01100110, %00111100
+    .byte %00111100, %01111110, %11111111, %11100111, %11100111, %11111111, %01111110, %00111100
+    .res 16, $00                ; 3
+    ; 4: a flag's top, different from every side
+    .byte %11111100, %11111110, %11100111, %11111110, %11111100, %11000000, %11000000, %11000000
+    .byte %11111100, %11000110, %11011011, %11000110, %11111100, %11000000, %11000000, %11000000
+    ; 5: its pole and foot
+    .byte %11000000, %11000000, %11000000, %11000000, %11000000, %10000000, %10000000, %00000000
+    .byte %11000000, %11000000, %11000000, %11000000, %11000000, %11111100, %11111100, %00000000

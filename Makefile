@@ -17,6 +17,9 @@ $(BUILD)/CMakeCache.txt: | deps
 build: deps $(BUILD)/CMakeCache.txt
 	@cmake --build $(BUILD) -j $(JOBS)
 
+run: build
+	@$(BUILD)/qel $(BUILD)/roms/demo.nes
+
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 

@@ -3,36 +3,34 @@
 
 #include "cart/cartridge.h"
 #include "core/machine.h"
+#include "ppu/pattern.h"
 #include "ppu/ppu.h"
 #include "ppu/surfaces.h"
 
 namespace {
 
 struct LineSource {
-    const uint8_t* pattern;  // pattern table of the background
-    uint32_t fine_row;       // 0-7
+    const uint8_t* pattern;    // pattern table of the background
+    uint32_t fine_row;         // 0-7
+    uint32_t pixels[16];       // the four background palettes as final pixels
+    uint32_t last_key;         // tile number and palette of the last tile decoded
+    const uint32_t* last_out;  // and where its pixels went
 };
 
-// Decodes cell c of a page into 8 final pixels.
-inline void decode_tile(const uint8_t* page, uint32_t c, const LineSource& src, uint32_t* out) {
-    uint32_t n = page[c];
-    uint32_t a = (page[AttributeOffset + AttributeByteIndex[c]] >> AttributeShift[c]) & 3;
+// Decodes cell c of a page into 8 final pixels. Runs of the same tile in the
+// same palette (sky, walls, floors) copy the pixels of the last one.
+inline void decode_tile(const uint8_t* page, uint32_t c, LineSource& src, uint32_t* out) {
+    const uint32_t n = page[c];
+    const uint32_t a = (page[AttributeOffset + AttributeByteIndex[c]] >> AttributeShift[c]) & 3;
+    const uint32_t key = n | (a << 8);
+    if (key == src.last_key) {
+        if (out != src.last_out) std::memcpy(out, src.last_out, 8 * sizeof(uint32_t));
+        return;
+    }
     const uint8_t* row = src.pattern + n * 16 + src.fine_row;
-    uint32_t lo = row[0], hi = row[8];
-    const uint8_t* pal = BackgroundPalette + a * 4;
-    const uint32_t px[4] = {MasterPalette[pal[0]], MasterPalette[pal[1]], MasterPalette[pal[2]],
-                            MasterPalette[pal[3]]};
-    // Two interleaved bytes: colours of pixels 7, 5, 3, 1 and of 6, 4, 2, 0.
-    uint32_t odd = ((hi & 0x55) << 1) | (lo & 0x55);
-    uint32_t even = ((lo >> 1) & 0x55) | (hi & 0xAA);
-    out[0] = px[(even >> 6) & 3];
-    out[1] = px[(odd >> 6) & 3];
-    out[2] = px[(even >> 4) & 3];
-    out[3] = px[(odd >> 4) & 3];
-    out[4] = px[(even >> 2) & 3];
-    out[5] = px[(odd >> 2) & 3];
-    out[6] = px[even & 3];
-    out[7] = px[odd & 3];
+    decode_pattern_row(row[0], row[8], src.pixels + a * 4, out);
+    src.last_key = key;
+    src.last_out = out;
 }
 
 inline const uint8_t* page_of(uint32_t s) { return s ? NametablePageB : NametablePageA; }
@@ -64,7 +62,12 @@ void RenderBackgroundLine() {
         if (!vertical) s ^= 1;
     }
     uint32_t row = uint32_t(y) >> 3;
-    LineSource src{PpuMemory + ((R.PpuControl & 0x10) ? 0x1000 : 0), uint32_t(y) & 7};
+    LineSource src;
+    src.pattern = PpuMemory + ((R.PpuControl & 0x10) ? 0x1000 : 0);
+    src.fine_row = uint32_t(y) & 7;
+    // The palette cannot change within a line: look its pixels up once.
+    for (int i = 0; i < 16; ++i) src.pixels[i] = MasterPalette[BackgroundPalette[i]];
+    src.last_key = ~0u;
 
     const uint8_t* page = page_of(s);
     uint32_t c = row * 32 + cx;

@@ -1,6 +1,11 @@
 // Sprites: latched at frame start, decoded once into the sprite strip on the
 // line of their Y byte, and laid over the finished frame by keyed copies.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/machine.h"
+#include "ppu/pattern.h"
 #include "ppu/ppu.h"
 #include "ppu/surfaces.h"
 
@@ -23,7 +28,7 @@ constexpr struct ReversedBytes {
     }
 } kReversed;
 
-// Decodes one pattern row into 8 strip pixels.
+// Decodes one pattern row into 8 strip pixels, flipped when asked.
 inline void decode_sprite_row(uint32_t lo, uint32_t hi, bool hflip, const uint32_t* px,
                               uint32_t* out) {
     if (hflip) {
@@ -31,16 +36,7 @@ inline void decode_sprite_row(uint32_t lo, uint32_t hi, bool hflip, const uint32
         lo = kReversed.b[lo];
         hi = kReversed.b[hi];
     }
-    uint32_t odd = ((hi & 0x55) << 1) | (lo & 0x55);
-    uint32_t even = ((lo >> 1) & 0x55) | (hi & 0xAA);
-    out[0] = px[(even >> 6) & 3];
-    out[1] = px[(odd >> 6) & 3];
-    out[2] = px[(even >> 4) & 3];
-    out[3] = px[(odd >> 4) & 3];
-    out[4] = px[(even >> 2) & 3];
-    out[5] = px[(odd >> 2) & 3];
-    out[6] = px[even & 3];
-    out[7] = px[odd & 3];
+    decode_pattern_row(lo, hi, px, out);
 }
 
 struct SpriteLook {
@@ -78,7 +74,28 @@ void BuildSpriteTables() {
 
 void PickSpritesForLine() {
     const int32_t line = MachineState.Scanline;
+    if (line < 0 || line > 255) return;
     const bool tall = (PpuRegisters.PpuControl & 0x20) != 0;
+#if defined(__SSE2__)
+    // The 64 Y bytes (every fourth byte of the sprite memory) against the
+    // line, four sprites at a time; bit i of found is sprite i.
+    const __m128i want = _mm_set1_epi8(char(line));
+    uint64_t found = 0;
+    for (int part = 0; part < 16; ++part) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(SpriteRam + 16 * part));
+        uint32_t equal = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, want))) & 0x1111;
+        uint32_t four = (equal | (equal >> 3) | (equal >> 6) | (equal >> 9)) & 0xF;
+        found |= uint64_t(four) << (4 * part);
+    }
+    while (found) {
+        uint32_t i = uint32_t(__builtin_ctzll(found));
+        found &= found - 1;
+        if (tall)
+            DrawSprite8x16(i);
+        else
+            DrawSprite8x8(i);
+    }
+#else
     for (uint32_t i = 0; i < 64; ++i) {
         if (SpriteRam[4 * i] != line) continue;
         if (tall)
@@ -86,6 +103,7 @@ void PickSpritesForLine() {
         else
             DrawSprite8x8(i);
     }
+#endif
 }
 
 void DrawSprite8x8(uint32_t i) {

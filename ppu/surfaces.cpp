@@ -1,5 +1,7 @@
 #include "ppu/surfaces.h"
 
+#include <cstring>
+
 #include "ppu/ppu.h"
 
 namespace {
@@ -58,14 +60,19 @@ void surface_copy(VideoSurface& dst, int32_t x, int32_t y, const VideoSurface& s
     int32_t w = right - left, h = bottom - top;
     if (w <= 0 || h <= 0) return;
     const uint32_t key = src.SourceKey;
-    for (int32_t r = 0; r < h; ++r) {
-        const uint32_t* s = src.Pixels + (top + r) * src.Pitch + left;
-        uint32_t* d = dst.Pixels + (y + r) * dst.Pitch + x;
-        if (keyed) {
-            for (int32_t k = 0; k < w; ++k)
-                if (s[k] != key) d[k] = s[k];
-        } else {
-            for (int32_t k = 0; k < w; ++k) d[k] = s[k];
-        }
+    const uint32_t* s = src.Pixels + top * src.Pitch + left;
+    uint32_t* d = dst.Pixels + y * dst.Pitch + x;
+    if (!keyed) {
+        for (int32_t r = 0; r < h; ++r, s += src.Pitch, d += dst.Pitch)
+            std::memcpy(d, s, size_t(w) * sizeof(uint32_t));
+        return;
     }
+    if (w == 8) {
+        // A whole sprite row: a fixed count the compiler unrolls and blends.
+        for (int32_t r = 0; r < h; ++r, s += src.Pitch, d += dst.Pitch)
+            for (int32_t k = 0; k < 8; ++k) d[k] = s[k] == key ? d[k] : s[k];
+        return;
+    }
+    for (int32_t r = 0; r < h; ++r, s += src.Pitch, d += dst.Pitch)
+        for (int32_t k = 0; k < w; ++k) d[k] = s[k] == key ? d[k] : s[k];
 }

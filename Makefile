@@ -33,7 +33,7 @@ bench: deps
 	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@$(BENCH_BUILD)/bench/qel-bench
-	@scripts/bench-frames $(BENCH_BUILD)/qel-run
+	@scripts/bench-frames $(BENCH_BUILD)/qel-run $(BENCH_BUILD)/roms/demo.nes
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)

@@ -53,6 +53,21 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
                    (sign & 0x80));
 }
 
+// The conformance check builds cores that push B set (QEL_CONSOLE_PHP) and
+// ignore D (QEL_CONSOLE_BINARY), as the console's CPU does, to tell test
+// failures this machine's design explains from faults. Normal builds set
+// neither.
+#if defined(QEL_CONSOLE_PHP)
+#define PHP_BREAK_BIT 0x10
+#else
+#define PHP_BREAK_BIT 0x00
+#endif
+#if defined(QEL_CONSOLE_BINARY)
+#define DECIMAL_FLAG 0x00
+#else
+#define DECIMAL_FLAG 0x08
+#endif
+
 #define LIKELY(x) __builtin_expect(!!(x), 1)
 #define UNLIKELY(x) __builtin_expect(!!(x), 0)
 
@@ -200,7 +215,7 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
 #define ADC_OP(mexpr, c)             \
     do {                             \
         uint8_t m_ = (mexpr);        \
-        if (UNLIKELY(f & 0x08)) {    \
+        if (UNLIKELY(f & DECIMAL_FLAG)) { \
             DECADC(m_);              \
             NEXT(4);                 \
         }                            \
@@ -211,7 +226,7 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
 #define SBC_OP(mexpr, c)             \
     do {                             \
         uint8_t m_ = (mexpr);        \
-        if (UNLIKELY(f & 0x08)) {    \
+        if (UNLIKELY(f & DECIMAL_FLAG)) { \
             DECSBC(m_);              \
             NEXT(4);                 \
         }                            \
@@ -483,7 +498,7 @@ op234: NEXT(2);                    // NOP
     // ---- stack ----
 op72: PUSH(A); NEXT(3);            // PHA
 op104: A = PULL(); SETZN(A); NEXT(4);  // PLA
-op8: PUSH(PACK()); NEXT(3);        // PHP
+op8: PUSH(PACK() | PHP_BREAK_BIT); NEXT(3);  // PHP
 op40:                              // PLP
     f = uint8_t(PULL() | 0x20);
     UNPACK();

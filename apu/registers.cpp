@@ -1,11 +1,10 @@
+#include <cstring>
+
 #include "apu/apu.h"
 #include "core/machine.h"
 
-#include <cstring>
-
-const uint8_t LengthTable[32] = {5,  127, 10, 1,  19, 2,  40, 3,  80, 4,  30,
-                                 5,  7,   6,  13, 7,  6,  8,  12, 9,  24, 10,
-                                 48, 11,  96, 12, 36, 13, 8,  14, 16, 15};
+const uint8_t LengthTable[32] = {5, 127, 10, 1, 19, 2,  40, 3,  80, 4,  30, 5,  7, 6,  13, 7,
+                                 6, 8,   12, 9, 24, 10, 48, 11, 96, 12, 36, 13, 8, 14, 16, 15};
 const uint32_t NoisePeriods[16] = {4,   8,   16,  32,  64,  96,   128,  160,
                                    202, 254, 380, 508, 762, 1016, 2034, 2046};
 const uint32_t DmcRates[16] = {428, 380, 340, 320, 286, 254, 226, 214,
@@ -85,21 +84,21 @@ void write_status(uint8_t v) {
 
 void apu_write(uint16_t address, uint8_t v) {
     switch (address) {
-        case 0x4000: case 0x4001: case 0x4002: case 0x4003:
-            write_square(Square1, address - 0x4000, v);
-            break;
-        case 0x4004: case 0x4005: case 0x4006: case 0x4007:
-            write_square(Square2, address - 0x4004, v);
-            break;
+        case 0x4000:
+        case 0x4001:
+        case 0x4002:
+        case 0x4003: write_square(Square1, address - 0x4000, v); break;
+        case 0x4004:
+        case 0x4005:
+        case 0x4006:
+        case 0x4007: write_square(Square2, address - 0x4004, v); break;
         case 0x4008:
             Triangle.Control = v & 0x80;
             Triangle.LinearReload = v & 0x7F;
             if (Triangle.Enabled && !Triangle.Counting)
                 Triangle.LinearSamples = linear_of(Triangle.LinearReload);
             break;
-        case 0x400A:
-            Triangle.PeriodLow = v;
-            break;
+        case 0x400A: Triangle.PeriodLow = v; break;
         case 0x400B:
             Triangle.PeriodHigh = v & 7;
             Triangle.ReloadDelay = 3;
@@ -132,18 +131,10 @@ void apu_write(uint16_t address, uint8_t v) {
             Dmc.IrqEnable = v & 0x80;
             if (!(v & 0x80)) Dmc.IrqFlag = 0;
             break;
-        case 0x4011:
-            Dmc.Level = int8_t(v);
-            break;
-        case 0x4012:
-            Dmc.AddressReg = v;
-            break;
-        case 0x4013:
-            Dmc.LengthReg = v;
-            break;
-        case 0x4015:
-            write_status(v);
-            break;
+        case 0x4011: Dmc.Level = int8_t(v); break;
+        case 0x4012: Dmc.AddressReg = v; break;
+        case 0x4013: Dmc.LengthReg = v; break;
+        case 0x4015: write_status(v); break;
         default:  // $4009, $400D, $4014: no effect
             break;
     }

@@ -34,12 +34,12 @@ const uint8_t kProgram[] = {
     0x4C, 0x08, 0x80,  //       JMP $8008
 };
 const uint8_t kSubroutine[] = {
-    0xA5, 0x20,        // $8030 LDA $20
-    0x4A,              //       LSR A
-    0xC9, 0x40,        //       CMP #$40
-    0x90, 0x02,        //       BCC +2
-    0xE6, 0x21,        //       INC $21
-    0x60,              //       RTS
+    0xA5, 0x20,  // $8030 LDA $20
+    0x4A,        //       LSR A
+    0xC9, 0x40,  //       CMP #$40
+    0x90, 0x02,  //       BCC +2
+    0xE6, 0x21,  //       INC $21
+    0x60,        //       RTS
 };
 
 void CpuInstructions(benchmark::State& state) {

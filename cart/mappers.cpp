@@ -125,15 +125,12 @@ void mmc3_bank_data(uint8_t value) {
             // 2 KB banks, counted in 1 KB units with the low bit ignored.
             copy_chr(((value & cmask) & 0xFE) / 2, 2048, Mmc3ChrInvert ^ kChrSlot[Mmc3BankSelect]);
             break;
-        case 2: case 3: case 4: case 5:
-            copy_chr(value & cmask, 1024, Mmc3ChrInvert ^ kChrSlot[Mmc3BankSelect]);
-            break;
-        case 6:
-            copy_prg(value & pmask, 8192, Mmc3R6Target);
-            break;
-        case 7:
-            copy_prg(value & pmask, 8192, Mmc3R7Target);
-            break;
+        case 2:
+        case 3:
+        case 4:
+        case 5: copy_chr(value & cmask, 1024, Mmc3ChrInvert ^ kChrSlot[Mmc3BankSelect]); break;
+        case 6: copy_prg(value & pmask, 8192, Mmc3R6Target); break;
+        case 7: copy_prg(value & pmask, 8192, Mmc3R7Target); break;
     }
 }
 
@@ -157,20 +154,16 @@ void mmc3_write(uint8_t value, uint16_t address) {
 
 void mapper_write(uint8_t value, uint16_t address) {
     switch (Cart.MapperNumber) {
-        case 1:
-            mmc1_write(value, address);
-            break;
+        case 1: mmc1_write(value, address); break;
         case 2:
             if (value < Cart.PrgBanks) copy_prg(value, 16384, 0x0000);
             break;
         case 3:
-            if (Cart.ChrBanks) copy_chr(value < Cart.ChrBanks ? value : value & (Cart.ChrBanks - 1), 8192, 0);
+            if (Cart.ChrBanks)
+                copy_chr(value < Cart.ChrBanks ? value : value & (Cart.ChrBanks - 1), 8192, 0);
             break;
-        case 4:
-            mmc3_write(value, address);
-            break;
-        default:
-            break;
+        case 4: mmc3_write(value, address); break;
+        default: break;
     }
 }
 

@@ -18,10 +18,8 @@ uint32_t bus_read(uint32_t address) {
                 return bit;
             }
             return 0;
-        case 0x6000:
-            return SaveRam[address - 0x6000];
-        default:
-            return 0;
+        case 0x6000: return SaveRam[address - 0x6000];
+        default: return 0;
     }
 }
 
@@ -39,9 +37,7 @@ uint32_t bus_write(uint32_t value, uint32_t address) {
             else if (address == 0x4016 && v == 0)
                 MachineState.JoypadShift = 0;
             break;
-        case 0x6000:
-            SaveRam[address - 0x6000] = v;
-            break;
+        case 0x6000: SaveRam[address - 0x6000] = v; break;
         default:
             if (address >= 0x8000) mapper_write(v, uint16_t(address));
             break;

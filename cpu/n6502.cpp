@@ -49,8 +49,7 @@ const n6502flags flagtable[256] = {
 };
 
 uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t sign) {
-    return uint8_t((f & 0x3C) | (zero == 0 ? 0x02 : 0) | carry | ((over & 1) << 6) |
-                   (sign & 0x80));
+    return uint8_t((f & 0x3C) | (zero == 0 ? 0x02 : 0) | carry | ((over & 1) << 6) | (sign & 0x80));
 }
 
 // The conformance check builds cores that push B set (QEL_CONSOLE_PHP) and
@@ -68,6 +67,7 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
 #define DECIMAL_FLAG 0x08
 #endif
 
+// clang-format off
 #define LIKELY(x) __builtin_expect(!!(x), 1)
 #define UNLIKELY(x) __builtin_expect(!!(x), 0)
 
@@ -576,6 +576,8 @@ leave:
     ncpu.cycles = cyc;
     return result;
 }
+
+// clang-format on
 
 namespace {
 void take_interrupt(uint32_t vector) {

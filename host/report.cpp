@@ -12,8 +12,7 @@ void show_box(QWidget* window, const char* message) {
     QMessageBox::critical(window, "Fail", QString::fromLocal8Bit(message), QMessageBox::Ok);
 }
 
-int32_t report(QWidget* window, int32_t code, void (*release)(), const char* format,
-               va_list args) {
+int32_t report(QWidget* window, int32_t code, void (*release)(), const char* format, va_list args) {
     char message[128];
     std::vsnprintf(message, sizeof message, format, args);
     release();

@@ -16,7 +16,8 @@ namespace {
 
 class ScreenWidget : public QWidget {
 public:
-    explicit ScreenWidget(QWidget* parent) : QWidget(parent), picture_(256, 240, QImage::Format_RGB32) {
+    explicit ScreenWidget(QWidget* parent)
+        : QWidget(parent), picture_(256, 240, QImage::Format_RGB32) {
         picture_.fill(Qt::black);
         setAttribute(Qt::WA_OpaquePaintEvent);
         setFocusPolicy(Qt::NoFocus);

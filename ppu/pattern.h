@@ -7,8 +7,8 @@
 // are split into two interleaved ones so that each pixel's colour comes out
 // with one shift and one mask.
 inline void decode_pattern_row(uint32_t lo, uint32_t hi, const uint32_t* px, uint32_t* out) {
-    const uint32_t odd = ((hi & 0x55) << 1) | (lo & 0x55);    // pixels 7, 5, 3, 1
-    const uint32_t even = ((lo >> 1) & 0x55) | (hi & 0xAA);   // pixels 6, 4, 2, 0
+    const uint32_t odd = ((hi & 0x55) << 1) | (lo & 0x55);   // pixels 7, 5, 3, 1
+    const uint32_t even = ((lo >> 1) & 0x55) | (hi & 0xAA);  // pixels 6, 4, 2, 0
     out[0] = px[(even >> 6) & 3];
     out[1] = px[(odd >> 6) & 3];
     out[2] = px[(even >> 4) & 3];

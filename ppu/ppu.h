@@ -4,18 +4,18 @@
 #include <cstdint>
 
 struct PpuRegisterRecord {
-    uint8_t PpuControl;     // last $2000 value (bits 0-1 also set by $2006)
-    uint8_t PpuMask;        // last $2001 value
-    uint8_t PpuStatus;      // bit 7 vertical blank, bit 6 sprite-0 hit
-    uint8_t OamAddress;     // SpriteRam index of the next $2004 write
-    uint8_t VramIncrement;  // 1 or 32, added after each $2007 access
-    uint16_t VramAddress;   // address used by $2007
-    uint8_t AddressToggle;  // 0: the next $2006 write is the high byte
-    uint8_t ScrollToggle;   // 0: the next $2005 write is horizontal
-    uint32_t ScrollX;       // 0-255
-    int32_t ScrollY;        // added to the line number by the renderer; may be negative
-    uint32_t AddressJustSet;        // the next $2007 read consumes it
-    uint8_t MidFrameAddressWrite;   // a $2006 split happened outside vertical blank
+    uint8_t PpuControl;            // last $2000 value (bits 0-1 also set by $2006)
+    uint8_t PpuMask;               // last $2001 value
+    uint8_t PpuStatus;             // bit 7 vertical blank, bit 6 sprite-0 hit
+    uint8_t OamAddress;            // SpriteRam index of the next $2004 write
+    uint8_t VramIncrement;         // 1 or 32, added after each $2007 access
+    uint16_t VramAddress;          // address used by $2007
+    uint8_t AddressToggle;         // 0: the next $2006 write is the high byte
+    uint8_t ScrollToggle;          // 0: the next $2005 write is horizontal
+    uint32_t ScrollX;              // 0-255
+    int32_t ScrollY;               // added to the line number by the renderer; may be negative
+    uint32_t AddressJustSet;       // the next $2007 read consumes it
+    uint8_t MidFrameAddressWrite;  // a $2006 split happened outside vertical blank
 };
 extern PpuRegisterRecord PpuRegisters;
 
@@ -65,8 +65,8 @@ void RenderBackgroundLine();
 
 extern uint32_t SpriteState[64];  // 0 hidden, 1 behind the background, 2 in front
 extern uint32_t SpriteX[64];
-extern uint32_t SpriteTop[64];    // Y byte + 1
-extern uint32_t SpriteHeight;     // 8 or 16
+extern uint32_t SpriteTop[64];  // Y byte + 1
+extern uint32_t SpriteHeight;   // 8 or 16
 
 void BuildSpriteTables();
 void PickSpritesForLine();

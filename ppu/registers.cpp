@@ -1,8 +1,8 @@
+#include <cstring>
+
 #include "cart/cartridge.h"
 #include "core/machine.h"
 #include "ppu/ppu.h"
-
-#include <cstring>
 
 PpuRegisterRecord PpuRegisters;
 

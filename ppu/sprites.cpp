@@ -108,8 +108,7 @@ void PickSpritesForLine() {
 
 void DrawSprite8x8(uint32_t i) {
     SpriteLook s = look_of(i);
-    const uint8_t* t =
-        PpuMemory + ((PpuRegisters.PpuControl & 0x08) ? 0x1000 : 0) + s.tile * 16;
+    const uint8_t* t = PpuMemory + ((PpuRegisters.PpuControl & 0x08) ? 0x1000 : 0) + s.tile * 16;
     uint32_t* strip = SpritePixels + 8 * i;
     for (uint32_t r = 0; r < 8; ++r) {
         uint32_t pr = s.vflip ? 7 - r : r;

@@ -3,9 +3,8 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QLayout>
-#include <QMenuBar>
 #include <QMainWindow>
-
+#include <QMenuBar>
 #include <chrono>
 #include <thread>
 
@@ -123,9 +122,7 @@ intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, in
             AppActive = ((wparam >> 16) & 0xFFFF) == 0 ? 1 : 0;
             acquire_joypad();
             return 0;
-        case WM_INITMENU:
-            stop_sound();
-            return 0;
+        case WM_INITMENU: stop_sound(); return 0;
         case WM_DESTROY:
             MachineState.Halted = 1;
             shut_down();
@@ -133,8 +130,7 @@ intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, in
             QuitPosted = true;
             QuitCode = 0;
             return 0;
-        default:
-            return 0;
+        default: return 0;
     }
 }
 
@@ -142,7 +138,7 @@ int32_t run_frame_checked(QMainWindow* window) {
     if (run_frame() == 0) return 0;
     // The code is the opcode the CPU stopped at.
     uint16_t pc = ncpu.rPC;
-    MachineState.ErrorCode = pc >= 0x8000 ? PrgWindow[pc - 0x8000]
+    MachineState.ErrorCode = pc >= 0x8000  ? PrgWindow[pc - 0x8000]
                              : pc < 0x2000 ? CpuRam[pc & 0x7FF]
                                            : CpuRam[pc];
     return video_error(window, 0, "Invaild code: %02x", MachineState.ErrorCode);

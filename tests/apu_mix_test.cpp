@@ -215,7 +215,7 @@ TEST_F(Mix, IdleDeltaChannelIsSilentWhateverItsLevel) {
 
 TEST_F(Mix, DeltaBitsComeHighBitFirstThenLowToHigh) {
     PrgWindow[0x4000] = 0x81;  // bit 7, then bits 0..6 = 1,0,0,0,0,0,0
-    write(0x4010, 0x0F);      // fastest rate, no loop
+    write(0x4010, 0x0F);       // fastest rate, no loop
     write(0x4011, 0x00);
     write(0x4012, 0x00);
     write(0x4013, 0x01);    // 17 bytes
@@ -225,8 +225,8 @@ TEST_F(Mix, DeltaBitsComeHighBitFirstThenLowToHigh) {
     for (int v : frame())
         if (levels.empty() || levels.back() != v) levels.push_back(v);
     // 7 old bits down, fetched bit 7 up, bit 0 up, bits 1-6 down, next byte's bit 7 down.
-    const std::vector<int> want = {-1, -2, -3, -4, -5, -6, -7, -6, -5, -6,
-                                   -7, -8, -9, -10, -11, -12};
+    const std::vector<int> want = {-1, -2, -3, -4, -5, -6,  -7,  -6,
+                                   -5, -6, -7, -8, -9, -10, -11, -12};
     ASSERT_GE(levels.size(), want.size());
     EXPECT_EQ(std::vector<int>(levels.begin(), levels.begin() + long(want.size())), want);
 }

@@ -1,5 +1,6 @@
 // The frame driver on small 6502 programs.
 #include "core/frame.h"
+
 #include "cpu/n6502.h"
 #include "ppu/ppu.h"
 #include "ppu/surfaces.h"
@@ -81,7 +82,7 @@ TEST_F(Frames, CpuFailureCountsOnlyInTheTrailingLines) {
     // (roughly) and then meets an invalid opcode.
     std::vector<uint8_t> c(0x400, 0xEA);
     c[0] = 0x4C, c[1] = 0x00, c[2] = 0x80;  // JMP $8000
-    c[0x3FF] = 0x02;                         // NMI at $8010 runs NOPs into $83FF
+    c[0x3FF] = 0x02;                        // NMI at $8010 runs NOPs into $83FF
     boot(c, 0x8010);
     ncpu.trapbadops = 0;
     EXPECT_EQ(frame(), 0);  // no NMI yet: the frame completes

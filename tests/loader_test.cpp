@@ -31,8 +31,8 @@ protected:
 
 TEST_F(Loader, TruncatedFilesFailAndKeepThePreviousCartridge) {
     std::vector<uint8_t> image = make_ines(2, 1, 0x00);
-    for (size_t size : {size_t(0), size_t(3), size_t(15), size_t(16), size_t(16 + 16384),
-                        image.size() - 1}) {
+    for (size_t size :
+         {size_t(0), size_t(3), size_t(15), size_t(16), size_t(16 + 16384), image.size() - 1}) {
         std::vector<uint8_t> cut(image.begin(), image.begin() + long(size));
         EXPECT_FALSE(load_image(cut, "cut.nes")) << size;
         EXPECT_STRNE(CartridgeLoadFailure, "") << size;

@@ -185,7 +185,7 @@ TEST_F(Mappers, Mmc3ChrBanksAndInversion) {
     write(0x8000, 5);
     write(0x8001, 0x41);  // 65 AND 63 = 1
     EXPECT_EQ(chr1k(0x1C00), 1);
-    write(0x8000, 0x82);  // inverted: R2 fills $0000
+    write(0x8000, 0x82);          // inverted: R2 fills $0000
     EXPECT_EQ(chr1k(0x1C00), 1);  // a change of inversion copies nothing
     write(0x8001, 40);
     EXPECT_EQ(chr1k(0x0000), 40);

@@ -111,8 +111,8 @@ TEST(Nestest, DocumentedInstructionsFollowTheReferenceTrace) {
                 bool carries_code = got.a == 0x1F && want.a == 0x00;
                 uint8_t amask = carries_code ? 0x00 : after_status_pull ? 0xEF : 0xFF;
                 uint8_t pmask = carries_code ? 0x6D : 0xEF;
-                if ((got.a & amask) != (want.a & amask) || (got.x != want.x && !x_stale) || got.y != want.y ||
-                    (got.p & pmask) != (want.p & pmask) || got.sp != want.sp) {
+                if ((got.a & amask) != (want.a & amask) || (got.x != want.x && !x_stale) ||
+                    got.y != want.y || (got.p & pmask) != (want.p & pmask) || got.sp != want.sp) {
                     ADD_FAILURE() << "line " << line + 1 << ": " << show(got) << " want "
                                   << show(want);
                     ++mismatches;
@@ -136,8 +136,10 @@ TEST(Nestest, DocumentedInstructionsFollowTheReferenceTrace) {
 
         ncpu.cycles = 1;
         ASSERT_EQ(n6502_execute(), 0);
-        if (mode == OffTrace) ++ncpu.totalcycles;
-        else ++line;
+        if (mode == OffTrace)
+            ++ncpu.totalcycles;
+        else
+            ++line;
     }
     EXPECT_EQ(mismatches, 0);
     EXPECT_EQ(ncpu.rPC, trace[5003].pc) << "the first undocumented instruction";

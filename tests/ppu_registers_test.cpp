@@ -127,7 +127,7 @@ TEST_F(PpuRegs, PaletteWritesMirrorTheBackdropAndMarkItsColour) {
     EXPECT_EQ(read(0x2007), 0x50);
 
     set_address(0x3F04);
-    write(0x2007, 0x0F);  // dropped
+    write(0x2007, 0x0F);                 // dropped
     EXPECT_EQ(PpuMemory[0x3F04], 0x0F);  // it holds the backdrop already
     set_address(0x3F08);
     write(0x2007, 0x30);  // dropped: stays the backdrop
@@ -150,7 +150,8 @@ TEST_F(PpuRegs, MasterPaletteHasTheColoursTheKeyAndTheMarkedCopies) {
     EXPECT_EQ(MasterPalette[0x16], 0xF83800u);
     EXPECT_EQ(MasterPalette[0x3D], 0xF8D8F8u);
     EXPECT_EQ(MasterPalette[64], SpriteKeyColour);
-    for (int i = 0; i < 64; ++i) EXPECT_EQ(MasterPalette[i + 65], MasterPalette[i] | BackdropMarker);
+    for (int i = 0; i < 64; ++i)
+        EXPECT_EQ(MasterPalette[i + 65], MasterPalette[i] | BackdropMarker);
     EXPECT_EQ(AttributeByteIndex[0], 0);
     EXPECT_EQ(AttributeByteIndex[32 * 29 + 31], 7 * 8 + 7);
     EXPECT_EQ(AttributeShift[2], 2);

@@ -17,8 +17,8 @@ protected:
         std::memset(SpriteStrip.Pixels, 0, 512 * 16 * sizeof(uint32_t));
         lock_frame_surfaces();
         PpuRegisters.PpuMask = 0x1E;
-        set_palette(0x3F00, {0x0F, 0x16, 0x27, 0x30, 0x0F, 0x11, 0x21, 0x31, 0x0F, 0x19, 0x29,
-                             0x39, 0x0F, 0x14, 0x24, 0x34});
+        set_palette(0x3F00, {0x0F, 0x16, 0x27, 0x30, 0x0F, 0x11, 0x21, 0x31, 0x0F, 0x19, 0x29, 0x39,
+                             0x0F, 0x14, 0x24, 0x34});
         set_palette(0x3F11, {0x05, 0x15, 0x25});
         set_palette(0x3F15, {0x0A, 0x1A, 0x2A});
     }
@@ -51,7 +51,8 @@ protected:
         uint32_t tile = page[c];
         uint32_t attr = page[0x3C0 + (py / 32) * 8 + px / 32];
         uint32_t a = (attr >> (((py / 16) & 1) * 4 + ((px / 16) & 1) * 2)) & 3;
-        const uint8_t* pat = PpuMemory + ((PpuRegisters.PpuControl & 0x10) ? 0x1000 : 0) + tile * 16;
+        const uint8_t* pat =
+            PpuMemory + ((PpuRegisters.PpuControl & 0x10) ? 0x1000 : 0) + tile * 16;
         uint32_t bit = 7 - px % 8;
         uint32_t colour = ((pat[py % 8] >> bit) & 1) | (((pat[py % 8 + 8] >> bit) & 1) << 1);
         return MasterPalette[BackgroundPalette[a * 4 + colour]];
@@ -225,9 +226,9 @@ TEST_F(Renderer, TallSpritesTakeTheirTableFromTheTileNumber) {
     sprite(1, 10, 0x03, 0x80, 0);
     MachineState.Scanline = 10;
     PickSpritesForLine();
-    EXPECT_EQ(SpritePixels[0], MasterPalette[0x05]);                 // top tile 2, colour 1
-    EXPECT_EQ(SpritePixels[8 * SpritePitch], MasterPalette[0x15]);   // bottom tile 3
-    EXPECT_EQ(SpritePixels[8 + 0], SpriteKeyColour);                 // flipped: row 7 of tile 3
+    EXPECT_EQ(SpritePixels[0], MasterPalette[0x05]);                // top tile 2, colour 1
+    EXPECT_EQ(SpritePixels[8 * SpritePitch], MasterPalette[0x15]);  // bottom tile 3
+    EXPECT_EQ(SpritePixels[8 + 0], SpriteKeyColour);                // flipped: row 7 of tile 3
     EXPECT_EQ(SpritePixels[8 + 4], MasterPalette[0x15]);
     EXPECT_EQ(SpritePixels[15 * SpritePitch + 8], MasterPalette[0x05]);  // last: top tile row 0
 }

@@ -1,12 +1,13 @@
 // The desktop app on the offscreen platform with the dummy sound driver: the
 // window and menu, Load, the frame step's order, pacing, sound blocks and the
 // joypad mapping.
+#include "shell/shell.h"
+
 #include <QApplication>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QtTest/QtTest>
-
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,7 +18,6 @@
 #include "core/power.h"
 #include "cpu/n6502.h"
 #include "host/host.h"
-#include "shell/shell.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -275,7 +275,7 @@ private slots:
         for (int f = 0; f < 8; ++f) QCOMPARE(joypad_bits_from(s), 2u);
 
         s = JoystickState{};
-        QCOMPARE(joypad_bits_from(s), 0u);  // release resets the count
+        QCOMPARE(joypad_bits_from(s), 0u);   // release resets the count
         s.Buttons[2] = s.Buttons[5] = true;  // both turbos in step
         frames.clear();
         for (int f = 0; f < 9; ++f) frames.push_back(joypad_bits_from(s));

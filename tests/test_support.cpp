@@ -33,8 +33,9 @@ std::vector<uint8_t> read_file(const std::string& path) {
 
 std::vector<uint8_t> make_ines(uint32_t prg_banks, uint32_t chr_banks, uint8_t flags6,
                                uint8_t flags7) {
-    std::vector<uint8_t> bytes = {'N', 'E', 'S', 0x1A, uint8_t(prg_banks), uint8_t(chr_banks),
-                                  flags6, flags7, 0, 0, 0, 0, 0, 0, 0, 0};
+    std::vector<uint8_t> bytes = {
+        'N', 'E', 'S', 0x1A, uint8_t(prg_banks), uint8_t(chr_banks), flags6, flags7, 0, 0, 0, 0,
+        0,   0,   0,   0};
     for (uint32_t u = 0; u < prg_banks * 2; ++u) bytes.insert(bytes.end(), 8192, uint8_t(u));
     for (uint32_t k = 0; k < chr_banks * 8; ++k) bytes.insert(bytes.end(), 1024, uint8_t(k | 0x80));
     return bytes;

@@ -11,11 +11,11 @@ std::string test_roms_dir();
 // Reads a whole file; empty when it cannot be read.
 std::vector<uint8_t> read_file(const std::string& path);
 
-#define SKIP_WITHOUT_TEST_ROMS(dir)                                                    \
-    do {                                                                               \
-        if ((dir).empty())                                                             \
-            GTEST_SKIP() << "test cartridges not found: set QEL_TEST_ROMS to the "     \
-                            "test-roms folder";                                         \
+#define SKIP_WITHOUT_TEST_ROMS(dir)                                                \
+    do {                                                                           \
+        if ((dir).empty())                                                         \
+            GTEST_SKIP() << "test cartridges not found: set QEL_TEST_ROMS to the " \
+                            "test-roms folder";                                    \
     } while (0)
 
 // An iNES image built in memory. Every byte of 8 KB PRG unit u is u (so a

@@ -23,7 +23,8 @@ namespace {
 const char kUsage[] =
     "usage: qel-run [options] ROM.nes\n"
     "  -n, --frames N            frames to run (default 600)\n"
-    "  --press SPEC              joypad input: FRAME[-FRAME]:BUTTONS[,...], frames counted from 1,\n"
+    "  --press SPEC              joypad input: FRAME[-FRAME]:BUTTONS[,...], frames counted from "
+    "1,\n"
     "                            BUTTONS from A B SELECT START UP DOWN LEFT RIGHT joined with +\n"
     "  --screenshot FILE.png     the last frame's picture\n"
     "  --screenshot-at N:FILE    the picture after frame N (repeatable)\n"
@@ -69,12 +70,14 @@ bool parse_count(const std::string& s, uint32_t* out) {
 }
 
 bool parse_buttons(const std::string& s, uint32_t* bits) {
-    static const char* const kNames[8] = {"A", "B", "SELECT", "START", "UP", "DOWN", "LEFT", "RIGHT"};
+    static const char* const kNames[8] = {"A",  "B",    "SELECT", "START",
+                                          "UP", "DOWN", "LEFT",   "RIGHT"};
     *bits = 0;
     size_t start = 0;
     while (start <= s.size()) {
         size_t plus = s.find('+', start);
-        std::string name = s.substr(start, plus == std::string::npos ? std::string::npos : plus - start);
+        std::string name =
+            s.substr(start, plus == std::string::npos ? std::string::npos : plus - start);
         bool found = false;
         for (uint32_t b = 0; b < 8; ++b) {
             if (name == kNames[b]) {

@@ -8,6 +8,7 @@
 
 #include "core/machine.h"
 #include "cpu/n6502.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -36,12 +37,7 @@ class Cpu : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(allocate_memories());
-        ncpu = n6502cpu{};
-        ncpu.RAM = CpuRam;
-        ncpu.ROM = PrgWindow - 0x8000;
-        ncpu.trapbadops = 1;
-        ncpu.readtrap = record_read;
-        ncpu.writetrap = record_write;
+        wire_bare_cpu(record_read, record_write);
         ncpu.rF = 0x22;
         ncpu.rS = 0xFF;
         Events.clear();

@@ -63,12 +63,7 @@ TEST(Nestest, DocumentedInstructionsFollowTheReferenceTrace) {
     ASSERT_TRUE(allocate_memories());
     std::memcpy(PrgWindow, rom.data() + 16, 16384);
     std::memcpy(PrgWindow + 16384, rom.data() + 16, 16384);
-    ncpu = n6502cpu{};
-    ncpu.RAM = CpuRam;
-    ncpu.ROM = PrgWindow - 0x8000;
-    ncpu.trapbadops = 1;
-    ncpu.readtrap = quiet_read;
-    ncpu.writetrap = quiet_write;
+    wire_bare_cpu(quiet_read, quiet_write);
     ncpu.rPC = 0xC000;
     ncpu.rF = 0x24;
     ncpu.rS = 0xFD;

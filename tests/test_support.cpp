@@ -50,6 +50,15 @@ std::string write_temp_file(const std::string& name, const std::vector<uint8_t>&
     return path;
 }
 
+void wire_bare_cpu(uint32_t (*read)(uint32_t), uint32_t (*write)(uint32_t, uint32_t)) {
+    ncpu = n6502cpu{};
+    ncpu.RAM = CpuRam;
+    ncpu.ROM = PrgWindow - 0x8000;
+    ncpu.trapbadops = 1;
+    ncpu.readtrap = read;
+    ncpu.writetrap = write;
+}
+
 void reset_machine_globals() {
     MachineState = MachineStateRecord{};
     PpuRegisters = PpuRegisterRecord{};

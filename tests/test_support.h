@@ -26,6 +26,10 @@ std::vector<uint8_t> make_ines(uint32_t prg_banks, uint32_t chr_banks, uint8_t f
 // Writes bytes to a fresh file in the test's temporary folder; returns its path.
 std::string write_temp_file(const std::string& name, const std::vector<uint8_t>& bytes);
 
+// A zeroed CPU context wired to the memory blocks and the given bus callbacks,
+// skipping invalid opcodes (the blocks must be allocated).
+void wire_bare_cpu(uint32_t (*read)(uint32_t), uint32_t (*write)(uint32_t, uint32_t));
+
 // Zeroes every process-wide record of the machine, as at program start.
 void reset_machine_globals();
 

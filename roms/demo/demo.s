@@ -10,6 +10,7 @@
 .segment "HEADER"
     .byte "NES", $1A, 4, 2, $10, $00, 0, 0, 0, 0, 0, 0, 0, 0
 
+.include "console.inc"
 .include "graphics.s"
 .include "sound.s"
 .include "playfield.s"
@@ -79,23 +80,9 @@ paused_text:     .byte $26, $1A, $0B, $1F, $1D, $0F, $0E, $26   ; "-PAUSED-"
 
 .segment "CODE"
 
-; Five serial writes of A to the MMC1 register at page X.
-mmc1_write:
-    stx reg + 1
-    ldx #0
-    stx reg
-    ldy #5
-:   sta (reg, x)
-    lsr a
-    dey
-    bne :-
-    rts
+define_mmc1_write
 
-wait_nmi:
-    lda nmi_count
-:   cmp nmi_count
-    beq :-
-    rts
+define_wait_nmi
 
 ; Copies 1024 bytes from (src) to the PPU at A x 256.
 copy_page:
@@ -114,10 +101,7 @@ copy_page:
     rts
 
 reset:
-    sei
-    cld
-    ldx #$FF
-    txs
+    cartridge_reset
     lda #0
     sta $2000
     sta $2001

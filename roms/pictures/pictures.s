@@ -5,6 +5,7 @@
 ;   frames 181-240  behind-background sprites over colour 0, colour 1 and a
 ;                   colour marked as the backdrop's; front sprites over all
 
+.include "console.inc"
 .segment "HEADER"
     .byte "NES", $1A, 2, 1, $01, $00, 0, 0, 0, 0, 0, 0, 0, 0   ; vertical arrangement
 
@@ -31,18 +32,7 @@ palettes:
 
 .segment "CODE"
 
-.macro set_address address
-    lda #>address
-    sta $2006
-    lda #<address
-    sta $2006
-.endmacro
-
-wait_nmi:
-    lda nmi_count
-:   cmp nmi_count
-    beq :-
-    rts
+define_wait_nmi
 
 ; Fills the page at PPU address (A = high byte) with tiles from the routine
 ; whose address is in tile_of: it gets row and col and returns the tile in A.
@@ -223,7 +213,7 @@ draw_behind:
     jsr fill_page
     lda #$00
     jsr fill_attributes
-    set_address $3F02           ; palette 0 colour 2 = the backdrop: stored marked
+    set_ppu_address $3F02           ; palette 0 colour 2 = the backdrop: stored marked
     lda #$0F
     sta $2007
     ldy #0
@@ -240,15 +230,12 @@ draw_behind:
     rts
 
 reset:
-    sei
-    cld
-    ldx #$FF
-    txs
+    cartridge_reset
     lda #$80
     sta control
     sta $2000
     jsr wait_nmi
-    set_address $3F00
+    set_ppu_address $3F00
     ldx #0
 :   lda palettes, x
     sta $2007
@@ -268,7 +255,7 @@ main:
     bvs :-
 :   bit $2002                   ; the hit under sprite 0
     bvc :-
-    set_address $2400           ; page B from its top row, from here down
+    set_ppu_address $2400           ; page B from its top row, from here down
 @no_split:
     inc frames
     lda frames

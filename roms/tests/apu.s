@@ -1,6 +1,7 @@
 ; apu: the $4015 status after writes with channels enabled and disabled, the
 ; length counters running out across frames, and the delta channel's
 ; interrupt with its flag in $4015 bit 7.
+.include "console.inc"
 .include "result.inc"
 .export test_name
 
@@ -19,11 +20,7 @@ test_name: .byte "apu", 0
 .segment "PAGES"                ; $E000: never reached by a sample; the sample is at $C000
 .segment "CODE"
 
-wait_nmi:
-    lda nmi_count
-:   cmp nmi_count
-    beq :-
-    rts
+define_wait_nmi
 
 ; Waits for A frames.
 wait_frames:
@@ -36,10 +33,7 @@ wait_frames:
     rts
 
 reset:
-    cld
-    sei
-    ldx #$FF
-    txs
+    cartridge_reset
     result_begin
     lda #$80
     sta $2000

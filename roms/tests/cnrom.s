@@ -1,5 +1,6 @@
 ; mapper 3 (CNROM): every 8 KB CHR bank, and bank numbers past the image
 ; reduced by the bank mask.
+.include "console.inc"
 .include "result.inc"
 .include "banks.inc"
 .export test_name
@@ -18,10 +19,7 @@ test_name: .byte "cnrom", 0
 
 .segment "CODE"
 reset:
-    sei
-    cld
-    ldx #$FF
-    txs
+    cartridge_reset
     result_begin
 
     check 1                     ; after loading: the first bank

@@ -1,6 +1,7 @@
 ; cpu: every documented instruction and addressing mode against the results
 ; this machine gives, including its decimal ADC/SBC, PHP's bit 4 as the
 ; status holds it, and the wraps of the stack, page zero and JMP ($xxFF).
+.include "console.inc"
 .include "result.inc"
 .export test_name
 
@@ -26,9 +27,8 @@ page_end:  .res $FF, $EA        ; $E000-$E0FE
 .segment "CODE"
 
 reset:
-    cld
-    ldx #$FF
-    txs
+    cartridge_reset
+    cli                         ; (the checks expect I clear)
     result_begin
 
 ; ---------------------------------------------------------------- loads

@@ -1,6 +1,7 @@
 ; mapper 1 (MMC1): the serial protocol with its reset bit, every PRG bank in
 ; both 16 KB modes and the 32 KB mode, every CHR bank in 4 and 8 KB units,
 ; and the mirroring bit.
+.include "console.inc"
 .include "result.inc"
 .include "banks.inc"
 .export test_name
@@ -22,18 +23,7 @@ bank: .res 1
 test_name: .byte "mmc1", 0
 
 .segment "RAMCODE"
-; Five serial writes of A's low five bits to the register at page X ($80,
-; $A0, $C0 or $E0).
-mmc1_write:
-    stx reg + 1
-    ldx #0
-    stx reg
-    ldy #5
-:   sta (reg, x)
-    lsr a
-    dey
-    bne :-
-    rts
+define_mmc1_write
 
 ; With PRG switched at $C000: selects bank A there, reads both halves, and
 ; puts the last bank back under the code.
@@ -72,10 +62,7 @@ switch_32k:
 .segment "CODE"
 
 reset:
-    sei
-    cld
-    ldx #$FF
-    txs
+    cartridge_reset
     result_begin
     ldx #0
 :   lda __RAMCODE_LOAD__, x

@@ -1,6 +1,7 @@
 ; mapper 4 (MMC3): every 8 KB PRG bank through registers 6 and 7 in both PRG
 ; modes, every 1 KB CHR bank, CHR inversion, mirroring, and the scanline
 ; interrupt arriving every N lines.
+.include "console.inc"
 .include "result.inc"
 .include "banks.inc"
 .export test_name
@@ -28,11 +29,7 @@ test_name: .byte "mmc3", 0
     sta $8000
 .endmacro
 
-wait_nmi:
-    lda nmi_count
-:   cmp nmi_count
-    beq :-
-    rts
+define_wait_nmi
 
 ; Counts the interrupts of one whole frame with latch A.
 irqs_in_a_frame:
@@ -71,10 +68,7 @@ polls_to_irq:
     rts
 
 reset:
-    sei
-    cld
-    ldx #$FF
-    txs
+    cartridge_reset
     result_begin
     lda #$80
     sta $2000

@@ -3,6 +3,7 @@
 ; increments of 1 and 32, palette writes, the nametable arrangement, sprite
 ; DMA from RAM and ROM pages and the sprite-0 hit, seen on the line after the
 ; one it is found on.
+.include "console.inc"
 .include "result.inc"
 .export test_name
 
@@ -27,18 +28,7 @@ rom_sprites:                    ; a sprite page in PRG: sprite 0 at Y 50, tile 1
 
 .segment "CODE"
 
-.macro set_address address
-    lda #>address
-    sta $2006
-    lda #<address
-    sta $2006
-.endmacro
-
-wait_nmi:
-    lda nmi_count
-:   cmp nmi_count
-    beq :-
-    rts
+define_wait_nmi
 
 ; About A x 1280 cycles.
 delay:
@@ -51,9 +41,8 @@ delay:
     rts
 
 reset:
-    cld
-    ldx #$FF
-    txs
+    cartridge_reset
+    cli                         ; (the checks expect I clear)
     result_begin
     lda #0
     sta $2001
@@ -78,21 +67,21 @@ reset:
     lda #$21
     sta $2006
     lda $2002
-    set_address $2345
+    set_ppu_address $2345
     lda #$5A
     sta $2007
-    set_address $2345
+    set_ppu_address $2345
     lda $2007
     lda $2007
     expect_a $5A
 
     check 3                     ; the first read after an address write gives 0
-    set_address $2100
+    set_ppu_address $2100
     lda #$11
     sta $2007
     lda #$22
     sta $2007
-    set_address $2100
+    set_ppu_address $2100
     lda $2007
     expect_a $00
     lda $2007
@@ -103,20 +92,20 @@ reset:
     check 4                     ; increments of 32
     lda #$84
     sta $2000
-    set_address $2100
+    set_ppu_address $2100
     lda #$33
     sta $2007
     lda #$44
     sta $2007                   ; at $2120
     lda #$80
     sta $2000
-    set_address $2120
+    set_ppu_address $2120
     lda $2007
     lda $2007
     expect_a $44
     lda #$84
     sta $2000
-    set_address $2100
+    set_ppu_address $2100
     lda $2007
     lda $2007
     expect_a $33
@@ -126,66 +115,66 @@ reset:
     sta $2000
 
     check 5                     ; palette: backdrop mirror, marked colours, dropped writes
-    set_address $3F00
+    set_ppu_address $3F00
     lda #$0F
     sta $2007
-    set_address $3F05
+    set_ppu_address $3F05
     lda #$0F                    ; the backdrop colour: stored marked
     sta $2007
     lda #$16
     sta $2007
-    set_address $3F05
+    set_ppu_address $3F05
     lda $2007                   ; palette reads need no dummy read
     expect_a $0F + 65
     lda $2007                   ; the same byte again, then the address moves on
     expect_a $0F + 65
     lda $2007
     expect_a $16
-    set_address $3F04
+    set_ppu_address $3F04
     lda #$12
     sta $2007                   ; dropped
-    set_address $3F04
+    set_ppu_address $3F04
     lda $2007
     expect_a $0F
-    set_address $3F10
+    set_ppu_address $3F10
     lda #$21 | $C0              ; six bits count
     sta $2007
-    set_address $3F00
+    set_ppu_address $3F00
     lda $2007
     expect_a $21
-    set_address $3F0C
+    set_ppu_address $3F0C
     lda $2007
     expect_a $21
-    set_address $3F10
+    set_ppu_address $3F10
     lda $2007
     expect_a $40                ; sprite entry 0 keeps $40
-    set_address $3F05
+    set_ppu_address $3F05
     lda $2007
     expect_a $0F + 65           ; marked when written, marked still
 
     check 6                     ; horizontal arrangement: $2400 is $2000, $2C00 is $2800
-    set_address $2400
+    set_ppu_address $2400
     lda #$55
     sta $2007
-    set_address $2C00
+    set_ppu_address $2C00
     lda #$66
     sta $2007
-    set_address $2000
+    set_ppu_address $2000
     lda $2007
     lda $2007
     expect_a $55
-    set_address $2800
+    set_ppu_address $2800
     lda $2007
     lda $2007
     expect_a $66
 
     ; The picture for the sprite checks: palettes, background on.
-    set_address $3F00
+    set_ppu_address $3F00
     lda #$0F
     sta $2007
     lda #$30
     sta $2007
-    set_address $3F11
+    set_ppu_address $3F11
     lda #$16
     sta $2007
 

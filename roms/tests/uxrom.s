@@ -1,5 +1,6 @@
 ; mapper 2 (UxROM): every PRG bank at $8000, whatever address is written,
 ; the last bank fixed at $C000, banks past the image ignored, and CHR RAM.
+.include "console.inc"
 .include "result.inc"
 .include "banks.inc"
 .export test_name
@@ -17,10 +18,7 @@ test_name: .byte "uxrom", 0
 
 .segment "CODE"
 reset:
-    sei
-    cld
-    ldx #$FF
-    txs
+    cartridge_reset
     result_begin
 
     check 1

@@ -70,17 +70,13 @@ void set_client_size(QMainWindow* window, int width, int height) {
 int32_t init_application(QMainWindow** out) {
     QelWindow* window = new QelWindow;
     *out = window;
-    window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->move(100, 100);
     window->resize(256, 224);
     window->show();
     joypad_init(window);
     sound_init(window);
     int32_t result = video_init(window);
-    if (result == 0 && !QuitPosted) {
-        window->layout()->activate();
-        set_client_size(window, 256, 240);
-    }
+    if (result == 0 && !QuitPosted) set_client_size(window, 256, 240);
     return result;
 }
 
@@ -90,13 +86,23 @@ void shutdown_devices() {
     sound_shutdown();
 }
 
-void load_cartridge_file(const char* path) {
-    MachineState.Halted = 1;
-    if (!set_cartridge_file_name(path)) MachineState.CartridgeFileName[0] = '\0';
+namespace {
+// The end of the Load sequence: the machine runs the new cartridge from its
+// reset, or stays halted.
+void load_and_reset() {
     if (load_cartridge()) {
         cpu_reset();
         MachineState.Halted = 0;
+    } else {
+        MachineState.Halted = 1;
     }
+}
+}  // namespace
+
+void load_cartridge_file(const char* path) {
+    MachineState.Halted = 1;
+    if (!set_cartridge_file_name(path)) MachineState.CartridgeFileName[0] = '\0';
+    load_and_reset();
 }
 
 intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, intptr_t) {
@@ -106,12 +112,7 @@ intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, in
                 case CommandLoad:
                     MachineState.Halted = 1;
                     choose_cartridge_file(window);
-                    if (load_cartridge()) {
-                        cpu_reset();
-                        MachineState.Halted = 0;
-                    } else {
-                        MachineState.Halted = 1;
-                    }
+                    load_and_reset();
                     break;
                 case CommandSizeX1: set_client_size(window, 256, 240); break;
                 case CommandSizeX2: set_client_size(window, 512, 480); break;

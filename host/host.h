@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "host/sound_ring.h"
+
 class QMainWindow;
 class QWidget;
 
@@ -54,17 +56,13 @@ bool keyboard_key(int qt_key, uint32_t native_key, bool pressed);
 void keyboard_release_all();
 
 // ---- sound output ----
-constexpr uint32_t SoundBlockSize = 735;
-constexpr uint32_t SoundBlocks = 16;
-constexpr uint32_t SoundBufferSize = SoundBlockSize * SoundBlocks;
+// 8-bit unsigned mono at 44,100 samples a second, one 735-sample block a frame
+// through the sound ring.
 extern uint32_t SoundPlaying;
 
 int32_t sound_init(QWidget* window);
 void stream_sound();
 void stop_sound();
 void sound_shutdown();
-// The block that stream_sound fills for a write cursor: the one after it.
-uint32_t sound_block_for(uint32_t write_cursor);
-// The looping buffer and its cursors, for tests.
+// The ring's sixteen blocks, for tests.
 const uint8_t* sound_buffer();
-uint32_t sound_play_cursor();

@@ -1,6 +1,5 @@
-// Sound output: a looping buffer of 16 blocks of 735 bytes, played by the SDL2
-// audio callback from a play cursor; each frame writes the block after the
-// write cursor.
+// Sound output: the SDL2 audio device plays the sound ring from its callback;
+// each frame writes the next block, chosen by the frame counter.
 #include <SDL.h>
 
 #include <cstring>
@@ -14,34 +13,23 @@ uint32_t SoundPlaying;
 namespace {
 
 SDL_AudioDeviceID SoundDevice;
+uint32_t DevicePeriod;  // samples the device takes a call
 bool SoundReady;
-uint8_t SoundBuffer[SoundBufferSize];
-uint32_t PlayCursor;
-uint32_t DevicePeriod;  // bytes the device takes at a time: the write cursor's lead
+SoundRing Ring;
 uint8_t ScratchBlock[SoundBlockSize];
 
-void SDLCALL play(void*, Uint8* stream, int length) {
-    for (int i = 0; i < length; ++i) {
-        stream[i] = SoundBuffer[PlayCursor];
-        if (++PlayCursor == SoundBufferSize) PlayCursor = 0;
-    }
-}
+void SDLCALL play(void*, Uint8* stream, int length) { Ring.play(stream, uint32_t(length)); }
 
 void fill_block(uint8_t* block) {
     if (MachineState.Halted)
-        std::memset(block, 0x80, SoundBlockSize);
+        std::memset(block, SoundSilence, SoundBlockSize);
     else
         apu_mix(block);
 }
 
 }  // namespace
 
-uint32_t sound_block_for(uint32_t write_cursor) {
-    return (write_cursor / SoundBlockSize + 1) % SoundBlocks;
-}
-
-const uint8_t* sound_buffer() { return SoundBuffer; }
-uint32_t sound_play_cursor() { return PlayCursor; }
+const uint8_t* sound_buffer() { return Ring.buffer(); }
 
 int32_t sound_init(QWidget* window) {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -52,13 +40,14 @@ int32_t sound_init(QWidget* window) {
     want.freq = 44100;
     want.format = AUDIO_U8;
     want.channels = 1;
-    want.samples = 512;
+    // 20 ms a call: a whole number of milliseconds, which the timer-driven
+    // drivers (disk, dummy) keep to exactly.
+    want.samples = 882;
     want.callback = play;
     SoundDevice = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (SoundDevice == 0) return sound_error(window, -1, "Create sound buffer fail");
     DevicePeriod = have.samples;
-    std::memset(SoundBuffer, 0x80, sizeof SoundBuffer);  // silence until written
-    PlayCursor = 0;
+    Ring.restart(DevicePeriod);
     SoundPlaying = 0;
     return 0;
 }
@@ -70,17 +59,18 @@ void stream_sound() {
         return;
     }
     SDL_LockAudioDevice(SoundDevice);
-    uint32_t write_cursor = (PlayCursor + DevicePeriod) % SoundBufferSize;
-    fill_block(SoundBuffer + sound_block_for(write_cursor) * SoundBlockSize);
+    if (!SoundPlaying) Ring.restart(DevicePeriod);
+    fill_block(Ring.next_block());
+    Ring.block_written();
+    SDL_UnlockAudioDevice(SoundDevice);
     if (!SoundPlaying) {
-        PlayCursor = 0;
+        SDL_PauseAudioDevice(SoundDevice, 0);
         SoundPlaying = 1;
     }
-    SDL_UnlockAudioDevice(SoundDevice);
-    SDL_PauseAudioDevice(SoundDevice, 0);
 }
 
 void stop_sound() {
+    // A paused device plays silence.
     if (SoundDevice) SDL_PauseAudioDevice(SoundDevice, 1);
     SoundPlaying = 0;
 }

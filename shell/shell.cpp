@@ -1,12 +1,14 @@
 #include "shell/shell.h"
 
+#include <time.h>
+
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QLayout>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <cerrno>
 #include <chrono>
-#include <thread>
 
 #include "cart/cartridge.h"
 #include "core/frame.h"
@@ -19,8 +21,7 @@
 uint32_t AppActive;
 int64_t TimerFrequency;
 int64_t TicksPerFrame;
-int64_t TicksLeft;
-int64_t LastTick;
+int64_t FrameDeadline;
 uint32_t MenuOpen;
 bool QuitPosted;
 int QuitCode;
@@ -28,13 +29,17 @@ int QuitCode;
 namespace {
 
 int64_t steady_counter() {
-    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                  std::chrono::steady_clock::now().time_since_epoch())
-                  .count();
-    return int64_t(static_cast<__int128>(ns) * CounterTicksPerSecond / 1000000000);
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
-void sleep_ms(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+// steady_clock is CLOCK_MONOTONIC: sleep to the absolute time, whatever wakes us early.
+void sleep_until_counter(int64_t deadline) {
+    timespec when{time_t(deadline / 1000000000), long(deadline % 1000000000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
+    }
+}
 
 int32_t open_file_dialog(QWidget* owner) {
     QFileDialog dialog(owner, "Open Nes File", QString(), "Nes Files (*.nes)");
@@ -50,7 +55,7 @@ int32_t open_file_dialog(QWidget* owner) {
 
 }  // namespace
 
-PacingClock Clock = {steady_counter, sleep_ms};
+PacingClock Clock = {steady_counter, sleep_until_counter};
 int32_t (*choose_cartridge_file)(QWidget* owner) = open_file_dialog;
 
 void set_client_size(QMainWindow* window, int width, int height) {
@@ -146,14 +151,13 @@ int32_t run_frame_checked(QMainWindow* window) {
 }
 
 void pacing_wait() {
-    for (;;) {
-        int64_t now = Clock.read_counter();
-        TicksLeft -= now - LastTick;
-        if (TicksLeft / TicksPerMillisecond >= 4) Clock.sleep_ms(1);
-        LastTick = now;
-        if (TicksLeft <= 0) break;
-    }
-    TicksLeft = TicksPerFrame;
+    const int64_t now = Clock.read_counter();
+    if (FrameDeadline == 0 || now - FrameDeadline > ResyncFrames * TicksPerFrame)
+        FrameDeadline = now;  // the first frame, or a long stall: start afresh
+    else if (now < FrameDeadline)
+        Clock.sleep_until(FrameDeadline);
+    // A frame a little late is made up by the next ones starting at once.
+    FrameDeadline += TicksPerFrame;
 }
 
 void frame_step(QMainWindow* window) {

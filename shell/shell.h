@@ -18,8 +18,9 @@ constexpr uint32_t CommandSizeX2 = 40003;
 extern uint32_t AppActive;
 extern int64_t TimerFrequency;
 extern int64_t TicksPerFrame;
-extern int64_t TicksLeft;
-extern int64_t LastTick;
+// When the current frame period ends and the next frame starts, in counter
+// ticks; 0 before the first frame. Advances by exactly TicksPerFrame a frame.
+extern int64_t FrameDeadline;
 
 // 1 while a menu of the window is open: frames wait, as in a modal menu loop.
 extern uint32_t MenuOpen;
@@ -27,15 +28,17 @@ extern uint32_t MenuOpen;
 extern bool QuitPosted;
 extern int QuitCode;
 
-// The performance counter (1,193,182 ticks a second) and the 1 ms sleep of
-// the pacing wait; replaceable for tests.
+// The frame clock: a monotonic counter (steady_clock nanoseconds) and a sleep
+// until an absolute counter value; replaceable for tests.
 struct PacingClock {
     int64_t (*read_counter)();
-    void (*sleep_ms)(uint32_t);
+    void (*sleep_until)(int64_t deadline);
 };
 extern PacingClock Clock;
-constexpr int64_t CounterTicksPerSecond = 1193182;
-constexpr int64_t TicksPerMillisecond = 1193;
+constexpr int64_t CounterTicksPerSecond = 1000000000;
+// A frame later than this many periods does not race to catch up: the pacing
+// starts afresh from it.
+constexpr int64_t ResyncFrames = 4;
 
 // The open-file dialog; replaceable for tests. Returns nonzero when a file
 // was chosen (then in CartridgeFileName).

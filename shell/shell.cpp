@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <cerrno>
 #include <chrono>
+#include <string>
 
 #include "cart/cartridge.h"
 #include "core/frame.h"
@@ -41,6 +42,10 @@ void sleep_until_counter(int64_t deadline) {
     }
 }
 
+std::string cannot_load(const char* path, const char* why) {
+    return std::string("cannot load ") + path + ": " + why;
+}
+
 int32_t open_file_dialog(QWidget* owner) {
     QFileDialog dialog(owner, "Open Nes File", QString(), "Nes Files (*.nes)");
     dialog.setFileMode(QFileDialog::ExistingFile);
@@ -49,7 +54,10 @@ int32_t open_file_dialog(QWidget* owner) {
     QByteArray path = QFile::encodeName(dialog.selectedFiles().first());
     // A path that does not fit is never cut short into another file's name:
     // the load then fails and the machine stays halted.
-    if (!set_cartridge_file_name(path.constData())) MachineState.CartridgeFileName[0] = '\0';
+    if (!set_cartridge_file_name(path.constData())) {
+        MachineState.CartridgeFileName[0] = '\0';
+        show_failure_box(owner, cannot_load(path.constData(), "the path is too long").c_str());
+    }
     return 1;
 }
 
@@ -92,33 +100,43 @@ void shutdown_devices() {
 }
 
 namespace {
+
 // The end of the Load sequence: the machine runs the new cartridge from its
-// reset, or stays halted.
-void load_and_reset() {
+// reset, or stays halted. Returns why it failed ("cannot load PATH: WHY"),
+// empty on success or when nothing was ever chosen.
+std::string load_and_reset() {
     if (load_cartridge()) {
         cpu_reset();
         MachineState.Halted = 0;
-    } else {
-        MachineState.Halted = 1;
+        return {};
     }
+    MachineState.Halted = 1;
+    if (MachineState.CartridgeFileName[0] == '\0') return {};
+    return cannot_load(MachineState.CartridgeFileName, CartridgeLoadFailure);
 }
+
 }  // namespace
 
-void load_cartridge_file(const char* path) {
+std::string load_cartridge_file(const char* path) {
     MachineState.Halted = 1;
-    if (!set_cartridge_file_name(path)) MachineState.CartridgeFileName[0] = '\0';
-    load_and_reset();
+    if (!set_cartridge_file_name(path)) {
+        MachineState.CartridgeFileName[0] = '\0';
+        return cannot_load(path, "the path is too long");
+    }
+    return load_and_reset();
 }
 
 intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, intptr_t) {
     switch (message) {
         case WM_COMMAND:
             switch (wparam & 0xFFFF) {
-                case CommandLoad:
+                case CommandLoad: {
                     MachineState.Halted = 1;
                     choose_cartridge_file(window);
-                    load_and_reset();
+                    std::string failure = load_and_reset();
+                    if (!failure.empty()) show_failure_box(window, failure.c_str());
                     break;
+                }
                 case CommandSizeX1: set_client_size(window, 256, 240); break;
                 case CommandSizeX2: set_client_size(window, 512, 480); break;
                 default: break;

@@ -2,6 +2,7 @@
 // frame's host work, frame pacing and the orderly end.
 #pragma once
 #include <cstdint>
+#include <string>
 
 class QMainWindow;
 class QWidget;
@@ -55,5 +56,6 @@ void pacing_wait();
 void set_client_size(QMainWindow* window, int width, int height);
 // Runs frames whenever no event waits, until the quit; returns the exit code.
 int run_message_loop(QMainWindow* window);
-// Loads a cartridge as if chosen with Load.
-void load_cartridge_file(const char* path);
+// Loads a cartridge as if chosen with Load. On failure the machine stays
+// halted and the reason is returned, "cannot load PATH: WHY"; empty on success.
+std::string load_cartridge_file(const char* path);

@@ -5,9 +5,23 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProxyStyle>
 
 #include "host/host.h"
 #include "shell/shell.h"
+
+namespace {
+
+class NoAltNavigation : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* answer) const override {
+        if (hint == SH_MenuBar_AltKeyNavigation) return 0;
+        return QProxyStyle::styleHint(hint, option, widget, answer);
+    }
+};
+
+}  // namespace
 
 QelWindow::QelWindow() {
     setWindowTitle("Qel 0.1a");
@@ -17,8 +31,14 @@ QelWindow::QelWindow() {
         const char* text;
         uint32_t command;
     };
-    const Item items[] = {
-        {"Nes", "Load", CommandLoad}, {"Size", "x1", CommandSizeX1}, {"Size", "x2", CommandSizeX2}};
+    const Item items[] = {{"&Nes", "Load", CommandLoad},
+                          {"&Size", "x1", CommandSizeX1},
+                          {"&Size", "x2", CommandSizeX2}};
+    // Alt alone does not hand the keyboard to the menu bar (the game's keys
+    // would stop with no sign); Alt+N and Alt+S and the mouse still open it.
+    auto* style = new NoAltNavigation;
+    style->setParent(this);
+    menuBar()->setStyle(style);
     QMenu* menu = nullptr;
     for (const Item& item : items) {
         if (!menu || menu->title() != item.menu) {

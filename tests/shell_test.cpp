@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStyle>
 #include <QtTest/QtTest>
 #include <algorithm>
 #include <cstring>
@@ -100,8 +101,11 @@ private slots:
         QCOMPARE(QCoreApplication::applicationName(), QString("qel"));
         QList<QAction*> menus = window->menuBar()->actions();
         QCOMPARE(menus.size(), 2);
-        QCOMPARE(menus[0]->text(), QString("Nes"));
-        QCOMPARE(menus[1]->text(), QString("Size"));
+        QCOMPARE(menus[0]->text(), QString("&Nes"));  // shown as Nes, opened by Alt+N
+        QCOMPARE(menus[1]->text(), QString("&Size"));
+        QCOMPARE(window->menuBar()->style()->styleHint(QStyle::SH_MenuBar_AltKeyNavigation, nullptr,
+                                                       window->menuBar()),
+                 0);  // Alt alone leaves the keys to the game
         QCOMPARE(menus[0]->menu()->actions()[0]->text(), QString("Load"));
         QCOMPARE(menus[1]->menu()->actions()[0]->text(), QString("x1"));
         QCOMPARE(menus[1]->menu()->actions()[1]->text(), QString("x2"));
@@ -143,20 +147,27 @@ private slots:
         QCOMPARE(int(MachineState.Halted), 0);
         QCOMPARE(int(ncpu.rPC), 0x8000);
 
-        // A failed load stays halted and silent.
+        QVERIFY(Boxes.empty());
+
+        // A failed load stays halted and silent, and says why.
         ChosenFile = write_temp_file("bad.nes", {'N', 'E', 'S'});
         window_proc(window, WM_COMMAND, CommandLoad, 0);
         QCOMPARE(int(MachineState.Halted), 1);
         float envelope = Square1.EnvelopePhase;
         for (int i = 0; i < 3; ++i) step();
         QCOMPARE(Square1.EnvelopePhase, envelope);  // no mix while halted
-        QVERIFY(Boxes.empty());
+        QCOMPARE(Boxes, std::vector<std::string>{"cannot load " + ChosenFile +
+                                                 ": file is shorter than an iNES header"});
+        QCOMPARE(load_cartridge_file("/nonexistent/game.nes"),
+                 std::string("cannot load /nonexistent/game.nes: No such file or directory"));
+        QCOMPARE(int(MachineState.Halted), 1);
     }
 
-    void cancelWithNothingChosenStaysHalted() {
+    void cancelWithNothingChosenStaysHaltedAndSaysNothing() {
         start();
         window_proc(window, WM_COMMAND, CommandLoad, 0);
         QCOMPARE(int(MachineState.Halted), 1);
+        QVERIFY(Boxes.empty());
     }
 
     void menuStopsSoundAndTheNextFrameRestartsIt() {

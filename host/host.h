@@ -29,12 +29,18 @@ void present_frame(QWidget* window);
 QWidget* screen_widget();
 
 // ---- joypad ----
-// One joystick's state as the poll reads it: axes -1000..1000, buttons 0-5.
+// One joystick's state as the poll reads it: stick axes -1000..1000, pad
+// direction bits from a D-pad or hat (Up 0x10, Down 0x20, Left 0x40, Right
+// 0x80), and buttons 0-5 in the raw joystick numbering: 0 B, 1 A, 2 turbo A,
+// 3 Select, 4 Start, 5 turbo B.
 struct JoystickState {
     int32_t X;
     int32_t Y;
+    uint32_t Hat;
     bool Buttons[6];
 };
+// A stick within a quarter of its travel from the centre presses no direction.
+constexpr int32_t JoystickDeadZone = 250;
 extern int32_t TurboACount;
 extern int32_t TurboBCount;
 // Keyboard keys held while the game window has focus: directions as pad bits

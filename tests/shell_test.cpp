@@ -316,13 +316,17 @@ private slots:
     void joystickMappingAndTurbo() {
         TurboACount = TurboBCount = 0;
         JoystickState s{};
-        s.X = 1;
-        QCOMPARE(joypad_bits_from(s), 0x80u);
-        s.X = 0;
+        s.X = 250;  // a quarter of the travel: still the dead zone
+        s.Y = -250;
         QCOMPARE(joypad_bits_from(s), 0u);
+        s.X = 251;
+        QCOMPARE(joypad_bits_from(s), 0x80u);
         s.X = 1000;
         s.Y = -1000;
         QCOMPARE(joypad_bits_from(s), 0x90u);
+        s = JoystickState{};
+        s.Hat = 0x20 | 0x40;  // D-pad or hat: Down and Left
+        QCOMPARE(joypad_bits_from(s), 0x60u);
         s = JoystickState{};
         s.Buttons[3] = s.Buttons[4] = true;
         QCOMPARE(joypad_bits_from(s), 0x0Cu);

@@ -82,6 +82,20 @@ struct DmcChannel {
     int32_t Rate;
 };
 
+// The $4011 writes of the running frame, each with the line budget it was
+// made in (0-262), so that the frame's mix sets the level at that point.
+struct DmcLevelWrite {
+    uint16_t Line;
+    int8_t Level;
+};
+constexpr uint32_t FrameLines = 263;
+struct DmcLevelLog {
+    int8_t StartLevel;  // the level before the frame's first write
+    uint32_t Count;     // at most one write a line: a later one in the same line replaces it
+    DmcLevelWrite Writes[FrameLines];
+};
+extern DmcLevelLog DmcLevelWrites;
+
 extern SquareChannel Square1;
 extern SquareChannel Square2;
 extern TriangleChannel Triangle;
@@ -91,6 +105,8 @@ extern DmcChannel Dmc;
 void apu_write(uint16_t address, uint8_t value);
 uint8_t apu_status();
 void apu_reset();
+// Forgets the last frame's $4011 writes; the frame driver calls it as a frame starts.
+void apu_begin_frame();
 void dmc_start();
 
 // Fills block with one frame's 735 unsigned 8-bit samples from the channel

@@ -142,14 +142,24 @@ void noise(NoiseChannel& n, int8_t* out) {
 }
 
 void dmc(DmcChannel& d, int8_t* out) {
-    if (!d.Enabled && d.BytesRemaining == 0) return clear(out);
+    DmcLevelLog& log = DmcLevelWrites;
+    if (!d.Enabled && d.BytesRemaining == 0 && log.Count == 0) return clear(out);
     // Before the first $4010 write the rate is the console's rate 0.
     const float rate = float(d.Rate > 0 ? d.Rate : int32_t(DmcRates[0]));
     uint8_t* const window_end = PrgWindow + PrgWindowSize;
-    int32_t level = d.Level;
+    // The frame's $4011 writes set the level where they were made.
+    int32_t level = log.Count ? log.StartLevel : d.Level;
+    uint32_t next = 0;
+    uint32_t next_at = log.Count ? log.Writes[0].Line * SamplesPerFrame / FrameLines : ~0u;
+    const bool playing = d.Enabled || d.BytesRemaining != 0;
     for (uint32_t i = 0; i < SamplesPerFrame; ++i) {
-        d.Phase -= CyclesPerSample;
-        while (d.Phase < 0.0f) {
+        while (i >= next_at) {
+            level = log.Writes[next].Level;
+            next_at =
+                ++next < log.Count ? log.Writes[next].Line * SamplesPerFrame / FrameLines : ~0u;
+        }
+        if (playing) d.Phase -= CyclesPerSample;
+        while (playing && d.Phase < 0.0f) {
             d.Phase += rate;
             if (d.BytesRemaining == 0) {
                 if (d.Loop) {
@@ -176,6 +186,7 @@ void dmc(DmcChannel& d, int8_t* out) {
         out[i] = int8_t(level);
     }
     d.Level = int8_t(level);
+    DmcLevelWrites.Count = 0;
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "apu/apu.h"
@@ -18,6 +19,7 @@ SquareChannel Square2;
 TriangleChannel Triangle;
 NoiseChannel Noise;
 DmcChannel Dmc;
+DmcLevelLog DmcLevelWrites;
 
 namespace {
 
@@ -80,7 +82,20 @@ void write_status(uint8_t v) {
     Dmc.IrqFlag = 0;
 }
 
+void record_level(int8_t level) {
+    DmcLevelLog& log = DmcLevelWrites;
+    const uint16_t line = uint16_t(std::min<uint32_t>(MachineState.FrameLine, FrameLines - 1));
+    if (log.Count == 0) log.StartLevel = Dmc.Level;
+    if (log.Count && log.Writes[log.Count - 1].Line == line)
+        log.Writes[log.Count - 1].Level = level;
+    else if (log.Count < FrameLines)
+        log.Writes[log.Count++] = DmcLevelWrite{line, level};
+    Dmc.Level = level;
+}
+
 }  // namespace
+
+void apu_begin_frame() { DmcLevelWrites.Count = 0; }
 
 void apu_write(uint16_t address, uint8_t v) {
     switch (address) {
@@ -131,7 +146,7 @@ void apu_write(uint16_t address, uint8_t v) {
             Dmc.IrqEnable = v & 0x80;
             if (!(v & 0x80)) Dmc.IrqFlag = 0;
             break;
-        case 0x4011: Dmc.Level = int8_t(v); break;
+        case 0x4011: record_level(int8_t(v)); break;
         case 0x4012: Dmc.AddressReg = v; break;
         case 0x4013: Dmc.LengthReg = v; break;
         case 0x4015: write_status(v); break;
@@ -166,6 +181,7 @@ void apu_reset() {
     Triangle = TriangleChannel{};
     Noise = NoiseChannel{};
     Dmc = DmcChannel{};
+    DmcLevelWrites.Count = 0;
     uint32_t r = 17;
     for (uint32_t i = 0; i < NoiseSequenceSize; ++i) {
         r = (r >> 1) | (((r >> 1 ^ r) & 1) << 12);

@@ -88,7 +88,10 @@ bool load_cartridge() {
     CartridgeImage.ChrImage = chr;
     CartridgeImage.PrgBanks = prg_banks;
     CartridgeImage.ChrBanks = chr_banks;
-    CartridgeImage.MapperNumber = flags >> 4;
+    // The high nibble of the mapper number is in byte 7, unless bytes 12-15
+    // show the junk that old images carry there.
+    const bool junk = header[12] | header[13] | header[14] | header[15];
+    CartridgeImage.MapperNumber = uint8_t((flags >> 4) | (junk ? 0 : header[7] & 0xF0));
     CartridgeImage.VerticalMirroring = flags & 1;
     MachineState.CyclesPerLine = 113;
 
@@ -103,6 +106,7 @@ bool load_cartridge() {
         case 1:
             copy_prg_bank(0, 0);
             copy_prg_bank(last, 0x4000);
+            copy_first_chr();
             Mmc1LargePrg = prg_banks == 32 ? 1 : 0;
             Mmc1Shift = 0;
             Mmc1Count = 0;

@@ -7,9 +7,7 @@
 
 uint32_t bus_read(uint32_t address) {
     switch (address & 0xE000) {
-        case 0x2000:
-            if (address == 0x2002 || address == 0x2007) return PpuReadRegister(address);
-            return 0;
+        case 0x2000: return PpuReadRegister(address & 0x2007);  // eight registers, repeated
         case 0x4000:
             if (address == 0x4015) return apu_status();
             if (address == 0x4016) {
@@ -26,9 +24,7 @@ uint32_t bus_read(uint32_t address) {
 uint32_t bus_write(uint32_t value, uint32_t address) {
     uint8_t v = uint8_t(value);
     switch (address & 0xE000) {
-        case 0x2000:
-            if (address - 0x2000 <= 7) PpuWriteRegister(address, v);
-            break;
+        case 0x2000: PpuWriteRegister(address & 0x2007, v); break;
         case 0x4000:
             if (address < 0x4014 || address == 0x4015)
                 apu_write(uint16_t(address), v);

@@ -1,5 +1,6 @@
 #include "core/frame.h"
 
+#include "apu/apu.h"
 #include "cart/cartridge.h"
 #include "core/machine.h"
 #include "cpu/n6502.h"
@@ -19,22 +20,28 @@ int32_t run_budget(uint32_t cycles) {
 int32_t run_frame() {
     if (MachineState.Halted) return 0;
     BuildSpriteTables();
-    PpuRegisters.PpuStatus &= 0xBF;
+    PpuStartFrame();
     MachineState.InVblank = 0;
     MachineState.Scanline = 0;
+    apu_begin_frame();
     const uint32_t line = MachineState.CyclesPerLine;
     while (MachineState.Scanline < kVisibleLines) {
+        MachineState.FrameLine = uint32_t(MachineState.Scanline);
         run_budget(line);
         mmc3_line_tick();
         RenderBackgroundLine();
         ++MachineState.Scanline;
     }
     PpuRegisters.MidFrameAddressWrite = 0;
+    MachineState.FrameLine = kVisibleLines;
     run_budget(3 * line);
     mmc3_vblank_reload();
     MachineState.InVblank = 1;
+    PpuRegisters.PpuStatus |= PpuStatusVblank;
     if (MachineState.NmiEnabled) n6502_nmi();
-    for (int32_t i = 0; i < kTrailingLines; ++i)
+    for (int32_t i = 0; i < kTrailingLines; ++i) {
+        MachineState.FrameLine = uint32_t(kVisibleLines + 3 + i);
         if (run_budget(line) != 0) return -1;
+    }
     return 0;
 }

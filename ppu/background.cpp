@@ -15,6 +15,8 @@ struct LineSource {
     uint32_t pixels[16];       // the four background palettes as final pixels
     uint32_t last_key;         // tile number and palette of the last tile decoded
     const uint32_t* last_out;  // and where its pixels went
+    uint32_t last_opaque;      // and its opaque pixels
+    uint8_t* opaque;           // the next tile's opaque pixels go here
 };
 
 // Decodes cell c of a page into 8 final pixels. Runs of the same tile in the
@@ -25,23 +27,39 @@ inline void decode_tile(const uint8_t* page, uint32_t c, LineSource& src, uint32
     const uint32_t key = n | (a << 8);
     if (key == src.last_key) {
         if (out != src.last_out) std::memcpy(out, src.last_out, 8 * sizeof(uint32_t));
+        *src.opaque++ = uint8_t(src.last_opaque);
         return;
     }
     const uint8_t* row = src.pattern + n * 16 + src.fine_row;
     decode_pattern_row(row[0], row[8], src.pixels + a * 4, out);
     src.last_key = key;
     src.last_out = out;
+    src.last_opaque = row[0] | row[8];
+    *src.opaque++ = uint8_t(src.last_opaque);
 }
 
 inline const uint8_t* page_of(uint32_t s) { return s ? NametablePageB : NametablePageA; }
 
+// The opaque pixels of the line drawn last, a byte a tile (leftmost pixel in
+// bit 7), starting FineX pixels left of the picture.
+struct LineOpacity {
+    uint8_t tiles[33];
+    uint32_t fine_x;
+} Opacity;
+
 }  // namespace
+
+bool BackgroundOpaqueAt(uint32_t x) {
+    const uint32_t p = x + Opacity.fine_x;
+    return (Opacity.tiles[p >> 3] >> (7 - (p & 7))) & 1;
+}
 
 void RenderBackgroundLine() {
     PickSpritesForLine();
+    EvaluateSpritesForLine();
     const PpuRegisterRecord& R = PpuRegisters;
     uint32_t* L = FramePixels + MachineState.Scanline * FramePitch;
-    if (!(R.PpuMask & 0x08)) {
+    if (!(R.PpuMask & PpuMaskShowBackground)) {
         std::memset(L, 0, 256 * sizeof(uint32_t));
         return;
     }
@@ -68,6 +86,8 @@ void RenderBackgroundLine() {
     // The palette cannot change within a line: look its pixels up once.
     for (int i = 0; i < 16; ++i) src.pixels[i] = MasterPalette[BackgroundPalette[i]];
     src.last_key = ~0u;
+    src.opaque = Opacity.tiles;
+    Opacity.fine_x = fx;
 
     const uint8_t* page = page_of(s);
     uint32_t c = row * 32 + cx;

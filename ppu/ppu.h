@@ -6,7 +6,7 @@
 struct PpuRegisterRecord {
     uint8_t PpuControl;            // last $2000 value (bits 0-1 also set by $2006)
     uint8_t PpuMask;               // last $2001 value
-    uint8_t PpuStatus;             // bit 7 vertical blank, bit 6 sprite-0 hit
+    uint8_t PpuStatus;             // bit 7 vertical blank, 6 sprite-0 hit, 5 sprite overflow
     uint8_t OamAddress;            // SpriteRam index of the next $2004 write
     uint8_t VramIncrement;         // 1 or 32, added after each $2007 access
     uint16_t VramAddress;          // address used by $2007
@@ -16,8 +16,23 @@ struct PpuRegisterRecord {
     int32_t ScrollY;               // added to the line number by the renderer; may be negative
     uint32_t AddressJustSet;       // the next $2007 read consumes it
     uint8_t MidFrameAddressWrite;  // a $2006 split happened outside vertical blank
+    uint8_t ReadBuffer;            // what the next $2007 read below $3F00 returns
+    uint8_t SplitPending;          // an address was set with rendering off in mid-frame
+    int32_t SplitPosition;         // its picture row, should rendering come back on
+    int32_t SplitLine;             // the line it was set in; -1: set in an earlier frame
+    int32_t FrameScrollY;          // the ScrollY the next frame starts from
 };
 extern PpuRegisterRecord PpuRegisters;
+
+// Bits of $2001 and $2002.
+constexpr uint8_t PpuMaskBackgroundLeft = 0x02;
+constexpr uint8_t PpuMaskSpritesLeft = 0x04;
+constexpr uint8_t PpuMaskShowBackground = 0x08;
+constexpr uint8_t PpuMaskShowSprites = 0x10;
+constexpr uint8_t PpuMaskRendering = PpuMaskShowBackground | PpuMaskShowSprites;
+constexpr uint8_t PpuStatusOverflow = 0x20;
+constexpr uint8_t PpuStatusSpriteZeroHit = 0x40;
+constexpr uint8_t PpuStatusVblank = 0x80;
 
 // Offsets of the views into PpuMemory.
 constexpr uint32_t NametablePageAOffset = 0x2000;
@@ -45,6 +60,9 @@ extern uint8_t AttributeByteIndex[NametableCells];
 extern uint8_t AttributeShift[NametableCells];
 
 void PpuPowerUp();
+// The picture unit's part of a frame's start: the status bits of the last
+// frame end, and the scroll is the one last set (a split lasts for its frame).
+void PpuStartFrame();
 uint8_t PpuReadRegister(uint32_t address);
 void PpuWriteRegister(uint32_t address, uint8_t value);
 uint8_t VramRead();
@@ -60,17 +78,24 @@ uint32_t NametableOffset(uint32_t address);
 // Draws line Scanline of the FrameSurface, with the sprite pick first and the
 // sprite-0 check last.
 void RenderBackgroundLine();
+// Whether pixel x (0-255) of the line drawn last has an opaque background
+// pattern pixel (not colour 0 of its palette).
+bool BackgroundOpaqueAt(uint32_t x);
 
 // ---- sprite renderer ----
 
 extern uint32_t SpriteState[64];  // 0 hidden, 1 behind the background, 2 in front
 extern uint32_t SpriteX[64];
-extern uint32_t SpriteTop[64];  // Y byte + 1
-extern uint32_t SpriteHeight;   // 8 or 16
+extern uint32_t SpriteTop[64];      // Y byte + 1
+extern uint32_t SpriteHeight;       // 8 or 16
+extern uint8_t SpritesOnLine[240];  // sprites the console finds on each line
 
 void BuildSpriteTables();
 void PickSpritesForLine();
 void DrawSprite8x8(uint32_t sprite);
 void DrawSprite8x16(uint32_t sprite);
 void CheckSpriteZeroHit();
+// The sprite evaluation of a rendered line: sets the overflow flag where the
+// console finds more than eight sprites, and leaves OamAddress at 0.
+void EvaluateSpritesForLine();
 void CompositeSprites();

@@ -34,7 +34,12 @@ PpuRegisterRecord& R = PpuRegisters;
 void write_control(uint8_t v) {
     MachineState.NmiEnabled = v & 0x80;
     R.VramIncrement = (v & 0x04) ? 32 : 1;
-    if (!R.MidFrameAddressWrite) R.PpuControl = v;
+    // After a split the page it chose holds to the end of the visible lines;
+    // the other bits (pattern tables, sprite size) change at once.
+    if (!R.MidFrameAddressWrite)
+        R.PpuControl = v;
+    else
+        R.PpuControl = uint8_t((v & ~3) | (R.PpuControl & 3));
 }
 
 void write_scroll(uint8_t v) {
@@ -44,7 +49,17 @@ void write_scroll(uint8_t v) {
         return;
     }
     R.ScrollToggle = 0;
-    if (MachineState.InVblank) R.ScrollY = v < 240 ? int32_t(v) : int32_t(v) - 256;
+    // Outside vertical blank the value waits for the next frame.
+    R.FrameScrollY = v < 240 ? int32_t(v) : int32_t(v) - 256;
+    if (MachineState.InVblank) R.ScrollY = R.FrameScrollY;
+}
+
+// A split made in line `line`: it shows picture row t, the next line t + 1,
+// and so on.
+void split_at(int32_t t, int32_t line) {
+    if (t > 240) t = 240 - t;
+    R.ScrollY = t - line;
+    R.MidFrameAddressWrite = 1;
 }
 
 void write_address(uint8_t v) {
@@ -60,13 +75,39 @@ void write_address(uint8_t v) {
     R.ScrollX = (a & 0x1F) * 8;
     int32_t t = int32_t(((a >> 12) & 7) + ((a >> 5) & 0x1F) * 8);
     R.PpuControl = uint8_t((R.PpuControl & ~3) | ((a >> 10) & 3));
+    // Whatever happens in this frame, the next one starts from this address.
+    R.FrameScrollY = t;
+    R.SplitPending = 0;
     if (MachineState.InVblank) {
         R.ScrollY = t;
+    } else if (R.PpuMask & PpuMaskRendering) {
+        split_at(t, MachineState.Scanline);
     } else {
-        if (t > 240) t = 240 - t;
-        R.ScrollY = t - MachineState.Scanline;
-        R.MidFrameAddressWrite = 1;
+        // With rendering off the address is most often an upload's: it only
+        // becomes a split if rendering comes back on before the frame ends.
+        R.SplitPending = 1;
+        R.SplitPosition = t;
+        R.SplitLine = MachineState.Scanline;
     }
+}
+
+void write_mask(uint8_t v) {
+    R.PpuMask = v;
+    if (!(v & PpuMaskRendering) || !R.SplitPending) return;
+    R.SplitPending = 0;
+    // Rendering resumes where the address points: from the line of the write
+    // when it was this frame's, else from this line.
+    const int32_t line = MachineState.Scanline;
+    if (!MachineState.InVblank && line < 240)
+        split_at(R.SplitPosition, R.SplitLine >= 0 ? R.SplitLine : line);
+}
+
+// What a palette address reads: the colour as written ($3F10, $3F14, $3F18
+// and $3F1C are $3F00, $3F04, $3F08 and $3F0C).
+uint8_t read_palette(uint32_t a) {
+    if ((a & 0x13) == 0x10) a &= 0x0F;
+    uint8_t b = PpuMemory[BackgroundPaletteOffset + (a & 0x1F)];
+    return b >= MarkedColourOffset ? uint8_t(b - MarkedColourOffset) : b;
 }
 
 }  // namespace
@@ -90,6 +131,12 @@ void PpuPowerUp() {
     R.VramIncrement = 1;
 }
 
+void PpuStartFrame() {
+    R.PpuStatus &= uint8_t(~(PpuStatusVblank | PpuStatusSpriteZeroHit | PpuStatusOverflow));
+    R.ScrollY = R.FrameScrollY;
+    R.SplitLine = -1;
+}
+
 uint32_t NametableOffset(uint32_t a) {
     if (CartridgeImage.VerticalMirroring) return 0x2000 + (a & 0x7FF);
     return (a < 0x2800 ? 0x2000 : 0x2400) + (a & 0x3FF);
@@ -105,12 +152,14 @@ uint8_t VramRead() {
 void VramWrite(uint8_t value) {
     uint32_t a = R.VramAddress &= 0x3FFF;
     if (a < 0x2000) {
-        PpuMemory[a] = value;
+        // CHR ROM cannot be written; without it the pattern area is RAM.
+        if (CartridgeImage.ChrBanks == 0) PpuMemory[a] = value;
     } else if (a < 0x3F00) {
         PpuMemory[NametableOffset(a)] = value;
     } else {
         uint8_t v = value & 0x3F;
-        if ((a & 0x3FEF) == 0x3F00) {
+        // The 32 entries repeat through $3F00-$3FFF: every 16th is the backdrop.
+        if ((a & 0x0F) == 0) {
             for (int i = 0; i < 16; i += 4) BackgroundPalette[i] = v;
             BackdropPixel = MasterPalette[v];
         } else if (a & 3) {
@@ -122,31 +171,45 @@ void VramWrite(uint8_t value) {
 }
 
 uint8_t PpuReadRegister(uint32_t address) {
-    if (address == 0x2002) {
-        R.AddressToggle = 0;
-        R.ScrollToggle = 0;
-        if (MachineState.InVblank)
-            R.PpuStatus |= 0x80;
-        else
-            R.PpuStatus &= 0x7F;
-        return R.PpuStatus;
-    }
-    if (address == 0x2007) {
-        if (R.AddressJustSet) {
-            R.AddressJustSet = 0;
-            return R.VramAddress >= 0x3F00 ? VramRead() : 0;
+    switch (address) {
+        case 0x2002: {
+            R.AddressToggle = 0;
+            R.ScrollToggle = 0;
+            // Reading takes the vertical-blank bit away, as on the console.
+            uint8_t s = R.PpuStatus;
+            R.PpuStatus &= uint8_t(~PpuStatusVblank);
+            return s;
         }
-        uint8_t v = VramRead();
-        R.VramAddress = uint16_t(R.VramAddress + R.VramIncrement);
-        return v;
+        case 0x2004: {
+            // The attribute byte has no bits 2-4: they read back as 0.
+            uint8_t v = SpriteRam[R.OamAddress];
+            return (R.OamAddress & 3) == 2 ? uint8_t(v & 0xE3) : v;
+        }
+        case 0x2007: {
+            // Below $3F00 a read returns the byte the last read fetched; the
+            // palette answers at once and the buffer takes the nametable byte
+            // underneath.
+            uint8_t v;
+            uint32_t a = R.VramAddress &= 0x3FFF;
+            if (a >= 0x3F00) {
+                v = read_palette(a);
+                R.ReadBuffer = PpuMemory[NametableOffset(a & 0x2FFF)];
+            } else {
+                v = R.ReadBuffer;
+                R.ReadBuffer = VramRead();
+            }
+            R.AddressJustSet = 0;
+            R.VramAddress = uint16_t(R.VramAddress + R.VramIncrement);
+            return v;
+        }
+        default: return 0;
     }
-    return 0;
 }
 
 void PpuWriteRegister(uint32_t address, uint8_t value) {
     switch (address) {
         case 0x2000: write_control(value); break;
-        case 0x2001: R.PpuMask = value; break;
+        case 0x2001: write_mask(value); break;
         case 0x2003: R.OamAddress = value; break;
         case 0x2004: SpriteRam[R.OamAddress++] = value; break;
         case 0x2005: write_scroll(value); break;
@@ -160,12 +223,21 @@ void SpriteDma(uint8_t page) {
     // Pages $00-$1F read work RAM (every 8 pages repeat), $60-$7F the save RAM
     // as on the console's bus, $80-$FF the mapped PRG. Pages $20-$5F are
     // registers that answer 0 here: the copy yields zeros, with no side effects.
+    const uint8_t* from = nullptr;
     if (page < 0x20)
-        std::memcpy(SpriteRam, CpuRam + (page & 7) * 256, 256);
+        from = CpuRam + (page & 7) * 256;
     else if (page >= 0x80)
-        std::memcpy(SpriteRam, PrgWindow + (page - 0x80) * 256, 256);
+        from = PrgWindow + (page - 0x80) * 256;
     else if (page >= 0x60)
-        std::memcpy(SpriteRam, SaveRam + (page - 0x60) * 256, 256);
-    else
+        from = SaveRam + (page - 0x60) * 256;
+    // Like $2004 writes, the copy starts at OamAddress and wraps; the address
+    // comes back to where it was.
+    const uint32_t start = R.OamAddress;
+    const uint32_t first = 256 - start;
+    if (from) {
+        std::memcpy(SpriteRam + start, from, first);
+        std::memcpy(SpriteRam, from + first, start);
+    } else {
         std::memset(SpriteRam, 0, 256);
+    }
 }

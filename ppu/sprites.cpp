@@ -4,6 +4,9 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
+#include <cstring>
+
 #include "core/machine.h"
 #include "ppu/pattern.h"
 #include "ppu/ppu.h"
@@ -13,6 +16,7 @@ uint32_t SpriteState[64];
 uint32_t SpriteX[64];
 uint32_t SpriteTop[64];
 uint32_t SpriteHeight;
+uint8_t SpritesOnLine[240];
 
 namespace {
 
@@ -70,6 +74,23 @@ void BuildSpriteTables() {
     }
     SpriteHeight = (PpuRegisters.PpuControl & 0x20) ? 16 : 8;
     SpriteTop[0] = SpriteRam[0] + 1u;
+    // How many sprites the console finds on each line, for the overflow flag:
+    // line n looks for the sprites whose rows n - Y fall inside them.
+    std::memset(SpritesOnLine, 0, sizeof SpritesOnLine);
+    for (uint32_t i = 0; i < 64; ++i) {
+        const uint32_t y = SpriteRam[4 * i];
+        const uint32_t end = std::min<uint32_t>(y + SpriteHeight, 240);
+        for (uint32_t n = y; n < end; ++n) ++SpritesOnLine[n];
+    }
+}
+
+void EvaluateSpritesForLine() {
+    PpuRegisterRecord& R = PpuRegisters;
+    if (!(R.PpuMask & PpuMaskRendering)) return;
+    const int32_t line = MachineState.Scanline;
+    if (line < 240 && SpritesOnLine[line] > 8) R.PpuStatus |= PpuStatusOverflow;
+    // The console's sprite fetches leave the sprite memory address at 0.
+    R.OamAddress = 0;
 }
 
 void PickSpritesForLine() {
@@ -137,17 +158,25 @@ void DrawSprite8x16(uint32_t i) {
 }
 
 void CheckSpriteZeroHit() {
+    const PpuRegisterRecord& R = PpuRegisters;
+    if ((R.PpuMask & PpuMaskRendering) != PpuMaskRendering) return;
+    if (R.PpuStatus & PpuStatusSpriteZeroHit) return;
     const int32_t line = MachineState.Scanline;
     const int32_t top = int32_t(SpriteTop[0]);
     if (line < top || line >= top + int32_t(SpriteHeight)) return;
-    if (PpuRegisters.PpuStatus & 0x40) return;
     int32_t r = line - SpriteRam[0] - 1;
     // Sprite 0 moved since the frame started and its row left the strip: no hit.
     if (r < 0 || r > 15) return;
-    const uint32_t* p = SpritePixels + r * SpritePitch;
-    for (int k = 0; k < 8; ++k) {
-        if (p[k] != SpriteKeyColour) {
-            PpuRegisters.PpuStatus |= 0x40;
+    // A hit needs an opaque sprite pixel over an opaque background pixel,
+    // never in column 255, nor in the left eight columns while either hides them.
+    const uint32_t* sprite = SpritePixels + r * SpritePitch;
+    const uint32_t left_shown = PpuMaskBackgroundLeft | PpuMaskSpritesLeft;
+    const int32_t first = (R.PpuMask & left_shown) == left_shown ? 0 : 8;
+    for (int32_t k = 0; k < 8; ++k) {
+        const int32_t x = int32_t(SpriteX[0]) + k;
+        if (x < first || x > 254) continue;
+        if (sprite[k] != SpriteKeyColour && BackgroundOpaqueAt(uint32_t(x))) {
+            PpuRegisters.PpuStatus |= PpuStatusSpriteZeroHit;
             return;
         }
     }

@@ -199,18 +199,32 @@ TEST_F(Mix, NoiseSampleIsTheSmallerOfEntryAndVolume) {
 
 // ----------------------------------------------------------------------- DMC
 
-TEST_F(Mix, IdleDeltaChannelIsSilentWhateverItsLevel) {
-    write(0x4011, 0x40);
-    for (int s : frame()) ASSERT_EQ(s, 0);
-    Dmc.BytesRemaining = 1;  // running: the level is heard, clamped
+TEST_F(Mix, LevelWritesAreHeardFromTheirLineAndIdleIsSilent) {
+    // Raw $4011 writes (speech, drums) change the level where they were made.
+    MachineState.FrameLine = 10;
+    write(0x4011, 0x10);
+    MachineState.FrameLine = 131;
+    write(0x4011, 0x08);
+    MachineState.FrameLine = 131;
+    write(0x4011, 0x04);  // the same line: the later write stands
+    std::vector<int> s = frame();
+    const uint32_t at10 = 10 * SamplesPerFrame / FrameLines,
+                   at131 = 131 * SamplesPerFrame / FrameLines;
+    EXPECT_EQ(s[at10 - 1], 0);
+    EXPECT_EQ(s[at10], 16);
+    EXPECT_EQ(s[at131 - 1], 16);
+    EXPECT_EQ(s[at131], 4);
+    EXPECT_EQ(s[SamplesPerFrame - 1], 4);
+    for (int v : frame()) ASSERT_EQ(v, 0);  // idle and no writes: silent
+    Dmc.BytesRemaining = 1;                 // running: the level is heard, clamped
     Dmc.BitsRemaining = 8;
     Dmc.ReadPointer = PrgWindow;
     Dmc.Rate = 428;
     Dmc.Phase = 1e9f;
+    write(0x4011, 0x40);
+    apu_begin_frame();  // a frame started after the write
     EXPECT_EQ(frame()[0], 31);
     EXPECT_EQ(Dmc.Level, 31);
-    write(0x4011, 0x7F);
-    EXPECT_EQ(frame()[0], 31);
 }
 
 TEST_F(Mix, DeltaBitsComeHighBitFirstThenLowToHigh) {

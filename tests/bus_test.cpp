@@ -11,18 +11,14 @@ namespace {
 using Bus = PoweredMachine;
 using Power = PoweredMachine;
 
-TEST_F(Bus, PictureRegistersAreNotMirrored) {
+TEST_F(Bus, PictureRegistersRepeatEveryEightBytes) {
     write(0x2008, 0x80);
-    write(0x3FFF, 0x80);
-    write(0x2001, 0x1E);
-    EXPECT_EQ(PpuRegisters.PpuControl, 0);
-    EXPECT_EQ(MachineState.NmiEnabled, 0u);
+    write(0x3FF9, 0x1E);
+    EXPECT_EQ(PpuRegisters.PpuControl, 0x80);
     EXPECT_EQ(PpuRegisters.PpuMask, 0x1E);
-    MachineState.InVblank = 1;
-    EXPECT_EQ(read(0x200A), 0);
-    EXPECT_EQ(read(0x3FFF), 0);
+    PpuRegisters.PpuStatus = 0x80;
+    EXPECT_EQ(read(0x3FFA), 0x80);
     EXPECT_EQ(read(0x2001), 0);
-    EXPECT_EQ(read(0x2002), 0x80);
 }
 
 TEST_F(Bus, SoundAreaAnswersOnlyStatusAndJoypad) {

@@ -119,7 +119,7 @@ TEST_F(Frames, SpriteZeroHitIsSeenFromTheNextLine) {
     PpuMemory[0x1000 + 16] = 0x80;  // sprite tile 1 ($1000): row 0 has one opaque pixel
     SpriteRam[0] = 50;
     SpriteRam[1] = 1;
-    SpriteRam[3] = 0;
+    SpriteRam[3] = 8;  // over an opaque background column
     write(0x2000, 0x08);
     write(0x2001, 0x1E);
     frame();

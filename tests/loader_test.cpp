@@ -82,9 +82,13 @@ TEST_F(Loader, UnsupportedMapperFailsAfterTakingTheHeader) {
     EXPECT_EQ(std::memcmp(window_before, PrgWindow, sizeof window_before), 0);
 }
 
-TEST_F(Loader, UpperMapperNibbleInByte7IsIgnored) {
-    ASSERT_TRUE(load_image(make_ines(1, 1, 0x00, 0x10), "byte7.nes"));
-    EXPECT_EQ(CartridgeImage.MapperNumber, 0);
+TEST_F(Loader, MapperHighNibbleComesFromByte7UnlessTheHeaderEndsInJunk) {
+    std::vector<uint8_t> image = make_ines(1, 1, 0x20, 0x40);  // mapper 66
+    EXPECT_FALSE(load_image(image, "byte7.nes"));
+    EXPECT_STREQ(CartridgeLoadFailure, "mapper 66 is not supported");
+    image[12] = 'D';  // an old image's junk in bytes 7-15: byte 7 counts as 0
+    ASSERT_TRUE(load_image(image, "junk.nes"));
+    EXPECT_EQ(CartridgeImage.MapperNumber, 2);
 }
 
 TEST_F(Loader, TrainerIsSkipped) {
@@ -103,19 +107,19 @@ TEST_F(Loader, LongerFilesLoadWhatTheHeaderAnnounces) {
 }
 
 TEST_F(Loader, WithoutChrRomThePatternAreaIsKept) {
-    for (uint8_t flags : {0x00, 0x30, 0x40}) {
+    for (uint8_t flags : {0x00, 0x10, 0x30, 0x40}) {
         PpuMemory[0x123] = 0x5C;
         ASSERT_TRUE(load_image(make_ines(2, 0, flags), "chrram.nes")) << int(flags);
         EXPECT_EQ(PpuMemory[0x123], 0x5C) << int(flags);
     }
 }
 
-TEST_F(Loader, AnMmc1CartridgeKeepsThePreviousPatternsAndMemories) {
+TEST_F(Loader, AnMmc1CartridgeStartsWithItsFirstPatternsAndKeepsTheMemories) {
     SaveRam[1] = 0x42;
     CpuRam[2] = 0x43;
-    uint8_t pattern = PpuMemory[0x0400];
     ASSERT_TRUE(load_image(make_ines(4, 2, 0x10), "mmc1.nes"));
-    EXPECT_EQ(PpuMemory[0x0400], pattern);
+    EXPECT_EQ(PpuMemory[0x0000], 0x80);  // CHR bytes are 1 KB unit number | $80
+    EXPECT_EQ(PpuMemory[0x1FFF], 0x87);
     EXPECT_EQ(SaveRam[1], 0x42);
     EXPECT_EQ(CpuRam[2], 0x43);
     EXPECT_EQ(MachineState.CyclesPerLine, 150u);

@@ -327,36 +327,6 @@ TEST_F(Renderer, SpritesAtTheEdgesShowTheirVisiblePart) {
 
 // ---------------------------------------------------------- sprite-0 check
 
-TEST_F(Renderer, SpriteZeroHitComesFromItsOwnOpaquePixels) {
-    solid_tile(0x1000, 1, 0);
-    PpuMemory[0x1000 + 16 + 3] = 0x01;  // one opaque pixel in row 3
-    PpuRegisters.PpuControl = 0x08;
-    sprite(0, 50, 1, 0x00, 200);
-    BuildSpriteTables();
-    for (int y = 0; y < 240; ++y) {
-        draw_line(y);
-        bool hit = PpuRegisters.PpuStatus & 0x40;
-        ASSERT_EQ(hit, y >= 54) << y;
-    }
-    PpuRegisters.PpuStatus = 0;
-    PpuRegisters.PpuMask = 0x08;  // sprites hidden: the hit still comes
-    BuildSpriteTables();
-    for (int y = 0; y < 240; ++y) draw_line(y);
-    EXPECT_TRUE(PpuRegisters.PpuStatus & 0x40);
-
-    PpuRegisters.PpuStatus = 0;
-    PpuRegisters.PpuMask = 0x10;  // background hidden: no check
-    BuildSpriteTables();
-    for (int y = 0; y < 240; ++y) draw_line(y);
-    EXPECT_FALSE(PpuRegisters.PpuStatus & 0x40);
-
-    PpuMemory[0x1000 + 16 + 3] = 0;  // all transparent: never
-    PpuRegisters.PpuMask = 0x18;
-    BuildSpriteTables();
-    for (int y = 0; y < 240; ++y) draw_line(y);
-    EXPECT_FALSE(PpuRegisters.PpuStatus & 0x40);
-}
-
 TEST_F(Renderer, SpriteZeroMovedDuringTheFrameStaysInsideTheStrip) {
     solid_tile(0x1000, 1, 1);
     PpuRegisters.PpuControl = 0x08;

@@ -182,34 +182,119 @@ void CheckSpriteZeroHit() {
     }
 }
 
-void CompositeSprites() {
-    if (!(PpuRegisters.PpuMask & 0x10)) return;
-    if (!(PpuRegisters.PpuControl & 0x20)) {
-        for (int32_t i = 63; i >= 0; --i) {
-            int32_t x = int32_t(SpriteX[i]), y = int32_t(SpriteTop[i]);
-            if (SpriteState[i] == 1) {
-                surface_copy(BehindStrip, 0, 0, FrameSurface, x, y, x + 8, y + 8, false);
-                surface_copy(FrameSurface, x, y, SpriteStrip, 8 * i, 0, 8 * i + 8, 8, true);
-                surface_copy(FrameSurface, x, y, BehindStrip, 0, 0, 8, 8, true);
-            } else if (SpriteState[i] == 2) {
-                surface_copy(FrameSurface, x, y, SpriteStrip, 8 * i, 0, 8 * i + 8, 8, true);
+namespace {
+
+// The part of a sprite's box at (x, y) that lies on the FrameSurface: w columns
+// and h rows from its top-left corner. The strips always hold the whole box.
+struct Box {
+    uint32_t* frame;
+    int32_t w, h;
+};
+
+// Boxes wholly below the picture have no rows (h = 0) and no frame pointer.
+inline Box box_at(uint32_t i, int32_t height) {
+    const int32_t x = int32_t(SpriteX[i]), y = int32_t(SpriteTop[i]);
+    const int32_t h = std::min(height, FrameSurface.Height - y);
+    if (h <= 0) return Box{nullptr, 0, 0};
+    return Box{FrameSurface.Pixels + y * FrameSurface.Pitch + x,
+               std::min(8, FrameSurface.Width - x), h};
+}
+
+// Copies h rows of 8 pixels from s to d, skipping the pixels of s equal to key.
+inline void keyed_rows(uint32_t* d, const uint32_t* s, int32_t s_pitch, int32_t w, int32_t h,
+                       uint32_t key) {
+    const int32_t d_pitch = FrameSurface.Pitch;
+#if defined(__SSE2__)
+    if (w == 8) {
+        const __m128i k = _mm_set1_epi32(int32_t(key));
+        for (int32_t r = 0; r < h; ++r, s += s_pitch, d += d_pitch) {
+            for (int half = 0; half < 8; half += 4) {
+                const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + half));
+                const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + half));
+                const __m128i skip = _mm_cmpeq_epi32(sv, k);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(d + half),
+                                 _mm_or_si128(_mm_and_si128(skip, dv), _mm_andnot_si128(skip, sv)));
             }
         }
         return;
     }
+#endif
+    for (int32_t r = 0; r < h; ++r, s += s_pitch, d += d_pitch)
+        for (int32_t k = 0; k < w; ++k) d[k] = s[k] == key ? d[k] : s[k];
+}
+
+// A behind-background sprite in the 8x8 order: its opaque pixels show only
+// where the frame holds the backdrop (the saved background, keyed by the
+// backdrop, goes back over the sprite).
+inline void behind_rows(uint32_t* d, const uint32_t* s, int32_t w, int32_t h, uint32_t sprite_key,
+                        uint32_t backdrop_key) {
+    const int32_t d_pitch = FrameSurface.Pitch, s_pitch = SpriteStrip.Pitch;
+#if defined(__SSE2__)
+    if (w == 8) {
+        const __m128i sk = _mm_set1_epi32(int32_t(sprite_key));
+        const __m128i bk = _mm_set1_epi32(int32_t(backdrop_key));
+        for (int32_t r = 0; r < h; ++r, s += s_pitch, d += d_pitch) {
+            for (int half = 0; half < 8; half += 4) {
+                const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + half));
+                const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + half));
+                const __m128i show =
+                    _mm_andnot_si128(_mm_cmpeq_epi32(sv, sk), _mm_cmpeq_epi32(dv, bk));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(d + half),
+                                 _mm_or_si128(_mm_and_si128(show, sv), _mm_andnot_si128(show, dv)));
+            }
+        }
+        return;
+    }
+#endif
+    for (int32_t r = 0; r < h; ++r, s += s_pitch, d += d_pitch)
+        for (int32_t k = 0; k < w; ++k)
+            if (d[k] == backdrop_key && s[k] != sprite_key) d[k] = s[k];
+}
+
+}  // namespace
+
+void CompositeSprites() {
+    if (!(PpuRegisters.PpuMask & 0x10)) return;
+    const uint32_t sprite_key = SpriteStrip.SourceKey, backdrop_key = BehindStrip.SourceKey;
+    const int32_t strip_pitch = SpriteStrip.Pitch, behind_pitch = BehindStrip.Pitch;
+    if (!(PpuRegisters.PpuControl & 0x20)) {
+        for (int32_t i = 63; i >= 0; --i) {
+            if (SpriteState[i] == 0) continue;
+            const Box b = box_at(uint32_t(i), 8);
+            if (b.h <= 0) continue;
+            const uint32_t* s = SpriteStrip.Pixels + 8 * i;
+            if (SpriteState[i] == 1)
+                behind_rows(b.frame, s, b.w, b.h, sprite_key, backdrop_key);
+            else
+                keyed_rows(b.frame, s, strip_pitch, b.w, b.h, sprite_key);
+        }
+        return;
+    }
+    // The background under every behind sprite is saved before any sprite is
+    // drawn; put back over all sprites, it hides them wherever it is opaque.
     for (int32_t i = 63; i >= 0; --i) {
-        int32_t x = int32_t(SpriteX[i]), y = int32_t(SpriteTop[i]);
-        if (SpriteState[i] == 1)
-            surface_copy(BehindStrip, 8 * i, 0, FrameSurface, x, y, x + 8, y + 16, false);
+        if (SpriteState[i] != 1) continue;
+        const Box b = box_at(uint32_t(i), 16);
+        if (b.h <= 0) continue;
+        uint32_t* saved = BehindStrip.Pixels + 8 * i;
+        const uint32_t* f = b.frame;
+        for (int32_t r = 0; r < b.h; ++r, f += FrameSurface.Pitch, saved += behind_pitch) {
+            if (b.w == 8)
+                std::memcpy(saved, f, 8 * sizeof(uint32_t));
+            else
+                std::memcpy(saved, f, size_t(b.w) * sizeof(uint32_t));
+        }
     }
     for (int32_t i = 63; i >= 0; --i) {
-        int32_t x = int32_t(SpriteX[i]), y = int32_t(SpriteTop[i]);
-        if (SpriteState[i] != 0)
-            surface_copy(FrameSurface, x, y, SpriteStrip, 8 * i, 0, 8 * i + 8, 16, true);
+        if (SpriteState[i] == 0) continue;
+        const Box b = box_at(uint32_t(i), 16);
+        if (b.h <= 0) continue;
+        keyed_rows(b.frame, SpriteStrip.Pixels + 8 * i, strip_pitch, b.w, b.h, sprite_key);
     }
     for (int32_t i = 63; i >= 0; --i) {
-        int32_t x = int32_t(SpriteX[i]), y = int32_t(SpriteTop[i]);
-        if (SpriteState[i] == 1)
-            surface_copy(FrameSurface, x, y, BehindStrip, 8 * i, 0, 8 * i + 8, 16, true);
+        if (SpriteState[i] != 1) continue;
+        const Box b = box_at(uint32_t(i), 16);
+        if (b.h <= 0) continue;
+        keyed_rows(b.frame, BehindStrip.Pixels + 8 * i, behind_pitch, b.w, b.h, backdrop_key);
     }
 }

@@ -9,33 +9,33 @@
 
 namespace {
 
+// What every tile of one line shares: its pattern row, palettes and the
+// attribute bytes of its tile row.
 struct LineSource {
-    const uint8_t* pattern;    // pattern table of the background
-    uint32_t fine_row;         // 0-7
-    uint32_t pixels[16];       // the four background palettes as final pixels
-    uint32_t last_key;         // tile number and palette of the last tile decoded
-    const uint32_t* last_out;  // and where its pixels went
-    uint32_t last_opaque;      // and its opaque pixels
-    uint8_t* opaque;           // the next tile's opaque pixels go here
+    const uint8_t* pattern;    // pattern table of the background, plus the fine row
+    uint32_t attribute_shift;  // 0 or 4: the half of the attribute bytes of this row
+#if defined(__SSE2__)
+    PaletteVectors palettes[4];
+#else
+    uint32_t pixels[16];  // the four background palettes as final pixels
+#endif
+    uint8_t* opaque;  // the next tile's opaque pixels go here
 };
 
-// Decodes cell c of a page into 8 final pixels. Runs of the same tile in the
-// same palette (sky, walls, floors) copy the pixels of the last one.
-inline void decode_tile(const uint8_t* page, uint32_t c, LineSource& src, uint32_t* out) {
-    const uint32_t n = page[c];
-    const uint32_t a = (page[AttributeOffset + AttributeByteIndex[c]] >> AttributeShift[c]) & 3;
-    const uint32_t key = n | (a << 8);
-    if (key == src.last_key) {
-        if (out != src.last_out) std::memcpy(out, src.last_out, 8 * sizeof(uint32_t));
-        *src.opaque++ = uint8_t(src.last_opaque);
-        return;
-    }
-    const uint8_t* row = src.pattern + n * 16 + src.fine_row;
-    decode_pattern_row(row[0], row[8], src.pixels + a * 4, out);
-    src.last_key = key;
-    src.last_out = out;
-    src.last_opaque = row[0] | row[8];
-    *src.opaque++ = uint8_t(src.last_opaque);
+// Decodes column col of a page's tile row into 8 final pixels. The attribute
+// byte of a column lies at col / 4 of the row's eight; bit 1 of the column
+// picks the pair within the row's half.
+inline void decode_tile(const uint8_t* tiles, const uint8_t* attributes, uint32_t col,
+                        LineSource& src, uint32_t* out) {
+    const uint8_t* row = src.pattern + tiles[col] * 16;
+    const uint32_t a = (attributes[col >> 2] >> (src.attribute_shift + (col & 2))) & 3;
+    const uint32_t lo = row[0], hi = row[8];
+#if defined(__SSE2__)
+    decode_pattern_row(lo, hi, src.palettes[a], out);
+#else
+    decode_pattern_row(lo, hi, src.pixels + a * 4, out);
+#endif
+    *src.opaque++ = uint8_t(lo | hi);
 }
 
 inline const uint8_t* page_of(uint32_t s) { return s ? NametablePageB : NametablePageA; }
@@ -79,32 +79,42 @@ void RenderBackgroundLine() {
         y = (y - 240) & 0xFF;
         if (!vertical) s ^= 1;
     }
-    uint32_t row = uint32_t(y) >> 3;
+    const uint32_t row = uint32_t(y) >> 3;
     LineSource src;
-    src.pattern = PpuMemory + ((R.PpuControl & 0x10) ? 0x1000 : 0);
-    src.fine_row = uint32_t(y) & 7;
+    src.pattern = PpuMemory + ((R.PpuControl & 0x10) ? 0x1000 : 0) + (uint32_t(y) & 7);
+    src.attribute_shift = (row & 2) * 2;
     // The palette cannot change within a line: look its pixels up once.
-    for (int i = 0; i < 16; ++i) src.pixels[i] = MasterPalette[BackgroundPalette[i]];
-    src.last_key = ~0u;
+    uint32_t pixels[16];
+    for (int i = 0; i < 16; ++i) pixels[i] = MasterPalette[BackgroundPalette[i]];
+#if defined(__SSE2__)
+    for (int i = 0; i < 4; ++i) src.palettes[i] = palette_vectors(pixels + 4 * i);
+#else
+    std::memcpy(src.pixels, pixels, sizeof pixels);
+#endif
     src.opaque = Opacity.tiles;
     Opacity.fine_x = fx;
 
+    // Tiles of the row, and its eight attribute bytes.
     const uint8_t* page = page_of(s);
-    uint32_t c = row * 32 + cx;
+    const uint8_t* tiles = page + row * 32;
+    const uint8_t* attributes = page + AttributeOffset + (row >> 2) * 8;
     uint32_t* out = L;
     uint32_t tile[8];
     uint32_t col = cx;
     if (fx) {
-        decode_tile(page, c++, src, tile);
+        decode_tile(tiles, attributes, col, src, tile);
         for (uint32_t k = fx; k < 8; ++k) *out++ = tile[k];
         ++col;
     }
-    for (; col < 32; ++col, out += 8) decode_tile(page, c++, src, out);
-    if (vertical) page = page_of(s ^ 1);
-    c = row * 32;
-    for (col = 0; col < cx; ++col, out += 8) decode_tile(page, c++, src, out);
+    for (; col < 32; ++col, out += 8) decode_tile(tiles, attributes, col, src, out);
+    if (vertical) {
+        page = page_of(s ^ 1);
+        tiles = page + row * 32;
+        attributes = page + AttributeOffset + (row >> 2) * 8;
+    }
+    for (col = 0; col < cx; ++col, out += 8) decode_tile(tiles, attributes, col, src, out);
     if (fx) {
-        decode_tile(page, c, src, tile);
+        decode_tile(tiles, attributes, cx, src, tile);
         for (uint32_t k = 0; k < fx; ++k) *out++ = tile[k];
     }
 

@@ -1,6 +1,9 @@
 // Pattern rows to pixels, shared by the background and sprite renderers.
 #pragma once
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // Writes the 8 pixels of one pattern row (bit planes lo and hi, leftmost
 // pixel in bit 7) through the four pixel values of its palette. The bytes
@@ -18,3 +21,44 @@ inline void decode_pattern_row(uint32_t lo, uint32_t hi, const uint32_t* px, uin
     out[6] = px[even & 3];
     out[7] = px[odd & 3];
 }
+
+#if defined(__SSE2__)
+// Each pattern byte as eight pixel masks: lane k is all ones when the byte's
+// bit 7 - k is set (pixel k of the row is set in that plane).
+struct PlaneMasks {
+    alignas(16) uint32_t lanes[256][8];
+    constexpr PlaneMasks() : lanes() {
+        for (int b = 0; b < 256; ++b)
+            for (int k = 0; k < 8; ++k) lanes[b][k] = ((b >> (7 - k)) & 1) ? ~0u : 0u;
+    }
+};
+inline constexpr PlaneMasks kPlaneMasks{};
+
+// A palette's four pixels c0-c3 as the vector decode takes them: pixel =
+// c0 ^ (lo & (c0 ^ c1)) ^ (hi & (c0 ^ c2)) ^ (lo & hi & (c0 ^ c1 ^ c2 ^ c3)),
+// which is c0, c1, c2 or c3 for the plane bits (lo, hi).
+struct PaletteVectors {
+    __m128i c0, d1, d2, d3;
+};
+
+inline PaletteVectors palette_vectors(const uint32_t* px) {
+    const __m128i c0 = _mm_set1_epi32(int32_t(px[0])), c1 = _mm_set1_epi32(int32_t(px[1]));
+    const __m128i c2 = _mm_set1_epi32(int32_t(px[2])), c3 = _mm_set1_epi32(int32_t(px[3]));
+    const __m128i d1 = _mm_xor_si128(c0, c1), d2 = _mm_xor_si128(c0, c2);
+    return PaletteVectors{c0, d1, d2, _mm_xor_si128(_mm_xor_si128(d1, c2), c3)};
+}
+
+// decode_pattern_row with the palette as vectors: four pixels at a time,
+// with no look-up per pixel.
+inline void decode_pattern_row(uint32_t lo, uint32_t hi, const PaletteVectors& p, uint32_t* out) {
+    const __m128i* ml = reinterpret_cast<const __m128i*>(kPlaneMasks.lanes[lo]);
+    const __m128i* mh = reinterpret_cast<const __m128i*>(kPlaneMasks.lanes[hi]);
+    for (int half = 0; half < 2; ++half) {
+        const __m128i l = _mm_load_si128(ml + half), h = _mm_load_si128(mh + half);
+        __m128i r = _mm_xor_si128(p.c0, _mm_and_si128(l, p.d1));
+        r = _mm_xor_si128(r, _mm_and_si128(h, p.d2));
+        r = _mm_xor_si128(r, _mm_and_si128(_mm_and_si128(l, h), p.d3));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * half), r);
+    }
+}
+#endif

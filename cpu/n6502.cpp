@@ -11,6 +11,8 @@
 // instruction from a three-byte copy of its bytes.
 #include "cpu/n6502.h"
 
+#include <algorithm>
+
 n6502cpu ncpu;
 
 namespace {
@@ -35,6 +37,104 @@ inline uint8_t readbyte(const uint8_t* rom, const uint8_t* ram, uint32_t a) {
     if (a < 0x2000) return ram[a & 0x7FF];
     return uint8_t(ncpu.readtrap(a));
 }
+
+// ---- wait loops ----
+// Within one budget nothing but the CPU changes memory: no interrupt, no DMA,
+// no picture or sound work. A short loop that only reads memory (RAM, ROM,
+// save RAM or the status register) and comes back to its head with every
+// register and flag as it left it will do so again and again until the
+// budget runs out; a DEX/DEY/INX/INY-BNE delay counts its register down or up
+// one step an iteration. Once one whole iteration has been seen, the ones the
+// budget still holds are charged at once, with the register a delay would
+// have reached: the run ends in exactly the state it would have without it.
+#if !defined(QEL_NO_SHORTCUTS)
+struct LoopState {
+    uint8_t a, x, y, zero, over, carry, sign;
+    int32_t cyc;
+};
+struct LoopSeen {
+    uint32_t head, branch;  // ~0u: nothing seen in this budget
+    LoopState state;
+} Seen{~0u, ~0u, {}};
+
+// What a loop iteration changes: nothing, or one index register by one.
+enum LoopKind : uint8_t { NotALoop, ReadsOnly, CountX, CountY };
+
+inline bool quiet_read(uint32_t a) { return a < 0x2000 || a >= 0x6000 || (a & 0xE007) == 0x2002; }
+
+// The kind of the loop body [head, branch), branch being the BNE/B.. opcode.
+LoopKind loop_kind(const uint8_t* base, uint32_t head, uint32_t branch, uint8_t x, uint8_t y) {
+    if (branch - head == 1) {
+        const uint8_t op = base[head];
+        if (base[branch] != 0xD0) return NotALoop;  // delays end on BNE
+        if (op == 0xCA || op == 0xE8) return CountX;
+        if (op == 0x88 || op == 0xC8) return CountY;
+    }
+    for (uint32_t pc = head; pc < branch;) {
+        const uint8_t op = base[pc];
+        const uint32_t abs = base[pc + 1] | (base[pc + 2] << 8);
+        switch (op) {
+            // immediate operands, transfers, flag and no-ops
+            case 0xA9:
+            case 0xA2:
+            case 0xA0:
+            case 0xC9:
+            case 0xE0:
+            case 0xC0:
+            case 0x29:
+            case 0x09:
+            case 0x49: pc += 2; break;
+            case 0xAA:
+            case 0xA8:
+            case 0x8A:
+            case 0x98:
+            case 0x18:
+            case 0x38:
+            case 0xEA: pc += 1; break;
+            // page zero reads
+            case 0xA5:
+            case 0xA6:
+            case 0xA4:
+            case 0x24:
+            case 0xC5:
+            case 0xE4:
+            case 0xC4:
+            case 0x25:
+            case 0x05:
+            case 0x45:
+            case 0xB5:
+            case 0xB4:
+            case 0xB6: pc += 2; break;
+            // absolute reads, plain and indexed
+            case 0xAD:
+            case 0xAE:
+            case 0xAC:
+            case 0x2C:
+            case 0xCD:
+            case 0xEC:
+            case 0xCC:
+            case 0x2D:
+            case 0x0D:
+            case 0x4D:
+                if (!quiet_read(abs)) return NotALoop;
+                pc += 3;
+                break;
+            case 0xBD:
+            case 0xBC:
+                if (!quiet_read((abs + x) & 0xFFFF)) return NotALoop;
+                pc += 3;
+                break;
+            case 0xB9:
+            case 0xBE:
+                if (!quiet_read((abs + y) & 0xFFFF)) return NotALoop;
+                pc += 3;
+                break;
+            default: return NotALoop;
+        }
+    }
+    return ReadsOnly;
+}
+#endif
 
 }  // namespace
 
@@ -289,6 +389,34 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
         NEXT(c);               \
     } while (0)
 
+#if defined(QEL_NO_SHORTCUTS)
+#define WAIT_LOOP(h_, b_) do {} while (0)
+#else
+// A short backward branch: the second time in a row that it closes the same
+// loop, the loop may be a wait (see loop_kind).
+#define WAIT_LOOP(h_, b_)                                             \
+    do {                                                                    \
+        if (Seen.head == (h_) && Seen.branch == (b_)) {               \
+            const LoopState& s_ = Seen.state;                               \
+            const int32_t c_ = s_.cyc - cyc;                                \
+            LoopKind k_ = loop_kind(PCBASE, h_, b_, X, Y);            \
+            if (k_ == ReadsOnly && s_.a == A && s_.x == X && s_.y == Y &&   \
+                s_.zero == zero && s_.over == over && s_.carry == carry &&  \
+                s_.sign == sign) {                                          \
+                cyc -= (cyc - 1) / c_ * c_;                                 \
+            } else if (k_ == CountX || k_ == CountY) {                      \
+                uint8_t& r_ = k_ == CountX ? X : Y;                         \
+                const bool down_ = PCBASE[h_] == 0xCA || PCBASE[h_] == 0x88; \
+                int32_t n_ = std::min<int32_t>(down_ ? r_ - 1 : 255 - r_, (cyc - 1) / c_); \
+                r_ = uint8_t(down_ ? r_ - n_ : r_ + n_);                    \
+                zero = sign = r_;                                           \
+                cyc -= n_ * c_;                                             \
+            }                                                               \
+        }                                                                   \
+        Seen = LoopSeen{(h_), (b_), {A, X, Y, zero, over, carry, sign, cyc}}; \
+    } while (0)
+#endif
+
 #define BRANCH(cond)                                                        \
     do {                                                                    \
         if (cond) {                                                         \
@@ -296,7 +424,12 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
             uint16_t n_ = PC();                                             \
             uint16_t t2_ = uint16_t(n_ + off_);                             \
             fp = reinterpret_cast<uint8_t*>(uintptr_t(PCBASE) + t2_);       \
-            NEXT(((n_ ^ t2_) & 0xFF00) ? 4 : 3);                            \
+            cyc -= ((n_ ^ t2_) & 0xFF00) ? 4 : 3;                           \
+            if (cyc <= 0) goto done;                                        \
+            if (off_ < 0 && off_ >= -8 && t2_ < n_ - 2 &&                  \
+                uintptr_t(PCBASE + t2_) - fetchlo < fetchspan)              \
+                WAIT_LOOP(uint32_t(t2_), uint32_t(n_ - 2));                 \
+            DISPATCH();                                                     \
         }                                                                   \
         ++fp;                                                               \
         NEXT(2);                                                            \
@@ -319,6 +452,9 @@ int32_t n6502_execute() {
     uint8_t t_;
 
     UNPACK();
+#if !defined(QEL_NO_SHORTCUTS)
+    Seen.head = ~0u;  // loops seen in another budget tell nothing of this one
+#endif
     naturalizeESI(ncpu.rPC);
     if (cyc <= 0) goto done;
     DISPATCH();
@@ -507,6 +643,10 @@ op40:                              // PLP
     // ---- control transfer ----
 op76: {  // JMP absolute
     uint32_t w = FETCH16();
+#if !defined(QEL_NO_SHORTCUTS)
+    // A jump to itself waits out the budget: nothing it does changes.
+    if (UNLIKELY(w == uint32_t(PC() - 3))) cyc -= (cyc - 1) / 3 * 3;
+#endif
     naturalizeESI(w);
     NEXT(3);
 }

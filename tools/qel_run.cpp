@@ -15,6 +15,7 @@
 #include "core/frame.h"
 #include "core/machine.h"
 #include "core/power.h"
+#include "cpu/n6502.h"
 #include "ppu/ppu.h"
 #include "ppu/surfaces.h"
 
@@ -31,6 +32,7 @@ const char kUsage[] =
     "  --wav FILE.wav            all the sound of the run (8-bit mono, 44100 Hz)\n"
     "  --hash                    print FNV-1a hashes of the last picture and of all the sound\n"
     "  --bench                   print frames, seconds and frames per second\n"
+    "  --frame-hashes            print each frame's hashes of picture, memories, registers, sound\n"
     "  --test-status             follow the $6000 result protocol of test cartridges\n"
     "  --version                 print the version\n"
     "  -h, --help                print this help\n";
@@ -52,6 +54,7 @@ struct Options {
     std::string wav;
     bool hash = false;
     bool bench = false;
+    bool frame_hashes = false;
     bool test_status = false;
     std::string rom;
 };
@@ -154,6 +157,8 @@ int parse_options(int argc, char** argv, Options* o) {
             o->hash = true;
         } else if (a == "--bench") {
             o->bench = true;
+        } else if (a == "--frame-hashes") {
+            o->frame_hashes = true;
         } else if (a == "--test-status") {
             o->test_status = true;
         } else if (!a.empty() && a[0] == '-') {
@@ -240,6 +245,30 @@ void whole_frame(uint8_t* samples) {
     if (PpuRegisters.PpuMask & 0x10) CompositeSprites();
 }
 
+// One line of hashes of the whole machine after a frame: picture, memories,
+// CPU and picture registers, and the frame's sound.
+void print_frame_hashes(uint32_t frame, const uint8_t* samples) {
+    uint64_t picture = kFnvOffset;
+    for (int y = 0; y < 240; ++y)
+        picture = fnv1a(
+            picture, reinterpret_cast<const uint8_t*>(FrameSurface.Pixels + y * FrameSurface.Pitch),
+            256 * sizeof(uint32_t));
+    uint64_t memory = fnv1a(kFnvOffset, CpuRam, 0x800);
+    memory = fnv1a(memory, SaveRam, SaveRamSize);
+    memory = fnv1a(memory, PpuMemory, PpuMemorySize);
+    memory = fnv1a(memory, SpriteRam, SpriteRamSize);
+    const uint8_t cpu[] = {
+        ncpu.rA, ncpu.rX, ncpu.rY, ncpu.rS, ncpu.rF, uint8_t(ncpu.rPC), uint8_t(ncpu.rPC >> 8)};
+    uint64_t registers = fnv1a(kFnvOffset, cpu, sizeof cpu);
+    const PpuRegisterRecord& r = PpuRegisters;
+    const int32_t ppu[] = {r.PpuControl,  r.PpuMask,          r.PpuStatus, r.OamAddress,
+                           r.VramAddress, int32_t(r.ScrollX), r.ScrollY,   r.ReadBuffer};
+    registers = fnv1a(registers, reinterpret_cast<const uint8_t*>(ppu), sizeof ppu);
+    std::printf("%u %016llx %016llx %016llx %016llx\n", frame, (unsigned long long)picture,
+                (unsigned long long)memory, (unsigned long long)registers,
+                (unsigned long long)fnv1a(kFnvOffset, samples, SamplesPerFrame));
+}
+
 // The $6000 result protocol of test cartridges.
 struct TestStatus {
     int reset_in = -1;  // frames left before a requested reset
@@ -307,6 +336,7 @@ int main(int argc, char** argv) {
         whole_frame(samples);
         if (!o.wav.empty()) audio.insert(audio.end(), samples, samples + SamplesPerFrame);
         if (o.hash) audio_hash = fnv1a(audio_hash, samples, SamplesPerFrame);
+        if (o.frame_hashes) print_frame_hashes(frame, samples);
         for (const Shot& s : o.shots) {
             if (s.frame != frame) continue;
             picture_rgb(&rgb);

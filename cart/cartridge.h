@@ -40,5 +40,11 @@ extern uint16_t Mmc3R7Target;
 extern uint16_t Mmc3ChrInvert;
 
 void mapper_write(uint8_t value, uint16_t address);
+// Bank copies that skip what is in place already. After anything else has
+// written the PRG window or the pattern area (a cartridge load, a state
+// load), forget_mapped_banks must be called.
+void forget_mapped_banks();
+void map_prg_bank(uint32_t bank, uint32_t window_offset);  // 16 KB
+void map_first_chr();                                      // 8 KB of CHR ROM, if there is any
 void mmc3_line_tick();
 void mmc3_vblank_reload();

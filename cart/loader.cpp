@@ -42,15 +42,10 @@ struct File {
     }
 };
 
-void copy_prg_bank(uint32_t bank, uint32_t window_offset) {
-    std::memcpy(PrgWindow + window_offset, CartridgeImage.PrgImage + bank * kPrgBankSize,
-                kPrgBankSize);
-}
+void copy_prg_bank(uint32_t bank, uint32_t window_offset) { map_prg_bank(bank, window_offset); }
 
-void copy_first_chr() {
-    // Without CHR ROM the pattern area stays as it is: it serves as CHR RAM.
-    if (CartridgeImage.ChrBanks) std::memcpy(PpuMemory, CartridgeImage.ChrImage, kChrBankSize);
-}
+// Without CHR ROM the pattern area stays as it is: it serves as CHR RAM.
+void copy_first_chr() { map_first_chr(); }
 
 }  // namespace
 
@@ -94,6 +89,7 @@ bool load_cartridge() {
     CartridgeImage.MapperNumber = uint8_t((flags >> 4) | (junk ? 0 : header[7] & 0xF0));
     CartridgeImage.VerticalMirroring = flags & 1;
     MachineState.CyclesPerLine = 113;
+    forget_mapped_banks();
 
     uint32_t last = prg_banks - 1;
     switch (CartridgeImage.MapperNumber) {

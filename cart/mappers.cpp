@@ -29,17 +29,40 @@ namespace {
 
 CartridgeImageRecord& Cart = CartridgeImage;
 
+constexpr uint32_t kNothingKnown = ~0u;
+constexpr uint32_t kPrgSlot = 8192;
+constexpr uint32_t kChrSlot = 1024;
+// Where the bytes now in each 8 KB of the PRG window and each 1 KB of the
+// pattern area came from (offsets into the images): a copy of what is
+// already there is skipped.
+uint32_t PrgSlotSource[PrgWindowSize / kPrgSlot];
+uint32_t ChrSlotSource[8192 / kChrSlot];
+
+// Copies size bytes from source offset `from` of an image to `to` of its
+// block, unless every slot in between holds them already.
+void map_slots(uint8_t* block, const uint8_t* image, uint32_t from, uint32_t size, uint32_t to,
+               uint32_t slot, uint32_t* sources) {
+    bool in_place = true;
+    for (uint32_t k = 0; k < size / slot; ++k)
+        in_place &= sources[to / slot + k] == from + k * slot;
+    if (in_place) return;
+    std::memcpy(block + to, image + from, size);
+    for (uint32_t k = 0; k < size / slot; ++k) sources[to / slot + k] = from + k * slot;
+}
+
 // Copies PRG unit `unit` (of `size` bytes) into the PRG window.
 void copy_prg(uint32_t unit, uint32_t size, uint32_t window_offset) {
     uint32_t units = Cart.PrgBanks * (16384 / size);
-    std::memcpy(PrgWindow + window_offset, Cart.PrgImage + (unit % units) * size, size);
+    map_slots(PrgWindow, Cart.PrgImage, (unit % units) * size, size, window_offset, kPrgSlot,
+              PrgSlotSource);
 }
 
 // Copies CHR unit `unit` (of `size` bytes) into the pattern area.
 void copy_chr(uint32_t unit, uint32_t size, uint32_t pattern_offset) {
     if (Cart.ChrBanks == 0) return;
     uint32_t units = Cart.ChrBanks * (8192 / size);
-    std::memcpy(PpuMemory + pattern_offset, Cart.ChrImage + (unit % units) * size, size);
+    map_slots(PpuMemory, Cart.ChrImage, (unit % units) * size, size, pattern_offset, kChrSlot,
+              ChrSlotSource);
 }
 
 void mmc1_write(uint8_t value, uint16_t address) {
@@ -101,7 +124,12 @@ void mmc3_bank_select(uint8_t value) {
         Mmc3R6Target = 0x4000;
         Mmc3R7Target = 0x2000;
         if (Mmc3FixedLayout == 1) {
-            std::memcpy(PrgWindow, PrgWindow + 0x4000, 8192);
+            if (PrgSlotSource[2] != kNothingKnown)
+                map_slots(PrgWindow, Cart.PrgImage, PrgSlotSource[2], 8192, 0, kPrgSlot,
+                          PrgSlotSource);
+            else
+                std::memcpy(PrgWindow, PrgWindow + 0x4000, 8192);
+            PrgSlotSource[0] = PrgSlotSource[2];
             Mmc3FixedLayout = 0;
         }
     } else {
@@ -151,6 +179,15 @@ void mmc3_write(uint8_t value, uint16_t address) {
 }
 
 }  // namespace
+
+void forget_mapped_banks() {
+    for (uint32_t& source : PrgSlotSource) source = kNothingKnown;
+    for (uint32_t& source : ChrSlotSource) source = kNothingKnown;
+}
+
+void map_prg_bank(uint32_t bank, uint32_t window_offset) { copy_prg(bank, 16384, window_offset); }
+
+void map_first_chr() { copy_chr(0, 8192, 0); }
 
 void mapper_write(uint8_t value, uint16_t address) {
     switch (Cart.MapperNumber) {

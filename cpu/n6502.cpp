@@ -43,10 +43,13 @@ inline uint8_t readbyte(const uint8_t* rom, const uint8_t* ram, uint32_t a) {
 // no picture or sound work. A short loop that only reads memory (RAM, ROM,
 // save RAM or the status register) and comes back to its head with every
 // register and flag as it left it will do so again and again until the
-// budget runs out; a DEX/DEY/INX/INY-BNE delay counts its register down or up
-// one step an iteration. Once one whole iteration has been seen, the ones the
-// budget still holds are charged at once, with the register a delay would
-// have reached: the run ends in exactly the state it would have without it.
+// budget runs out. A loop that ends in DEX/DEY/INX/INY and BNE (a delay, or a
+// poll with a time limit) differs from one iteration to the next only in
+// that register. Once one whole iteration has been seen, and it cost exactly
+// what the loop's instructions cost (so it did not leave the loop), the
+// iterations the budget still holds are charged at once, with the register a
+// counting loop would have reached: the run ends in exactly the state it
+// would have reached step by step.
 #if !defined(QEL_NO_SHORTCUTS)
 struct LoopState {
     uint8_t a, x, y, zero, over, carry, sign;
@@ -57,82 +60,139 @@ struct LoopSeen {
     LoopState state;
 } Seen{~0u, ~0u, {}};
 
-// What a loop iteration changes: nothing, or one index register by one.
+// What an iteration changes: nothing, or X or Y by one.
 enum LoopKind : uint8_t { NotALoop, ReadsOnly, CountX, CountY };
+struct LoopShape {
+    LoopKind kind;
+    int32_t cost;  // cycles of one iteration, the branch back excluded
+};
 
 inline bool quiet_read(uint32_t a) { return a < 0x2000 || a >= 0x6000 || (a & 0xE007) == 0x2002; }
 
-// The kind of the loop body [head, branch), branch being the BNE/B.. opcode.
-LoopKind loop_kind(const uint8_t* base, uint32_t head, uint32_t branch, uint8_t x, uint8_t y) {
-    if (branch - head == 1) {
-        const uint8_t op = base[head];
-        if (base[branch] != 0xD0) return NotALoop;  // delays end on BNE
-        if (op == 0xCA || op == 0xE8) return CountX;
-        if (op == 0x88 || op == 0xC8) return CountY;
-    }
-    for (uint32_t pc = head; pc < branch;) {
+// The shape of the loop body [head, branch), branch being the branch back.
+// Forward branches in the body count as not taken (the cost tells).
+LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_t x, uint8_t y) {
+    constexpr LoopShape kNot{NotALoop, 0};
+    // A counting loop ends in the counter step and BNE; nothing else in it
+    // may use that register, and its branches test flags that the loop's own
+    // reads set, not the counter's.
+    const uint8_t last = base[branch - 1];
+    LoopKind kind = ReadsOnly;
+    if (base[branch] == 0xD0 && (last == 0xCA || last == 0xE8)) kind = CountX;
+    if (base[branch] == 0xD0 && (last == 0x88 || last == 0xC8)) kind = CountY;
+    const uint32_t end = kind == ReadsOnly ? branch : branch - 1;
+    const bool x_free = kind != CountX, y_free = kind != CountY;
+    bool nz_set = kind == ReadsOnly;  // in a counting loop N and Z come from the counter
+    int32_t cost = kind == ReadsOnly ? 0 : 2;
+    for (uint32_t pc = head; pc < end;) {
         const uint8_t op = base[pc];
         const uint32_t abs = base[pc + 1] | (base[pc + 2] << 8);
+        uint32_t size = 2, cycles = 2;
+        bool sets_nz = true;
         switch (op) {
-            // immediate operands, transfers, flag and no-ops
             case 0xA9:
-            case 0xA2:
-            case 0xA0:
             case 0xC9:
-            case 0xE0:
-            case 0xC0:
             case 0x29:
             case 0x09:
-            case 0x49: pc += 2; break;
-            case 0xAA:
-            case 0xA8:
-            case 0x8A:
-            case 0x98:
-            case 0x18:
-            case 0x38:
-            case 0xEA: pc += 1; break;
-            // page zero reads
+            case 0x49:  // A, immediate
+                break;
+            case 0xA2:
+            case 0xE0:
+                if (!x_free) return kNot;
+                break;
+            case 0xA0:
+            case 0xC0:
+                if (!y_free) return kNot;
+                break;
             case 0xA5:
-            case 0xA6:
-            case 0xA4:
             case 0x24:
             case 0xC5:
-            case 0xE4:
-            case 0xC4:
             case 0x25:
             case 0x05:
-            case 0x45:
+            case 0x45:  // page zero
+                cycles = 3;
+                break;
+            case 0xA6:
+            case 0xE4:
+                if (!x_free) return kNot;
+                cycles = 3;
+                break;
+            case 0xA4:
+            case 0xC4:
+                if (!y_free) return kNot;
+                cycles = 3;
+                break;
             case 0xB5:
             case 0xB4:
-            case 0xB6: pc += 2; break;
-            // absolute reads, plain and indexed
+                if (!x_free || (op == 0xB4 && !y_free)) return kNot;
+                cycles = 4;
+                break;
+            case 0xB6:
+                if (!y_free || !x_free) return kNot;
+                cycles = 4;
+                break;
             case 0xAD:
-            case 0xAE:
-            case 0xAC:
             case 0x2C:
             case 0xCD:
-            case 0xEC:
-            case 0xCC:
             case 0x2D:
             case 0x0D:
-            case 0x4D:
-                if (!quiet_read(abs)) return NotALoop;
-                pc += 3;
+            case 0x4D:  // absolute
+            case 0xAE:
+            case 0xEC:
+            case 0xAC:
+            case 0xCC:
+                if ((op == 0xAE || op == 0xEC) && !x_free) return kNot;
+                if ((op == 0xAC || op == 0xCC) && !y_free) return kNot;
+                if (!quiet_read(abs)) return kNot;
+                size = 3, cycles = 4;
                 break;
             case 0xBD:
-            case 0xBC:
-                if (!quiet_read((abs + x) & 0xFFFF)) return NotALoop;
-                pc += 3;
+            case 0xBC:  // absolute, X
+                if (!x_free || (op == 0xBC && !y_free) || !quiet_read((abs + x) & 0xFFFF))
+                    return kNot;
+                size = 3, cycles = 4;
                 break;
             case 0xB9:
-            case 0xBE:
-                if (!quiet_read((abs + y) & 0xFFFF)) return NotALoop;
-                pc += 3;
+            case 0xBE:  // absolute, Y
+                if (!y_free || (op == 0xBE && !x_free) || !quiet_read((abs + y) & 0xFFFF))
+                    return kNot;
+                size = 3, cycles = 4;
                 break;
-            default: return NotALoop;
+            case 0xAA:
+            case 0x8A:
+                if (!x_free) return kNot;
+                size = 1;
+                break;
+            case 0xA8:
+            case 0x98:
+                if (!y_free) return kNot;
+                size = 1;
+                break;
+            case 0x18:
+            case 0x38:
+            case 0xEA: size = 1, sets_nz = false; break;
+            case 0x50:
+            case 0x70:
+            case 0x90:
+            case 0xB0:  // forward, on V or C
+                if (int8_t(base[pc + 1]) <= 0) return kNot;
+                sets_nz = false;
+                break;
+            case 0x10:
+            case 0x30:
+            case 0xD0:
+            case 0xF0:  // forward, on N or Z
+                if (int8_t(base[pc + 1]) <= 0 || !nz_set) return kNot;
+                sets_nz = false;
+                break;
+            default: return kNot;
         }
+        nz_set |= sets_nz;
+        pc += size;
+        cost += int32_t(cycles);
+        if (pc > end) return kNot;
     }
-    return ReadsOnly;
+    return LoopShape{kind, cost};
 }
 #endif
 
@@ -390,23 +450,26 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
     } while (0)
 
 #if defined(QEL_NO_SHORTCUTS)
-#define WAIT_LOOP(h_, b_) do {} while (0)
+#define WAIT_LOOP(h_, b_, back_) do {} while (0)
 #else
 // A short backward branch: the second time in a row that it closes the same
 // loop, the loop may be a wait (see loop_kind).
-#define WAIT_LOOP(h_, b_)                                             \
+#define WAIT_LOOP(h_, b_, back_)                                            \
     do {                                                                    \
-        if (Seen.head == (h_) && Seen.branch == (b_)) {               \
+        if (Seen.head == (h_) && Seen.branch == (b_)) {                     \
             const LoopState& s_ = Seen.state;                               \
             const int32_t c_ = s_.cyc - cyc;                                \
-            LoopKind k_ = loop_kind(PCBASE, h_, b_, X, Y);            \
-            if (k_ == ReadsOnly && s_.a == A && s_.x == X && s_.y == Y &&   \
-                s_.zero == zero && s_.over == over && s_.carry == carry &&  \
-                s_.sign == sign) {                                          \
-                cyc -= (cyc - 1) / c_ * c_;                                 \
-            } else if (k_ == CountX || k_ == CountY) {                      \
-                uint8_t& r_ = k_ == CountX ? X : Y;                         \
-                const bool down_ = PCBASE[h_] == 0xCA || PCBASE[h_] == 0x88; \
+            const LoopShape k_ = loop_shape(PCBASE, h_, b_, X, Y);          \
+            if (k_.kind == NotALoop || k_.cost + (back_) != c_) {           \
+            } else if (k_.kind == ReadsOnly) {                              \
+                if (s_.a == A && s_.x == X && s_.y == Y && s_.zero == zero && \
+                    s_.over == over && s_.carry == carry && s_.sign == sign) \
+                    cyc -= (cyc - 1) / c_ * c_;                             \
+            } else if (s_.a == A && s_.over == over && s_.carry == carry && \
+                       (k_.kind == CountX ? s_.y == Y : s_.x == X)) {       \
+                uint8_t& r_ = k_.kind == CountX ? X : Y;                    \
+                const uint8_t step_ = PCBASE[(b_) - 1];                     \
+                const bool down_ = step_ == 0xCA || step_ == 0x88;          \
                 int32_t n_ = std::min<int32_t>(down_ ? r_ - 1 : 255 - r_, (cyc - 1) / c_); \
                 r_ = uint8_t(down_ ? r_ - n_ : r_ + n_);                    \
                 zero = sign = r_;                                           \
@@ -424,11 +487,12 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
             uint16_t n_ = PC();                                             \
             uint16_t t2_ = uint16_t(n_ + off_);                             \
             fp = reinterpret_cast<uint8_t*>(uintptr_t(PCBASE) + t2_);       \
-            cyc -= ((n_ ^ t2_) & 0xFF00) ? 4 : 3;                           \
+            const int32_t back_ = ((n_ ^ t2_) & 0xFF00) ? 4 : 3;            \
+            cyc -= back_;                                                   \
             if (cyc <= 0) goto done;                                        \
-            if (off_ < 0 && off_ >= -8 && t2_ < n_ - 2 &&                  \
+            if (off_ < 0 && off_ >= -12 && t2_ < n_ - 2 &&                 \
                 uintptr_t(PCBASE + t2_) - fetchlo < fetchspan)              \
-                WAIT_LOOP(uint32_t(t2_), uint32_t(n_ - 2));                 \
+                WAIT_LOOP(uint32_t(t2_), uint32_t(n_ - 2), back_);          \
             DISPATCH();                                                     \
         }                                                                   \
         ++fp;                                                               \

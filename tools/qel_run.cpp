@@ -1,6 +1,7 @@
 // qel-run: the machine without a window. Powers up, loads a cartridge and runs
 // whole frames as fast as the host allows, for tests, benchmarks and batch work.
 #include <png.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -10,14 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "apu/apu.h"
-#include "cart/cartridge.h"
-#include "core/frame.h"
-#include "core/machine.h"
-#include "core/power.h"
-#include "cpu/n6502.h"
-#include "ppu/ppu.h"
-#include "ppu/surfaces.h"
+#include "core/console.h"
 
 namespace {
 
@@ -34,6 +28,10 @@ const char kUsage[] =
     "  --bench                   print frames, seconds and frames per second\n"
     "  --frame-hashes            print each frame's hashes of picture, memories, registers, sound\n"
     "  --test-status             follow the $6000 result protocol of test cartridges\n"
+    "  --save-state N:FILE       save the machine's state after frame N (repeatable)\n"
+    "  --load-state FILE         start from a saved state; -n counts from there\n"
+    "  --sram FILE               a battery cartridge's save RAM: read if present, written "
+    "at the end\n"
     "  --version                 print the version\n"
     "  -h, --help                print this help\n";
 
@@ -41,6 +39,7 @@ struct Press {
     uint32_t first, last, bits;
 };
 
+// A file to write after a given frame: a picture or a state.
 struct Shot {
     uint32_t frame;
     std::string path;
@@ -56,6 +55,9 @@ struct Options {
     bool bench = false;
     bool frame_hashes = false;
     bool test_status = false;
+    std::vector<Shot> states;
+    std::string load_state;
+    std::string sram;
     std::string rom;
 };
 
@@ -121,6 +123,16 @@ bool parse_press(const std::string& spec, std::vector<Press>* out) {
     return true;
 }
 
+// N:FILE
+bool parse_shot(const std::string& v, Shot* s) {
+    size_t colon = v.find(':');
+    if (colon == std::string::npos || colon + 1 == v.size() ||
+        !parse_count(v.substr(0, colon), &s->frame))
+        return false;
+    s->path = v.substr(colon + 1);
+    return true;
+}
+
 // Returns -1 to go on, else the exit code.
 int parse_options(int argc, char** argv, Options* o) {
     for (int i = 1; i < argc; ++i) {
@@ -143,14 +155,14 @@ int parse_options(int argc, char** argv, Options* o) {
             if (!value(&v) || !parse_press(v, &o->presses)) return usage_error("bad --press");
         } else if (a == "--screenshot") {
             if (!value(&o->screenshot)) return usage_error("--screenshot needs a file");
-        } else if (a == "--screenshot-at") {
-            size_t colon;
+        } else if (a == "--screenshot-at" || a == "--save-state") {
             Shot s;
-            if (!value(&v) || (colon = v.find(':')) == std::string::npos ||
-                !parse_count(v.substr(0, colon), &s.frame) || colon + 1 == v.size())
-                return usage_error("bad --screenshot-at");
-            s.path = v.substr(colon + 1);
-            o->shots.push_back(s);
+            if (!value(&v) || !parse_shot(v, &s)) return usage_error(("bad " + a).c_str());
+            (a == "--save-state" ? o->states : o->shots).push_back(s);
+        } else if (a == "--load-state") {
+            if (!value(&o->load_state)) return usage_error("--load-state needs a file");
+        } else if (a == "--sram") {
+            if (!value(&o->sram)) return usage_error("--sram needs a file");
         } else if (a == "--wav") {
             if (!value(&o->wav)) return usage_error("--wav needs a file");
         } else if (a == "--hash") {
@@ -185,8 +197,10 @@ uint64_t fnv1a(uint64_t h, const uint8_t* p, size_t n) {
 void picture_rgb(std::vector<uint8_t>* rgb) {
     rgb->resize(256 * 240 * 3);
     uint8_t* out = rgb->data();
-    for (int32_t y = 0; y < 240; ++y) {
-        const uint32_t* row = FrameSurface.Pixels + y * FrameSurface.Pitch;
+    const uint32_t* picture = console_picture();
+    const int32_t pitch = console_picture_pitch();
+    for (int32_t y = 0; y < ConsolePictureHeight; ++y) {
+        const uint32_t* row = picture + y * pitch;
         for (int32_t x = 0; x < 256; ++x) {
             *out++ = uint8_t(row[x] >> 16);
             *out++ = uint8_t(row[x] >> 8);
@@ -231,50 +245,22 @@ bool write_wav(const std::string& path, const std::vector<uint8_t>& samples) {
     return std::fclose(f) == 0 && ok;
 }
 
-// One whole frame as the desktop app makes it: the machine's frame, the
-// sprites laid over it, and its 735 samples (silence while halted).
-void whole_frame(uint8_t* samples) {
-    lock_frame_surfaces();
-    run_frame();
-    unlock_frame_surfaces();
-    if (MachineState.Halted)
-        std::memset(samples, 0x80, SamplesPerFrame);
-    else
-        apu_mix(samples);
-    update_behind_key();
-    if (PpuRegisters.PpuMask & 0x10) CompositeSprites();
-}
-
 // One line of hashes of the whole machine after a frame: picture, memories,
 // CPU and picture registers, and the frame's sound.
-void print_frame_hashes(uint32_t frame, const uint8_t* samples) {
-    uint64_t picture = kFnvOffset;
-    for (int y = 0; y < 240; ++y)
-        picture = fnv1a(
-            picture, reinterpret_cast<const uint8_t*>(FrameSurface.Pixels + y * FrameSurface.Pitch),
-            256 * sizeof(uint32_t));
-    uint64_t memory = fnv1a(kFnvOffset, CpuRam, 0x800);
-    memory = fnv1a(memory, SaveRam, SaveRamSize);
-    memory = fnv1a(memory, PpuMemory, PpuMemorySize);
-    memory = fnv1a(memory, SpriteRam, SpriteRamSize);
-    const uint8_t cpu[] = {
-        ncpu.rA, ncpu.rX, ncpu.rY, ncpu.rS, ncpu.rF, uint8_t(ncpu.rPC), uint8_t(ncpu.rPC >> 8)};
-    uint64_t registers = fnv1a(kFnvOffset, cpu, sizeof cpu);
-    const PpuRegisterRecord& r = PpuRegisters;
-    const int32_t ppu[] = {r.PpuControl,  r.PpuMask,          r.PpuStatus, r.OamAddress,
-                           r.VramAddress, int32_t(r.ScrollX), r.ScrollY,   r.ReadBuffer};
-    registers = fnv1a(registers, reinterpret_cast<const uint8_t*>(ppu), sizeof ppu);
-    std::printf("%u %016llx %016llx %016llx %016llx\n", frame, (unsigned long long)picture,
-                (unsigned long long)memory, (unsigned long long)registers,
-                (unsigned long long)fnv1a(kFnvOffset, samples, SamplesPerFrame));
+void print_frame_hashes(uint32_t frame) {
+    const ConsoleHashes h = console_hashes();
+    std::printf("%u %016llx %016llx %016llx %016llx\n", frame, (unsigned long long)h.Picture,
+                (unsigned long long)h.Memory, (unsigned long long)h.Registers,
+                (unsigned long long)fnv1a(kFnvOffset, console_samples(), ConsoleSamplesPerFrame));
 }
 
 // The $6000 result protocol of test cartridges.
 struct TestStatus {
     int reset_in = -1;  // frames left before a requested reset
     bool finished(int* code) {
-        bool valid = SaveRam[1] == 0xDE && SaveRam[2] == 0xB0 && SaveRam[3] == 0x61;
-        uint8_t status = SaveRam[0];
+        uint8_t* ram = console_save_ram();
+        bool valid = ram[1] == 0xDE && ram[2] == 0xB0 && ram[3] == 0x61;
+        uint8_t status = ram[0];
         if (valid && status < 0x80) {
             *code = status;
             return true;
@@ -282,8 +268,8 @@ struct TestStatus {
         if (valid && status == 0x81) {
             if (reset_in < 0) reset_in = 6;
             if (reset_in-- == 0) {
-                cpu_reset();
-                SaveRam[0] = 0x80;
+                console_reset();
+                ram[0] = 0x80;
                 reset_in = -1;
             }
         }
@@ -292,8 +278,8 @@ struct TestStatus {
 };
 
 std::string status_text() {
-    const char* text = reinterpret_cast<const char*>(SaveRam + 4);
-    size_t n = strnlen(text, SaveRamSize - 4);
+    const char* text = reinterpret_cast<const char*>(console_save_ram() + 4);
+    size_t n = strnlen(text, ConsoleSaveRamSize - 4);
     return std::string(text, n);
 }
 
@@ -304,22 +290,41 @@ int main(int argc, char** argv) {
     int done = parse_options(argc, argv, &o);
     if (done >= 0) return done;
 
-    if (!set_cartridge_file_name(o.rom.c_str())) {
+    console_power_up();
+    if (!console_choose_cartridge(o.rom.c_str())) {
         std::fprintf(stderr, "qel-run: cannot load %s: the path is too long\n", o.rom.c_str());
+        console_shut_down();
         return 2;
     }
-    create_surfaces();
-    power_up();
-    if (MachineState.Halted) {
-        std::fprintf(stderr, "qel-run: cannot load %s: %s\n", o.rom.c_str(), CartridgeLoadFailure);
-        shut_down();
+    if (const char* why = console_load_cartridge()) {
+        std::fprintf(stderr, "qel-run: cannot load %s: %s\n", o.rom.c_str(), why);
+        console_shut_down();
         return 2;
+    }
+    // Without the battery flag the save RAM is not kept: no file is read or written.
+    const bool keep_sram = !o.sram.empty() && console_has_battery();
+    if (!o.sram.empty() && !keep_sram)
+        std::fprintf(stderr, "qel-run: %s has no battery: %s is not used\n", o.rom.c_str(),
+                     o.sram.c_str());
+    if (keep_sram && access(o.sram.c_str(), F_OK) == 0) {
+        if (const char* why = console_read_save_ram_file(o.sram.c_str())) {
+            std::fprintf(stderr, "qel-run: %s\n", why);
+            console_shut_down();
+            return 2;
+        }
+    }
+    if (!o.load_state.empty()) {
+        if (const char* why = console_load_state_file(o.load_state.c_str())) {
+            std::fprintf(stderr, "qel-run: cannot load the state %s: %s\n", o.load_state.c_str(),
+                         why);
+            console_shut_down();
+            return 2;
+        }
     }
 
     std::vector<uint8_t> audio;
-    audio.reserve(size_t(o.frames) * SamplesPerFrame);
+    audio.reserve(size_t(o.frames) * ConsoleSamplesPerFrame);
     uint64_t audio_hash = kFnvOffset;
-    uint8_t samples[SamplesPerFrame];
     std::vector<uint8_t> rgb;
     TestStatus status;
     int exit_code = 0;
@@ -332,11 +337,19 @@ int main(int argc, char** argv) {
         uint32_t bits = 0;
         for (const Press& p : o.presses)
             if (frame >= p.first && frame <= p.last) bits |= p.bits;
-        MachineState.JoypadBits = bits;
-        whole_frame(samples);
-        if (!o.wav.empty()) audio.insert(audio.end(), samples, samples + SamplesPerFrame);
-        if (o.hash) audio_hash = fnv1a(audio_hash, samples, SamplesPerFrame);
-        if (o.frame_hashes) print_frame_hashes(frame, samples);
+        console_set_pad(bits);
+        console_run_frame();
+        const uint8_t* samples = console_samples();
+        if (!o.wav.empty()) audio.insert(audio.end(), samples, samples + ConsoleSamplesPerFrame);
+        if (o.hash) audio_hash = fnv1a(audio_hash, samples, ConsoleSamplesPerFrame);
+        if (o.frame_hashes) print_frame_hashes(frame);
+        for (const Shot& s : o.states) {
+            if (s.frame != frame) continue;
+            if (const char* why = console_save_state_file(s.path.c_str())) {
+                std::fprintf(stderr, "qel-run: %s\n", why);
+                exit_code = 2;
+            }
+        }
         for (const Shot& s : o.shots) {
             if (s.frame != frame) continue;
             picture_rgb(&rgb);
@@ -382,6 +395,12 @@ int main(int argc, char** argv) {
         std::printf("frames: %u  seconds: %.3f  fps: %.0f\n", frame, seconds,
                     seconds > 0 ? frame / seconds : 0.0);
     }
-    shut_down();
+    if (keep_sram) {
+        if (const char* why = console_write_save_ram_file(o.sram.c_str())) {
+            std::fprintf(stderr, "qel-run: %s\n", why);
+            exit_code = 2;
+        }
+    }
+    console_shut_down();
     return exit_code;
 }

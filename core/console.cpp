@@ -1,0 +1,179 @@
+#include "core/console.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "apu/apu.h"
+#include "cart/cartridge.h"
+#include "core/frame.h"
+#include "core/machine.h"
+#include "core/power.h"
+#include "core/state.h"
+#include "cpu/n6502.h"
+#include "ppu/ppu.h"
+#include "ppu/surfaces.h"
+
+static_assert(ConsoleSamplesPerFrame == SamplesPerFrame);
+static_assert(ConsoleSaveRamSize == SaveRamSize);
+
+namespace {
+
+uint8_t Samples[SamplesPerFrame];
+bool Battery;
+
+constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
+constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
+
+uint64_t fnv1a(uint64_t h, const void* bytes, size_t n) {
+    const uint8_t* p = static_cast<const uint8_t*>(bytes);
+    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * kFnvPrime;
+    return h;
+}
+
+// The battery flag as the header on disk has it.
+bool read_battery_flag(const char* path) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return false;
+    uint8_t header[7] = {};
+    const bool ok = std::fread(header, 1, sizeof header, f) == sizeof header;
+    std::fclose(f);
+    return ok && (header[6] & 0x02);
+}
+
+}  // namespace
+
+void console_power_up() {
+    create_surfaces();
+    MachineState.CartridgeFileName[0] = '\0';
+    Battery = false;
+    std::memset(Samples, 0x80, sizeof Samples);
+    power_up();
+}
+
+void console_shut_down() {
+    MachineState.Halted = 1;
+    shut_down();
+}
+
+bool console_powered() { return CpuRam != nullptr; }
+
+bool console_choose_cartridge(const char* path) { return set_cartridge_file_name(path); }
+
+const char* console_cartridge_file() { return MachineState.CartridgeFileName; }
+
+const char* console_load_cartridge() {
+    MachineState.Halted = 1;
+    if (!load_cartridge()) {
+        Battery = false;
+        return CartridgeLoadFailure;
+    }
+    Battery = read_battery_flag(MachineState.CartridgeFileName);
+    cartridge_checksum();
+    cpu_reset();
+    MachineState.Halted = 0;
+    return nullptr;
+}
+
+void console_halt() { MachineState.Halted = 1; }
+
+bool console_running() { return !MachineState.Halted; }
+
+void console_reset() { cpu_reset(); }
+
+bool console_has_battery() { return !MachineState.Halted && Battery; }
+
+uint32_t console_cartridge_checksum() { return cartridge_checksum(); }
+
+void console_set_pad(uint32_t bits) { MachineState.JoypadBits = bits & 0xFF; }
+
+int32_t console_run_frame() {
+    lock_frame_surfaces();
+    const int32_t result = run_frame();
+    unlock_frame_surfaces();
+    update_behind_key();
+    if (PpuRegisters.PpuMask & PpuMaskShowSprites) CompositeSprites();
+    if (MachineState.Halted)
+        std::memset(Samples, 0x80, SamplesPerFrame);
+    else
+        apu_mix(Samples);
+    if (result != 0) {
+        const uint16_t pc = ncpu.rPC;
+        MachineState.ErrorCode = pc >= 0x8000  ? PrgWindow[pc - 0x8000]
+                                 : pc < 0x2000 ? CpuRam[pc & 0x7FF]
+                                               : CpuRam[pc];
+    }
+    return result;
+}
+
+uint8_t console_error_code() { return MachineState.ErrorCode; }
+
+const uint32_t* console_picture() { return FrameSurface.Pixels; }
+
+int32_t console_picture_pitch() { return FrameSurface.Pitch; }
+
+const uint8_t* console_samples() { return Samples; }
+
+ConsoleHashes console_hashes() {
+    ConsoleHashes h;
+    h.Picture = kFnvOffset;
+    for (int32_t y = 0; y < 240; ++y)
+        h.Picture =
+            fnv1a(h.Picture, FrameSurface.Pixels + y * FrameSurface.Pitch, 256 * sizeof(uint32_t));
+    h.Memory = fnv1a(kFnvOffset, CpuRam, 0x800);
+    h.Memory = fnv1a(h.Memory, SaveRam, SaveRamSize);
+    h.Memory = fnv1a(h.Memory, PpuMemory, PpuMemorySize);
+    h.Memory = fnv1a(h.Memory, SpriteRam, SpriteRamSize);
+    const uint8_t cpu[] = {
+        ncpu.rA, ncpu.rX, ncpu.rY, ncpu.rS, ncpu.rF, uint8_t(ncpu.rPC), uint8_t(ncpu.rPC >> 8)};
+    h.Registers = fnv1a(kFnvOffset, cpu, sizeof cpu);
+    const PpuRegisterRecord& r = PpuRegisters;
+    const int32_t ppu[] = {r.PpuControl,  r.PpuMask,          r.PpuStatus, r.OamAddress,
+                           r.VramAddress, int32_t(r.ScrollX), r.ScrollY,   r.ReadBuffer};
+    h.Registers = fnv1a(h.Registers, ppu, sizeof ppu);
+    return h;
+}
+
+uint8_t* console_save_ram() { return SaveRam; }
+
+const char* console_read_save_ram_file(const char* path) {
+    if (!SaveRam) return "the machine is not powered up";
+    static uint8_t buffer[SaveRamSize];
+    size_t size = 0;
+    if (const char* why = read_small_file(path, buffer, SaveRamSize, &size)) return why;
+    if (size != SaveRamSize) {
+        static char why[512];
+        std::snprintf(why, sizeof why, "cannot read %s: a save is %u bytes, this file is %zu", path,
+                      unsigned(SaveRamSize), size);
+        return why;
+    }
+    std::memcpy(SaveRam, buffer, SaveRamSize);
+    return nullptr;
+}
+
+const char* console_write_save_ram_file(const char* path) {
+    if (!SaveRam) return "the machine is not powered up";
+    return write_file_atomically(path, SaveRam, SaveRamSize);
+}
+
+size_t console_state_size() { return state_size(); }
+
+const char* console_save_state(uint8_t* buffer, size_t size) { return save_state(buffer, size); }
+
+const char* console_load_state(const uint8_t* buffer, size_t size) {
+    return load_state(buffer, size);
+}
+
+const char* console_save_state_file(const char* path) {
+    std::vector<uint8_t> bytes(state_size());
+    if (const char* why = save_state(bytes.data(), bytes.size())) return why;
+    return write_file_atomically(path, bytes.data(), bytes.size());
+}
+
+const char* console_load_state_file(const char* path) {
+    // One byte more than a state: a longer file is refused as such.
+    std::vector<uint8_t> bytes(state_size() + 1);
+    size_t size = 0;
+    if (const char* why = read_small_file(path, bytes.data(), bytes.size(), &size)) return why;
+    return load_state(bytes.data(), size);
+}

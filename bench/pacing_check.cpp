@@ -11,21 +11,15 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "apu/apu.h"
-#include "core/frame.h"
-#include "core/machine.h"
-#include "core/power.h"
-#include "ppu/surfaces.h"
+#include "core/console.h"
 #include "shell/shell.h"
 
 int main(int argc, char** argv) {
     double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
-    if (argc > 2 && !set_cartridge_file_name(argv[2])) return 2;
-    create_surfaces();
-    power_up();
+    console_power_up();
+    if (argc > 2 && (!console_choose_cartridge(argv[2]) || console_load_cartridge())) return 2;
     TimerFrequency = CounterTicksPerSecond;
     TicksPerFrame = TimerFrequency / 60;
-    uint8_t samples[SamplesPerFrame];
     auto start = std::chrono::steady_clock::now();
     long frames = 0;
     double elapsed = 0;
@@ -40,10 +34,7 @@ int main(int argc, char** argv) {
     const double cpu_start = cpu_seconds();
     int64_t latest = 0;
     while (elapsed < seconds) {
-        lock_frame_surfaces();
-        run_frame();
-        unlock_frame_surfaces();
-        if (!MachineState.Halted) apu_mix(samples);
+        console_run_frame();
         const int64_t deadline = FrameDeadline;
         pacing_wait();
         latest = std::max(latest, Clock.read_counter() - deadline);
@@ -53,6 +44,6 @@ int main(int argc, char** argv) {
     std::printf("frames: %ld  seconds: %.3f  fps: %.3f  latest start: %.2f ms  cpu: %.2f%%\n",
                 frames, elapsed, frames / elapsed, latest / 1e6,
                 100 * (cpu_seconds() - cpu_start) / elapsed);
-    shut_down();
+    console_shut_down();
     return 0;
 }

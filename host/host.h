@@ -65,6 +65,8 @@ void keyboard_release_all();
 // 8-bit unsigned mono at 44,100 samples a second, one 735-sample block a frame
 // through the sound ring.
 extern uint32_t SoundPlaying;
+// While set, stream_sound writes silence instead of the frame's samples.
+extern bool SoundSilenced;
 
 int32_t sound_init(QWidget* window);
 void stream_sound();

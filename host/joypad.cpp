@@ -3,7 +3,7 @@
 // game controller, by button names; any other by raw axes, hat and buttons.
 #include <SDL.h>
 
-#include "core/machine.h"
+#include "core/console.h"
 #include "host/host.h"
 
 int32_t TurboACount;
@@ -136,7 +136,7 @@ void poll_joypad(QWidget*) {
             read_raw_joystick(s);
     }
     for (int b = 0; b < 6; ++b) s.Buttons[b] = s.Buttons[b] || KeyboardButtons[b];
-    MachineState.JoypadBits = joypad_bits_from(s) | KeyboardDirections;
+    console_set_pad(joypad_bits_from(s) | KeyboardDirections);
 }
 
 int32_t acquire_joypad() {

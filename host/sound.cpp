@@ -4,11 +4,11 @@
 
 #include <cstring>
 
-#include "apu/apu.h"
-#include "core/machine.h"
+#include "core/console.h"
 #include "host/host.h"
 
 uint32_t SoundPlaying;
+bool SoundSilenced;
 
 namespace {
 
@@ -16,15 +16,16 @@ SDL_AudioDeviceID SoundDevice;
 uint32_t DevicePeriod;  // samples the device takes a call
 bool SoundReady;
 SoundRing Ring;
-uint8_t ScratchBlock[SoundBlockSize];
 
 void SDLCALL play(void*, Uint8* stream, int length) { Ring.play(stream, uint32_t(length)); }
 
+// The frame's samples, made by console_run_frame (silence while halted).
 void fill_block(uint8_t* block) {
-    if (MachineState.Halted)
+    static_assert(SoundBlockSize == ConsoleSamplesPerFrame);
+    if (SoundSilenced)
         std::memset(block, SoundSilence, SoundBlockSize);
     else
-        apu_mix(block);
+        std::memcpy(block, console_samples(), SoundBlockSize);
 }
 
 }  // namespace
@@ -53,11 +54,7 @@ int32_t sound_init(QWidget* window) {
 }
 
 void stream_sound() {
-    if (!SoundDevice) {
-        // No device: the sound unit still runs, so its interrupts keep their time.
-        fill_block(ScratchBlock);
-        return;
-    }
+    if (!SoundDevice) return;  // no device: the frame's samples go nowhere
     SDL_LockAudioDevice(SoundDevice);
     if (!SoundPlaying) Ring.restart(DevicePeriod);
     fill_block(Ring.next_block());

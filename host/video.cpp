@@ -7,10 +7,8 @@
 #include <QScreen>
 #include <QWidget>
 
-#include "core/machine.h"
+#include "core/console.h"
 #include "host/host.h"
-#include "ppu/ppu.h"
-#include "ppu/surfaces.h"
 
 namespace {
 
@@ -42,7 +40,6 @@ ScreenWidget* Screen;
 QWidget* screen_widget() { return Screen; }
 
 int32_t video_init(QMainWindow* window) {
-    create_surfaces();
     QScreen* display = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (!display) return video_error(window, 1, "Create Primary Surface Fail");
     // 24-bit colour on X is 32 bits a pixel.
@@ -61,22 +58,22 @@ void video_shutdown() {
     Screen = nullptr;
 }
 
-int32_t lock_surfaces(QWidget*) {
-    lock_frame_surfaces();
-    return 0;
-}
+// The machine's picture lives in plain memory, locked by console_run_frame
+// for the time of the frame: the window's image is only copied from it.
+int32_t lock_surfaces(QWidget*) { return 0; }
 
-void unlock_surfaces() { unlock_frame_surfaces(); }
+void unlock_surfaces() {}
 
 void present_frame(QWidget*) {
-    update_behind_key();
-    if (PpuRegisters.PpuMask & 0x10) CompositeSprites();
     if (!Screen) return;
     QImage& picture = Screen->picture();
-    for (int32_t y = 0; y < 240; ++y) {
-        const uint32_t* src = FrameSurface.Pixels + y * FrameSurface.Pitch;
+    const uint32_t* frame = console_picture();
+    const int32_t pitch = console_picture_pitch();
+    for (int32_t y = 0; y < ConsolePictureHeight; ++y) {
+        const uint32_t* src = frame + y * pitch;
         auto* dst = reinterpret_cast<uint32_t*>(picture.scanLine(y));
-        for (int32_t x = 0; x < 256; ++x) dst[x] = 0xFF000000u | (src[x] & 0xFFFFFF);
+        for (int32_t x = 0; x < ConsolePictureWidth; ++x)
+            dst[x] = 0xFF000000u | (src[x] & 0xFFFFFF);
     }
     Screen->update();
 }

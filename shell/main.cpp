@@ -5,8 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/machine.h"
-#include "core/power.h"
+#include "core/console.h"
 #include "host/host.h"
 #include "shell/shell.h"
 
@@ -45,18 +44,19 @@ int main(int argc, char** argv) {
     QApplication app(qt_argc, argv);
     QMainWindow* window = nullptr;
     if (init_application(&window) != 0) return 0;
-    power_up();
+    console_power_up();
     TimerFrequency = CounterTicksPerSecond;
     TicksPerFrame = TimerFrequency / 60;
     if (rom && !QuitPosted) {
-        std::string failure = load_cartridge_file(rom);
+        std::string failure = load_cartridge_file(rom, window);
         if (!failure.empty()) {
             std::fprintf(stderr, "qel: %s\n", failure.c_str());
             show_failure_box(window, failure.c_str());
         }
     }
     int code = run_message_loop(window);
-    if (CpuRam) shut_down();  // a start-up failure ended the loop before the machine was freed
+    // A start-up failure ended the loop before the machine was freed.
+    if (console_powered()) console_shut_down();
     delete window;
     return code;
 }

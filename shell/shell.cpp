@@ -9,13 +9,14 @@
 #include <QMenuBar>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
-#include "cart/cartridge.h"
-#include "core/frame.h"
-#include "core/machine.h"
-#include "core/power.h"
-#include "cpu/n6502.h"
+#include "core/console.h"
+#include "core/rewind.h"
 #include "host/host.h"
 #include "shell/window.h"
 
@@ -24,6 +25,7 @@ int64_t TimerFrequency;
 int64_t TicksPerFrame;
 int64_t FrameDeadline;
 uint32_t MenuOpen;
+uint32_t RewindHeld;
 bool QuitPosted;
 int QuitCode;
 
@@ -54,8 +56,8 @@ int32_t open_file_dialog(QWidget* owner) {
     QByteArray path = QFile::encodeName(dialog.selectedFiles().first());
     // A path that does not fit is never cut short into another file's name:
     // the load then fails and the machine stays halted.
-    if (!set_cartridge_file_name(path.constData())) {
-        MachineState.CartridgeFileName[0] = '\0';
+    if (!console_choose_cartridge(path.constData())) {
+        console_choose_cartridge("");
         show_failure_box(owner, cannot_load(path.constData(), "the path is too long").c_str());
     }
     return 1;
@@ -101,29 +103,136 @@ void shutdown_devices() {
 
 namespace {
 
-// The end of the Load sequence: the machine runs the new cartridge from its
-// reset, or stays halted. Returns why it failed ("cannot load PATH: WHY"),
-// empty on success or when nothing was ever chosen.
-std::string load_and_reset() {
-    if (load_cartridge()) {
-        cpu_reset();
-        MachineState.Halted = 0;
-        return {};
+// ---- battery saves ----
+
+std::string BatteryFile;              // the running cartridge's .sav; empty: none kept
+std::vector<uint8_t> BatteryWritten;  // the save RAM as the file holds it
+uint32_t BatteryFrames;               // frames since the last look for changes
+
+std::string base_name(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) name.resize(dot);
+    return name;
+}
+
+// Where the running cartridge keeps its save; empty when it has no battery.
+std::string battery_file_for(const char* cartridge) {
+    if (!console_has_battery()) return {};
+    return save_folder() + "/" + base_name(cartridge) + ".sav";
+}
+
+// Reads the cartridge's save, if it has one. A missing file is a first run;
+// a file that cannot be a save is left alone (and not overwritten), and the
+// player is told.
+void open_battery(QWidget* window) {
+    BatteryFile = battery_file_for(console_cartridge_file());
+    BatteryFrames = 0;
+    if (BatteryFile.empty()) return;
+    uint8_t* ram = console_save_ram();
+    std::error_code ec;
+    if (std::filesystem::exists(BatteryFile, ec)) {
+        if (const char* why = console_read_save_ram_file(BatteryFile.c_str())) {
+            show_failure_box(window, (std::string(why) + "; the game starts without it").c_str());
+            BatteryFile.clear();
+            return;
+        }
+    } else {
+        // A new save starts empty, not with what another game left.
+        std::memset(ram, 0, ConsoleSaveRamSize);
     }
-    MachineState.Halted = 1;
-    if (MachineState.CartridgeFileName[0] == '\0') return {};
-    return cannot_load(MachineState.CartridgeFileName, CartridgeLoadFailure);
+    BatteryWritten.assign(ram, ram + ConsoleSaveRamSize);
 }
 
 }  // namespace
 
-std::string load_cartridge_file(const char* path) {
-    MachineState.Halted = 1;
-    if (!set_cartridge_file_name(path)) {
-        MachineState.CartridgeFileName[0] = '\0';
+std::string save_folder() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    std::string base;
+    if (data && *data == '/') {
+        base = data;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home ? home : ".") + "/.local/share";
+    }
+    return base + "/qel/saves";
+}
+
+bool flush_battery(QWidget* window) {
+    if (BatteryFile.empty() || !console_powered()) return false;
+    const uint8_t* ram = console_save_ram();
+    if (BatteryWritten.size() == ConsoleSaveRamSize &&
+        std::memcmp(BatteryWritten.data(), ram, ConsoleSaveRamSize) == 0)
+        return false;
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(BatteryFile).parent_path(), ec);
+    if (const char* why = console_write_save_ram_file(BatteryFile.c_str())) {
+        // Said once; the game goes on and the next change tries again.
+        if (window) show_failure_box(window, why);
+        BatteryWritten.assign(ram, ram + ConsoleSaveRamSize);
+        return false;
+    }
+    BatteryWritten.assign(ram, ram + ConsoleSaveRamSize);
+    return true;
+}
+
+namespace {
+
+// ---- rewind ----
+
+RewindRing Rewind;
+std::vector<uint8_t> RewindScratch;
+uint32_t RewindFrames;  // frames since the last state kept
+
+// Keeps a state every few frames of play.
+void keep_rewind_state() {
+    if (!console_running() || ++RewindFrames < RewindEveryFrames) return;
+    RewindFrames = 0;
+    RewindScratch.resize(console_state_size());
+    if (!console_save_state(RewindScratch.data(), RewindScratch.size()))
+        rewind_push(Rewind, RewindScratch.data(), RewindScratch.size());
+}
+
+// One frame of rewinding: back one state, and its next frame's picture shown
+// with the machine left standing at that state.
+void rewind_frame() {
+    rewind_back(Rewind);
+    const std::vector<uint8_t>& state = Rewind.Latest;
+    if (state.empty() || console_load_state(state.data(), state.size())) return;
+    console_run_frame();
+    console_load_state(state.data(), state.size());
+    RewindFrames = 0;
+}
+
+// The end of the Load sequence: the machine runs the new cartridge from its
+// reset, or stays halted. Returns why it failed ("cannot load PATH: WHY"),
+// empty on success or when nothing was ever chosen.
+std::string load_and_reset(QWidget* window) {
+    rewind_clear(Rewind);
+    RewindFrames = 0;
+    const char* why = console_load_cartridge();
+    if (!why) {
+        open_battery(window);
+        return {};
+    }
+    BatteryFile.clear();
+    if (console_cartridge_file()[0] == '\0') return {};
+    return cannot_load(console_cartridge_file(), why);
+}
+
+}  // namespace
+
+const RewindRing& rewind_ring() { return Rewind; }
+
+std::string load_cartridge_file(const char* path, QWidget* window) {
+    flush_battery(window);
+    console_halt();
+    if (!console_choose_cartridge(path)) {
+        console_choose_cartridge("");
         return cannot_load(path, "the path is too long");
     }
-    return load_and_reset();
+    return load_and_reset(window);
 }
 
 intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, intptr_t) {
@@ -131,9 +240,10 @@ intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, in
         case WM_COMMAND:
             switch (wparam & 0xFFFF) {
                 case CommandLoad: {
-                    MachineState.Halted = 1;
+                    flush_battery(window);
+                    console_halt();
                     choose_cartridge_file(window);
-                    std::string failure = load_and_reset();
+                    std::string failure = load_and_reset(window);
                     if (!failure.empty()) show_failure_box(window, failure.c_str());
                     break;
                 }
@@ -148,8 +258,11 @@ intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, in
             return 0;
         case WM_INITMENU: stop_sound(); return 0;
         case WM_DESTROY:
-            MachineState.Halted = 1;
-            shut_down();
+            console_halt();
+            flush_battery(window);
+            console_shut_down();
+            BatteryFile.clear();
+            rewind_clear(Rewind);
             shutdown_devices();
             QuitPosted = true;
             QuitCode = 0;
@@ -159,13 +272,8 @@ intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, in
 }
 
 int32_t run_frame_checked(QMainWindow* window) {
-    if (run_frame() == 0) return 0;
-    // The code is the opcode the CPU stopped at.
-    uint16_t pc = ncpu.rPC;
-    MachineState.ErrorCode = pc >= 0x8000  ? PrgWindow[pc - 0x8000]
-                             : pc < 0x2000 ? CpuRam[pc & 0x7FF]
-                                           : CpuRam[pc];
-    return video_error(window, 0, "Invaild code: %02x", MachineState.ErrorCode);
+    if (console_run_frame() == 0) return 0;
+    return video_error(window, 0, "Invaild code: %02x", console_error_code());
 }
 
 void pacing_wait() {
@@ -185,12 +293,24 @@ void frame_step(QMainWindow* window) {
     if (QuitPosted) return;
     lock_surfaces(window);
     if (QuitPosted) return;
-    run_frame_checked(window);
-    if (QuitPosted) return;
+    // Holding the rewind key steps back through the recent states, silently.
+    const bool rewinding = RewindHeld && console_running();
+    if (rewinding) {
+        rewind_frame();
+    } else {
+        run_frame_checked(window);
+        if (QuitPosted) return;
+        keep_rewind_state();
+    }
     unlock_surfaces();
+    SoundSilenced = rewinding;
     stream_sound();
     present_frame(window);
     if (QuitPosted) return;
+    if (++BatteryFrames >= BatteryCheckFrames) {
+        BatteryFrames = 0;
+        flush_battery(window);
+    }
     pacing_wait();
 }
 

@@ -23,6 +23,10 @@ extern int64_t TicksPerFrame;
 // ticks; 0 before the first frame. Advances by exactly TicksPerFrame a frame.
 extern int64_t FrameDeadline;
 
+// 1 while the rewind key (Backspace) is held: frames step back through the
+// recent states instead of running.
+extern uint32_t RewindHeld;
+
 // 1 while a menu of the window is open: frames wait, as in a modal menu loop.
 extern uint32_t MenuOpen;
 // Set by the destruction path; the message loop ends with QuitCode.
@@ -58,4 +62,22 @@ void set_client_size(QMainWindow* window, int width, int height);
 int run_message_loop(QMainWindow* window);
 // Loads a cartridge as if chosen with Load. On failure the machine stays
 // halted and the reason is returned, "cannot load PATH: WHY"; empty on success.
-std::string load_cartridge_file(const char* path);
+// The window, if any, hears of a battery save that cannot be read.
+std::string load_cartridge_file(const char* path, QWidget* window = nullptr);
+
+// ---- battery saves ----
+// A cartridge with the battery flag keeps its save RAM in
+// save_folder()/NAME.sav: read when it is loaded, written (whole, through a
+// temporary file) when it changed, at the latest every BatteryCheckFrames
+// frames, before another cartridge is loaded, and at the end.
+constexpr uint32_t BatteryCheckFrames = 180;  // three seconds
+// $XDG_DATA_HOME/qel/saves, else ~/.local/share/qel/saves.
+std::string save_folder();
+// Writes the save if it changed since it was read or written. Returns whether
+// it wrote.
+bool flush_battery(QWidget* window);
+
+// ---- rewind ----
+struct RewindRing;
+// The ring of recent states (one every RewindEveryFrames frames of play).
+const RewindRing& rewind_ring();

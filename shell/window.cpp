@@ -78,16 +78,25 @@ void QelWindow::showEvent(QShowEvent* event) {
 }
 
 void QelWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Backspace) {
+        RewindHeld = 1;
+        return;
+    }
     if (event->isAutoRepeat() || !keyboard_key(event->key(), event->nativeVirtualKey(), true))
         QMainWindow::keyPressEvent(event);
 }
 
 void QelWindow::keyReleaseEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Backspace) {
+        if (!event->isAutoRepeat()) RewindHeld = 0;
+        return;
+    }
     if (event->isAutoRepeat() || !keyboard_key(event->key(), event->nativeVirtualKey(), false))
         QMainWindow::keyReleaseEvent(event);
 }
 
 void QelWindow::focusOutEvent(QFocusEvent* event) {
     keyboard_release_all();  // keys count only while the game window has focus
+    RewindHeld = 0;
     QMainWindow::focusOutEvent(event);
 }

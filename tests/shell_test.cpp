@@ -16,6 +16,7 @@
 
 #include "apu/apu.h"
 #include "cart/cartridge.h"
+#include "core/console.h"
 #include "core/machine.h"
 #include "core/power.h"
 #include "cpu/n6502.h"
@@ -76,7 +77,7 @@ private:
         choose_cartridge_file = fake_dialog;
         ChosenFile.clear();
         QVERIFY(init_application(&window) == 0);
-        power_up();
+        console_power_up();
         TimerFrequency = CounterTicksPerSecond;
         TicksPerFrame = TimerFrequency / 60;
         FrameDeadline = 0;

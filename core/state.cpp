@@ -90,6 +90,9 @@ uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc) {
 //   FramePixels, FramePitch, SpritePixels, SpritePitch: set by the lock of
 //     each frame.
 //   CartridgeLoadFailure: a message.
+//   The mappers' record of which bank each slot of the PRG window and the
+//     pattern area holds: forgotten after a load (forget_mapped_banks), so
+//     the next switch copies again.
 //
 // A field added to one of the records saved whole is saved with it (the
 // section grows and the size check refuses states of older builds). A new
@@ -244,6 +247,8 @@ void apply_images() {
     BackdropPixel = Backdrop.BackdropPixel;
     AppliedBackdrop = Backdrop.AppliedBackdrop;
     BehindStrip.SourceKey = Backdrop.AppliedBackdrop;
+    // The PRG window and the pattern area were written behind the mappers' backs.
+    forget_mapped_banks();
 }
 
 constexpr uint32_t kSpriteStripBytes = 512 * 16 * sizeof(uint32_t);

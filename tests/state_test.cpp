@@ -1,0 +1,278 @@
+// States through the console: a state taken mid-run and loaded runs on to the
+// same frames on every mapper; a refused state leaves the machine as it was;
+// the rewind ring keeps its bounds and gives back the states pushed.
+#include "core/state.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/console.h"
+#include "core/rewind.h"
+#include "tests/test_support.h"
+
+namespace {
+
+struct FrameRecord {
+    ConsoleHashes hashes;
+    std::vector<uint8_t> samples;
+    bool operator==(const FrameRecord& o) const {
+        return hashes.Picture == o.hashes.Picture && hashes.Memory == o.hashes.Memory &&
+               hashes.Registers == o.hashes.Registers && samples == o.samples;
+    }
+};
+
+// A pad that walks, jumps and pauses, by frame number.
+uint32_t pad_at(uint32_t frame) {
+    uint32_t bits = (frame / 40) % 2 ? 0x80 : 0x40;
+    if (frame % 25 < 3) bits |= 0x01;
+    if (frame % 97 == 0) bits |= 0x08;
+    return bits;
+}
+
+void run_frames(uint32_t first, uint32_t count, std::vector<FrameRecord>* out) {
+    for (uint32_t f = first; f < first + count; ++f) {
+        console_set_pad(pad_at(f));
+        ASSERT_EQ(console_run_frame(), 0);
+        if (out) {
+            const uint8_t* s = console_samples();
+            out->push_back({console_hashes(), {s, s + ConsoleSamplesPerFrame}});
+        }
+    }
+}
+
+std::vector<uint8_t> take_state() {
+    std::vector<uint8_t> state(console_state_size());
+    const char* why = console_save_state(state.data(), state.size());
+    EXPECT_EQ(why, nullptr) << why;
+    return state;
+}
+
+class Console : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_machine_globals();
+        console_power_up();
+    }
+    void TearDown() override { console_shut_down(); }
+    static void load(const std::string& rom) {
+        ASSERT_TRUE(console_choose_cartridge(rom.c_str()));
+        const char* why = console_load_cartridge();
+        ASSERT_EQ(why, nullptr) << rom << ": " << why;
+    }
+};
+
+// The project's cartridges: mapper 0 (the pictures), 1 (the demo and the MMC1
+// checks), 2, 3 and 4; states taken in mid-check and in mid-scene.
+struct RoundTrip {
+    const char* rom;
+    uint32_t before, after;
+};
+const RoundTrip kRoundTrips[] = {
+    {"pictures.nes", 100, 90}, {"demo.nes", 150, 120}, {"mmc1.nes", 1, 30},
+    {"uxrom.nes", 1, 30},      {"cnrom.nes", 1, 30},   {"mmc3.nes", 1, 60},
+};
+
+TEST_F(Console, AStateRunsOnToTheSameFramesOnEveryMapper) {
+    for (const RoundTrip& c : kRoundTrips) {
+        SCOPED_TRACE(c.rom);
+        load(std::string(QEL_ROMS_DIR) + "/" + c.rom);
+        run_frames(1, c.before, nullptr);
+        const std::vector<uint8_t> state = take_state();
+        std::vector<FrameRecord> straight, again;
+        run_frames(c.before + 1, c.after, &straight);
+        const std::vector<uint8_t> end = take_state();
+        ASSERT_EQ(console_load_state(state.data(), state.size()), nullptr);
+        run_frames(c.before + 1, c.after, &again);
+        EXPECT_TRUE(straight == again);
+        EXPECT_TRUE(take_state() == end);  // every byte, not only what the hashes see
+    }
+}
+
+TEST_F(Console, TheSharedCartridgesRunOnFromAState) {
+    const std::string dir = test_roms_dir();
+    SKIP_WITHOUT_TEST_ROMS(dir);
+    for (const char* rom : {"demos/smwstomp.nes", "demos/scroll.nes", "demos/spritecans.nes",
+                            "demos/nes15-NTSC.nes"}) {
+        SCOPED_TRACE(rom);
+        load(dir + "/" + rom);
+        run_frames(1, 200, nullptr);
+        const std::vector<uint8_t> state = take_state();
+        std::vector<FrameRecord> straight, again;
+        run_frames(201, 100, &straight);
+        ASSERT_EQ(console_load_state(state.data(), state.size()), nullptr);
+        run_frames(201, 100, &again);
+        EXPECT_TRUE(straight == again);
+    }
+}
+
+// Rewrites the state's whole-state checksum after a change to its fields.
+void reseal(std::vector<uint8_t>& s) {
+    const uint32_t crc = crc32(s.data(), s.size() - 4);
+    for (int i = 0; i < 4; ++i) s[s.size() - 4 + i] = uint8_t(crc >> (8 * i));
+}
+
+// The offset of a section's bytes, found by its tag.
+size_t section(const std::vector<uint8_t>& s, const char* tag) {
+    size_t p = 20;
+    while (p + 8 <= s.size() - 4) {
+        const uint32_t size = s[p + 4] | s[p + 5] << 8 | s[p + 6] << 16 | uint32_t(s[p + 7]) << 24;
+        if (std::memcmp(s.data() + p, tag, 4) == 0) return p + 8;
+        p += 8 + size;
+    }
+    return 0;
+}
+
+struct Refusal {
+    const char* name;
+    std::function<void(std::vector<uint8_t>&)> spoil;
+    const char* why;
+};
+
+TEST_F(Console, RefusedStatesLeaveTheMachineAsItWas) {
+    load(std::string(QEL_ROMS_DIR) + "/demo.nes");
+    run_frames(1, 60, nullptr);
+    const std::vector<uint8_t> good = take_state();
+    const size_t size = good.size();
+    const Refusal refusals[] = {
+        {"empty", [](auto& s) { s.clear(); }, "not a Qel state"},
+        {"not a state", [](auto& s) { s[0] = 'X'; }, "not a Qel state"},
+        {"header only", [](auto& s) { s.resize(12); }, "the state is cut short"},
+        {"short", [&](auto& s) { s.resize(size / 2); },
+         "the state is cut short or has bytes past its end"},
+        {"one byte too many", [](auto& s) { s.push_back(0); },
+         "the state is cut short or has bytes past its end"},
+        {"flipped byte", [&](auto& s) { s[size / 2] ^= 0x10; },
+         "the state is damaged: its checksum does not match"},
+        {"other version",
+         [](auto& s) {
+             s[8] = 2;
+             reseal(s);
+         },
+         "the state has format version 2; this Qel reads 1"},
+        {"other cartridge",
+         [](auto& s) {
+             s[12] ^= 1;
+             reseal(s);
+         },
+         "the state was made for another cartridge"},
+        {"other section size",
+         [](auto& s) {
+             s[24] = 0x7F;
+             reseal(s);
+         },
+         "the state was made by another build of Qel"},
+        {"impossible joypad shift",
+         [](auto& s) {
+             s[section(s, "MACH") + 24] = 200;
+             reseal(s);
+         },
+         "the state holds values this machine cannot have"},
+    };
+    // Somewhere else than the state, so that a half-done load would show.
+    run_frames(61, 30, nullptr);
+    const std::vector<uint8_t> before = take_state();
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.name);
+        std::vector<uint8_t> bad = good;
+        r.spoil(bad);
+        const char* why = console_load_state(bad.data(), bad.size());
+        ASSERT_NE(why, nullptr);
+        EXPECT_STREQ(why, r.why);
+        EXPECT_TRUE(take_state() == before);
+        EXPECT_TRUE(console_running());
+    }
+    // And the good one still loads.
+    EXPECT_EQ(console_load_state(good.data(), good.size()), nullptr);
+    EXPECT_TRUE(take_state() == good);
+}
+
+TEST_F(Console, AStateOfAnotherCartridgeIsRefusedAndAHaltedMachineHasNone) {
+    load(std::string(QEL_ROMS_DIR) + "/cnrom.nes");
+    const std::vector<uint8_t> cnrom = take_state();
+    load(std::string(QEL_ROMS_DIR) + "/uxrom.nes");
+    const std::vector<uint8_t> before = take_state();
+    EXPECT_STREQ(console_load_state(cnrom.data(), cnrom.size()),
+                 "the state was made for another cartridge");
+    EXPECT_TRUE(take_state() == before);
+    console_halt();
+    std::vector<uint8_t> buffer(console_state_size());
+    EXPECT_STREQ(console_save_state(buffer.data(), buffer.size()), "no cartridge is running");
+    EXPECT_STREQ(console_load_state(before.data(), before.size()), "no cartridge is running");
+}
+
+TEST_F(Console, StateFilesAreWrittenWholeAndReadBack) {
+    load(std::string(QEL_ROMS_DIR) + "/mmc3.nes");
+    run_frames(1, 5, nullptr);
+    const std::string path = write_temp_file("state.qel", {});
+    ASSERT_EQ(console_save_state_file(path.c_str()), nullptr);
+    const std::vector<uint8_t> state = take_state();
+    EXPECT_TRUE(read_file(path) == state);
+    EXPECT_TRUE(read_file(path + ".tmp").empty());
+    run_frames(6, 5, nullptr);
+    ASSERT_EQ(console_load_state_file(path.c_str()), nullptr);
+    EXPECT_TRUE(take_state() == state);
+    EXPECT_EQ(std::string(console_load_state_file("/nonexistent/state.qel")),
+              "cannot read /nonexistent/state.qel: No such file or directory");
+}
+
+// CRC-32 as zlib computes it.
+TEST(Crc32, MatchesTheKnownValues) {
+    const struct {
+        const char* text;
+        uint32_t crc;
+    } cases[] = {{"", 0},
+                 {"a", 0xE8B7BE43},
+                 {"123456789", 0xCBF43926},
+                 {"The quick brown fox jumps over the lazy dog", 0x414FA339}};
+    for (const auto& c : cases)
+        EXPECT_EQ(crc32(reinterpret_cast<const uint8_t*>(c.text), std::strlen(c.text)), c.crc)
+            << c.text;
+}
+
+// The ring holds at most its count of states and its bytes of differences
+// (plus the newest state whole), dropping the oldest; stepping back gives
+// each state as it was pushed.
+TEST(Rewind, KeepsItsBoundsAndGivesBackTheStates) {
+    const size_t kSize = 100000;
+    const struct {
+        size_t max_states, max_bytes, changes;
+        size_t kept;  // states held after 600 pushes
+    } cases[] = {
+        {450, size_t(24) << 20, 50, 450},  // bound by the count
+        {450, 200000, 3000, 0},            // bound by the bytes
+    };
+    for (const auto& c : cases) {
+        RewindRing ring;
+        ring.MaxStates = c.max_states;
+        ring.MaxBytes = c.max_bytes;
+        std::mt19937 rng(7);
+        std::vector<std::vector<uint8_t>> pushed;
+        std::vector<uint8_t> state(kSize, 0);
+        for (int i = 0; i < 600; ++i) {
+            for (size_t k = 0; k < c.changes; ++k) state[rng() % kSize] = uint8_t(rng());
+            rewind_push(ring, state.data(), state.size());
+            pushed.push_back(state);
+            EXPECT_LE(rewind_states(ring), c.max_states);
+            EXPECT_LE(rewind_bytes(ring), c.max_bytes + kSize);
+        }
+        const size_t kept = rewind_states(ring);
+        if (c.kept) {
+            EXPECT_EQ(kept, c.kept);
+        }
+        EXPECT_GT(kept, 1u);
+        EXPECT_TRUE(ring.Latest == pushed.back());
+        for (size_t back = 1; back < kept; ++back) {
+            ASSERT_TRUE(rewind_back(ring));
+            ASSERT_TRUE(ring.Latest == pushed[pushed.size() - 1 - back]) << back;
+        }
+        EXPECT_FALSE(rewind_back(ring));
+        EXPECT_EQ(rewind_states(ring), 1u);
+    }
+}
+
+}  // namespace

@@ -7,12 +7,8 @@
 #include <new>
 #include <string>
 
-#include "apu/apu.h"
-#include "core/frame.h"
+#include "core/console.h"
 #include "core/machine.h"
-#include "core/power.h"
-#include "ppu/ppu.h"
-#include "ppu/surfaces.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -50,23 +46,16 @@ namespace {
 // Whole frames as the app makes them: the frame, the sprites, the sound.
 size_t allocations_over_frames(const std::string& rom, int frames) {
     reset_machine_globals();
-    create_surfaces();
-    if (!set_cartridge_file_name(rom.c_str())) return ~size_t(0);
-    power_up();
-    EXPECT_EQ(MachineState.Halted, 0) << rom;
-    uint8_t samples[SamplesPerFrame];
+    console_power_up();
+    if (!console_choose_cartridge(rom.c_str())) return ~size_t(0);
+    EXPECT_EQ(console_load_cartridge(), nullptr) << rom;
     size_t before = Allocations;
     for (int f = 0; f < frames; ++f) {
-        MachineState.JoypadBits = (f / 30) & 1 ? 0x81 : 0x08;
-        lock_frame_surfaces();
-        run_frame();
-        unlock_frame_surfaces();
-        apu_mix(samples);
-        update_behind_key();
-        CompositeSprites();
+        console_set_pad((f / 30) & 1 ? 0x81 : 0x08);
+        console_run_frame();
     }
     size_t during = Allocations - before;
-    shut_down();
+    console_shut_down();
     return during;
 }
 

@@ -1,5 +1,6 @@
 // The cartridge: the iNES image, its bank layout and the mapper registers.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 struct CartridgeImageRecord {
@@ -18,6 +19,8 @@ extern const char* CartridgeLoadFailure;
 
 // Loads MachineState.CartridgeFileName and lays out its first banks.
 bool load_cartridge();
+// The same from an iNES image in memory, with the same checks and reasons.
+bool load_cartridge_image(const uint8_t* bytes, size_t size);
 void free_cartridge();
 
 // MMC1 registers.

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -23,41 +25,76 @@ bool fail(const char* why) {
     return false;
 }
 
+// Where the image comes from: an open file, or bytes in memory.
+struct Source {
+    FILE* file;
+    const uint8_t* bytes;
+    size_t size, at;
+    ~Source() {
+        if (file) std::fclose(file);
+    }
+    bool read(void* to, size_t n) {
+        if (file) return std::fread(to, 1, n, file) == n;
+        if (n > size - at) return false;
+        std::memcpy(to, bytes + at, n);
+        at += n;
+        return true;
+    }
+    bool skip(size_t n) {
+        if (file) return std::fseek(file, long(n), SEEK_CUR) == 0;
+        if (n > size - at) return false;
+        at += n;
+        return true;
+    }
+};
+
 // Reads exactly size bytes into a new block (null for size 0).
-bool read_block(FILE* f, uint32_t size, uint8_t** out) {
+bool read_block(Source& from, uint32_t size, uint8_t** out) {
     *out = nullptr;
     if (size == 0) return true;
     *out = static_cast<uint8_t*>(std::malloc(size));
     if (!*out) return false;
-    if (std::fread(*out, 1, size, f) == size) return true;
+    if (from.read(*out, size)) return true;
     std::free(*out);
     *out = nullptr;
     return false;
 }
-
-struct File {
-    FILE* f;
-    ~File() {
-        if (f) std::fclose(f);
-    }
-};
 
 void copy_prg_bank(uint32_t bank, uint32_t window_offset) { map_prg_bank(bank, window_offset); }
 
 // Without CHR ROM the pattern area stays as it is: it serves as CHR RAM.
 void copy_first_chr() { map_first_chr(); }
 
+bool load_from(Source& from);
+
 }  // namespace
 
 bool load_cartridge() {
     CartridgeLoadFailure = "";
-    if (MachineState.CartridgeFileName[0] == '\0') return fail("no cartridge file was chosen");
-    File file{std::fopen(MachineState.CartridgeFileName, "rb")};
-    if (!file.f) return fail(std::strerror(errno));
+    const char* name = MachineState.CartridgeFileName;
+    if (name[0] == '\0') return fail("no cartridge file was chosen");
+    // A FIFO or a device could block for ever, a directory reads as nothing:
+    // only regular files are opened.
+    struct stat info;
+    if (stat(name, &info) != 0) return fail(std::strerror(errno));
+    if (!S_ISREG(info.st_mode)) return fail("not a regular file");
+    Source file{std::fopen(name, "rb"), nullptr, 0, 0};
+    if (!file.file) return fail(std::strerror(errno));
+    return load_from(file);
+}
 
+bool load_cartridge_image(const uint8_t* bytes, size_t size) {
+    CartridgeLoadFailure = "";
+    if (!bytes) size = 0;
+    Source memory{nullptr, bytes, size, 0};
+    return load_from(memory);
+}
+
+namespace {
+
+bool load_from(Source& from) {
     uint8_t header[kHeaderSize];
-    if (std::fread(header, 1, kHeaderSize, file.f) != kHeaderSize)
-        return fail("file is shorter than an iNES header");
+    if (!from.read(header, kHeaderSize)) return fail("file is shorter than an iNES header");
     // Every iNES image starts with "NES" and $1A; anything else would be read
     // as garbage banks, so it is refused.
     if (std::memcmp(header, "NES\x1A", 4) != 0) return fail("file is not an iNES image");
@@ -65,13 +102,13 @@ bool load_cartridge() {
     uint32_t chr_banks = header[5];
     uint8_t flags = header[6];
     if (prg_banks == 0) return fail("cartridge has no PRG ROM");
-    if ((flags & 0x04) && std::fseek(file.f, kHeaderSize + kTrainerSize, SEEK_SET) != 0)
+    if ((flags & 0x04) && !from.skip(kTrainerSize))
         return fail("file is shorter than its header says");
 
     uint8_t* prg = nullptr;
     uint8_t* chr = nullptr;
-    if (!read_block(file.f, prg_banks * kPrgBankSize, &prg) ||
-        !read_block(file.f, chr_banks * kChrBankSize, &chr)) {
+    if (!read_block(from, prg_banks * kPrgBankSize, &prg) ||
+        !read_block(from, chr_banks * kChrBankSize, &chr)) {
         std::free(prg);
         return fail("file is shorter than its header says");
     }
@@ -126,6 +163,8 @@ bool load_cartridge() {
     }
     return true;
 }
+
+}  // namespace
 
 void free_cartridge() {
     std::free(CartridgeImage.PrgImage);

@@ -152,8 +152,10 @@ uint8_t* bytes_of(T& record) {
     return reinterpret_cast<uint8_t*>(&record);
 }
 
+// The images are cleared whole first: their padding bytes are saved too, and
+// must not carry whatever a temporary left in them.
 void capture_images() {
-    Cpu = CpuImage{};
+    std::memset(&Cpu, 0, sizeof Cpu);
     Cpu.A = ncpu.rA;
     Cpu.S = ncpu.rS;
     Cpu.X = ncpu.rX;
@@ -169,29 +171,38 @@ void capture_images() {
     Cpu.TotalCycles = ncpu.totalcycles;
     Cpu.Breakpoint = ncpu.breakpoint;
     const MachineStateRecord& m = MachineState;
-    Machine = MachineImage{m.CyclesPerLine, m.Scanline,   m.FrameLine,   m.InVblank,
-                           m.NmiEnabled,    m.JoypadBits, m.JoypadShift, m.ErrorCode};
+    std::memset(&Machine, 0, sizeof Machine);
+    Machine.CyclesPerLine = m.CyclesPerLine;
+    Machine.Scanline = m.Scanline;
+    Machine.FrameLine = m.FrameLine;
+    Machine.InVblank = m.InVblank;
+    Machine.NmiEnabled = m.NmiEnabled;
+    Machine.JoypadBits = m.JoypadBits;
+    Machine.JoypadShift = m.JoypadShift;
+    Machine.ErrorCode = m.ErrorCode;
     std::memset(&DmcState, 0, sizeof DmcState);
-    DmcState.Channel = Dmc;
+    std::memcpy(&DmcState.Channel, &Dmc, sizeof Dmc);
     DmcState.Channel.ReadPointer = nullptr;
     DmcState.ReadOffset = Dmc.ReadPointer ? uint32_t(Dmc.ReadPointer - PrgWindow) : kNoReadPointer;
-    Cart = CartImage{CartridgeImage.VerticalMirroring,
-                     Mmc1LargePrg,
-                     Mmc1Shift,
-                     Mmc1Count,
-                     Mmc1PrgSize,
-                     Mmc1Chr4k,
-                     Mmc1PrgOuter,
-                     Mmc1PrgTarget,
-                     Mmc3IrqEnabled,
-                     Mmc3FixedLayout,
-                     Mmc3BankSelect,
-                     Mmc3Counter,
-                     Mmc3Latch,
-                     Mmc3R6Target,
-                     Mmc3R7Target,
-                     Mmc3ChrInvert};
-    Backdrop = BackdropImage{BackdropPixel, AppliedBackdrop};
+    std::memset(&Cart, 0, sizeof Cart);
+    Cart.VerticalMirroring = CartridgeImage.VerticalMirroring;
+    Cart.Mmc1LargePrg = Mmc1LargePrg;
+    Cart.Mmc1Shift = Mmc1Shift;
+    Cart.Mmc1Count = Mmc1Count;
+    Cart.Mmc1PrgSize = Mmc1PrgSize;
+    Cart.Mmc1Chr4k = Mmc1Chr4k;
+    Cart.Mmc1PrgOuter = Mmc1PrgOuter;
+    Cart.Mmc1PrgTarget = Mmc1PrgTarget;
+    Cart.Mmc3IrqEnabled = Mmc3IrqEnabled;
+    Cart.Mmc3FixedLayout = Mmc3FixedLayout;
+    Cart.Mmc3BankSelect = Mmc3BankSelect;
+    Cart.Mmc3Counter = Mmc3Counter;
+    Cart.Mmc3Latch = Mmc3Latch;
+    Cart.Mmc3R6Target = Mmc3R6Target;
+    Cart.Mmc3R7Target = Mmc3R7Target;
+    Cart.Mmc3ChrInvert = Mmc3ChrInvert;
+    Backdrop.BackdropPixel = BackdropPixel;
+    Backdrop.AppliedBackdrop = AppliedBackdrop;
 }
 
 void apply_images() {
@@ -222,7 +233,7 @@ void apply_images() {
     m.JoypadShift = Machine.JoypadShift;
     m.ErrorCode = uint8_t(Machine.ErrorCode);
 
-    Dmc = DmcState.Channel;
+    std::memcpy(&Dmc, &DmcState.Channel, sizeof Dmc);
     Dmc.ReadPointer =
         DmcState.ReadOffset == kNoReadPointer ? nullptr : PrgWindow + DmcState.ReadOffset;
     DmcLevelWrites.Count = 0;

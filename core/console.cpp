@@ -75,6 +75,20 @@ const char* console_load_cartridge() {
     return nullptr;
 }
 
+const char* console_load_cartridge_image(const uint8_t* bytes, size_t size) {
+    MachineState.Halted = 1;
+    MachineState.CartridgeFileName[0] = '\0';
+    if (!load_cartridge_image(bytes, size)) {
+        Battery = false;
+        return CartridgeLoadFailure;
+    }
+    Battery = bytes[6] & 0x02;  // the image has a whole header once it loaded
+    cartridge_checksum();
+    cpu_reset();
+    MachineState.Halted = 0;
+    return nullptr;
+}
+
 void console_halt() { MachineState.Halted = 1; }
 
 bool console_running() { return !MachineState.Halted; }
@@ -84,6 +98,8 @@ void console_reset() { cpu_reset(); }
 bool console_has_battery() { return !MachineState.Halted && Battery; }
 
 uint32_t console_cartridge_checksum() { return cartridge_checksum(); }
+
+uint8_t* console_system_ram() { return CpuRam; }
 
 void console_set_pad(uint32_t bits) { MachineState.JoypadBits = bits & 0xFF; }
 

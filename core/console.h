@@ -30,6 +30,9 @@ const char* console_cartridge_file();
 // Loads the chosen file and starts it from its reset. On failure the machine
 // is halted. The machine's memories keep what the previous cartridge left.
 const char* console_load_cartridge();
+// Loads an iNES image handed over in memory (a frontend that reads the file
+// itself), with the same checks and reasons as a file.
+const char* console_load_cartridge_image(const uint8_t* bytes, size_t size);
 // Halts the machine (frames do nothing) until the next successful load.
 void console_halt();
 // Whether a cartridge runs (the machine is not halted).
@@ -73,6 +76,11 @@ struct ConsoleHashes {
     uint64_t Picture, Memory, Registers;
 };
 ConsoleHashes console_hashes();
+
+// ---- work RAM ($0000-$07FF), for cheats and achievements ----
+
+constexpr size_t ConsoleSystemRamSize = 2048;
+uint8_t* console_system_ram();
 
 // ---- save RAM ($6000-$7FFF) ----
 

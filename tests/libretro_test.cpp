@@ -1,0 +1,176 @@
+// Loads the built core with dlopen as a frontend does, and compares what it
+// shows and plays with qel-run's hashes of the same cartridge.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <libretro.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Core {
+    void* handle = nullptr;
+    template <typename F>
+    F get(const char* name) {
+        return reinterpret_cast<F>(dlsym(handle, name));
+    }
+};
+
+std::vector<uint32_t> Frame;
+uint64_t PictureHash, SoundHash;
+uint32_t PadHeld;
+std::string Logged;
+
+constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
+uint64_t fnv(uint64_t h, uint8_t b) { return (h ^ b) * 0x100000001b3ULL; }
+
+void log(retro_log_level, const char* format, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    Logged += text;
+}
+
+bool environment(unsigned command, void* data) {
+    if (command == RETRO_ENVIRONMENT_SET_PIXEL_FORMAT)
+        return *static_cast<retro_pixel_format*>(data) == RETRO_PIXEL_FORMAT_XRGB8888;
+    if (command == RETRO_ENVIRONMENT_GET_LOG_INTERFACE) {
+        static_cast<retro_log_callback*>(data)->log = log;
+        return true;
+    }
+    return false;
+}
+void video(const void* data, unsigned width, unsigned height, size_t pitch) {
+    const uint8_t* rows = static_cast<const uint8_t*>(data);
+    PictureHash = kFnvOffset;
+    for (unsigned y = 0; y < height; ++y)
+        for (unsigned x = 0; x < width; ++x) {
+            uint32_t p;
+            std::memcpy(&p, rows + y * pitch + x * 4, 4);
+            for (int shift : {16, 8, 0}) PictureHash = fnv(PictureHash, uint8_t(p >> shift));
+        }
+}
+size_t audio(const int16_t* samples, size_t frames) {
+    for (size_t i = 0; i < frames; ++i) {
+        EXPECT_EQ(samples[2 * i], samples[2 * i + 1]);
+        SoundHash = fnv(SoundHash, uint8_t((samples[2 * i] >> 8) + 128));
+    }
+    return frames;
+}
+void poll() {}
+int16_t input(unsigned port, unsigned device, unsigned, unsigned id) {
+    return port == 0 && device == RETRO_DEVICE_JOYPAD && ((PadHeld >> id) & 1);
+}
+
+std::vector<uint8_t> read_file(const char* path) {
+    std::vector<uint8_t> bytes;
+    if (FILE* f = std::fopen(path, "rb")) {
+        int c;
+        while ((c = std::fgetc(f)) != EOF) bytes.push_back(uint8_t(c));
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+std::string qel_run_hashes(const char* rom, int frames) {
+    std::string command = std::string(QEL_RUN) + " -n " + std::to_string(frames) +
+                          " --press 60-200:RIGHT,130-132:A --hash " + rom;
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char line[64];
+        while (std::fgets(line, sizeof line, p)) out += line;
+        pclose(p);
+    }
+    return out;
+}
+
+class Libretro : public ::testing::Test {
+protected:
+    Core core;
+    void SetUp() override {
+        core.handle = dlopen(QEL_CORE, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(core.handle, nullptr) << dlerror();
+        core.get<void (*)(retro_environment_t)>("retro_set_environment")(environment);
+        core.get<void (*)(retro_video_refresh_t)>("retro_set_video_refresh")(video);
+        core.get<void (*)(retro_audio_sample_batch_t)>("retro_set_audio_sample_batch")(audio);
+        core.get<void (*)(retro_input_poll_t)>("retro_set_input_poll")(poll);
+        core.get<void (*)(retro_input_state_t)>("retro_set_input_state")(input);
+        core.get<void (*)()>("retro_init")();
+    }
+    void TearDown() override {
+        if (!core.handle) return;
+        core.get<void (*)()>("retro_deinit")();
+        dlclose(core.handle);
+    }
+    bool load(const std::vector<uint8_t>& image) {
+        retro_game_info game{"cartridge.nes", image.data(), image.size(), nullptr};
+        return core.get<bool (*)(const retro_game_info*)>("retro_load_game")(&game);
+    }
+    // Frames counted from 1, with qel-run's --press script on the RetroPad.
+    void run(int first, int last) {
+        auto run_frame = core.get<void (*)()>("retro_run");
+        for (int frame = first; frame <= last; ++frame) {
+            PadHeld = (frame >= 60 && frame <= 200 ? 1u << RETRO_DEVICE_ID_JOYPAD_RIGHT : 0) |
+                      (frame >= 130 && frame <= 132 ? 1u << RETRO_DEVICE_ID_JOYPAD_A : 0);
+            run_frame();
+        }
+    }
+};
+
+TEST_F(Libretro, ShowsAndPlaysWhatQelRunDoes) {
+    retro_system_info info;
+    core.get<void (*)(retro_system_info*)>("retro_get_system_info")(&info);
+    EXPECT_STREQ(info.library_name, "Qel");
+    EXPECT_STREQ(info.library_version, "0.1a");
+    EXPECT_STREQ(info.valid_extensions, "nes");
+    EXPECT_FALSE(info.need_fullpath);
+    retro_system_av_info av;
+    core.get<void (*)(retro_system_av_info*)>("retro_get_system_av_info")(&av);
+    EXPECT_EQ(av.geometry.base_width, 256u);
+    EXPECT_EQ(av.geometry.base_height, 240u);
+    EXPECT_FLOAT_EQ(av.geometry.aspect_ratio, 4.0f / 3.0f);
+    EXPECT_EQ(av.timing.fps, 60.0);
+    EXPECT_EQ(av.timing.sample_rate, 44100.0);
+
+    ASSERT_TRUE(load(read_file(QEL_DEMO_ROM)));
+    SoundHash = kFnvOffset;
+    run(1, 600);
+    char ours[64];
+    std::snprintf(ours, sizeof ours, "%016llx\n%016llx\n", (unsigned long long)PictureHash,
+                  (unsigned long long)SoundHash);
+    EXPECT_EQ(ours, qel_run_hashes(QEL_DEMO_ROM, 600));
+}
+
+TEST_F(Libretro, StatesRoundTripAndBadInputIsRefused) {
+    ASSERT_TRUE(load(read_file(QEL_DEMO_ROM)));
+    run(1, 100);
+    const size_t size = core.get<size_t (*)()>("retro_serialize_size")();
+    std::vector<uint8_t> state(size);
+    ASSERT_TRUE(core.get<bool (*)(void*, size_t)>("retro_serialize")(state.data(), size));
+    run(101, 300);
+    const uint64_t later = PictureHash;
+    auto unserialize = core.get<bool (*)(const void*, size_t)>("retro_unserialize");
+    std::vector<uint8_t> damaged = state;
+    damaged[size / 2] ^= 1;
+    EXPECT_FALSE(unserialize(damaged.data(), size));
+    EXPECT_FALSE(unserialize(state.data(), size - 1));
+    ASSERT_TRUE(unserialize(state.data(), size));
+    run(101, 300);
+    EXPECT_EQ(PictureHash, later);
+
+    auto memory_size = core.get<size_t (*)(unsigned)>("retro_get_memory_size");
+    EXPECT_EQ(memory_size(RETRO_MEMORY_SYSTEM_RAM), 2048u);
+    EXPECT_EQ(memory_size(RETRO_MEMORY_SAVE_RAM), 0u);  // the demo keeps no battery save
+
+    Logged.clear();
+    EXPECT_FALSE(load({'N', 'E', 'S'}));
+    EXPECT_EQ(Logged, "Qel: cannot load cartridge.nes: file is shorter than an iNES header\n");
+}
+
+}  // namespace

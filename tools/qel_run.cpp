@@ -3,6 +3,8 @@
 #include <png.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -182,6 +184,13 @@ int parse_options(int argc, char** argv, Options* o) {
         }
     }
     if (o->rom.empty()) return usage_error("no cartridge given");
+    // A picture or state after a frame that never runs would be missing without a word.
+    for (const Shot& s : o->shots)
+        if (s.frame == 0 || s.frame > o->frames)
+            return usage_error("bad --screenshot-at: no such frame");
+    for (const Shot& s : o->states)
+        if (s.frame == 0 || s.frame > o->frames)
+            return usage_error("bad --save-state: no such frame");
     return -1;
 }
 
@@ -223,27 +232,52 @@ void put_le(std::vector<uint8_t>& b, uint32_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) b.push_back(uint8_t(v >> (8 * i)));
 }
 
-bool write_wav(const std::string& path, const std::vector<uint8_t>& samples) {
-    std::vector<uint8_t> h;
-    const uint32_t n = uint32_t(samples.size());
-    h.insert(h.end(), {'R', 'I', 'F', 'F'});
-    put_le(h, 36 + n, 4);
-    h.insert(h.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    put_le(h, 16, 4);
-    put_le(h, 1, 2);      // PCM
-    put_le(h, 1, 2);      // mono
-    put_le(h, 44100, 4);  // samples a second
-    put_le(h, 44100, 4);  // bytes a second
-    put_le(h, 1, 2);      // block align
-    put_le(h, 8, 2);      // bits a sample
-    h.insert(h.end(), {'d', 'a', 't', 'a'});
-    put_le(h, n, 4);
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(h.data(), 1, h.size(), f) == h.size() &&
-              (n == 0 || std::fwrite(samples.data(), 1, n, f) == n);
-    return std::fclose(f) == 0 && ok;
-}
+// The sound of the run, written as it is made: the header's sizes are filled
+// in at the end. A file that fails on the way is removed.
+struct WavFile {
+    FILE* f = nullptr;
+    std::string path;
+    uint64_t samples = 0;
+    bool ok = true;
+
+    bool open(const std::string& name) {
+        path = name;
+        f = std::fopen(name.c_str(), "wb");
+        return f && header();
+    }
+    bool header() {
+        // Sizes past 4 GB do not fit the format: they are given as the largest.
+        const uint32_t n = uint32_t(std::min<uint64_t>(samples, 0xFFFFFFFFu - 36));
+        std::vector<uint8_t> h;
+        h.insert(h.end(), {'R', 'I', 'F', 'F'});
+        put_le(h, 36 + n, 4);
+        h.insert(h.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+        put_le(h, 16, 4);
+        put_le(h, 1, 2);      // PCM
+        put_le(h, 1, 2);      // mono
+        put_le(h, 44100, 4);  // samples a second
+        put_le(h, 44100, 4);  // bytes a second
+        put_le(h, 1, 2);      // block align
+        put_le(h, 8, 2);      // bits a sample
+        h.insert(h.end(), {'d', 'a', 't', 'a'});
+        put_le(h, n, 4);
+        return std::fwrite(h.data(), 1, h.size(), f) == h.size();
+    }
+    void add(const uint8_t* block, size_t n) {
+        if (!f) return;
+        ok = ok && std::fwrite(block, 1, n, f) == n;
+        samples += n;
+    }
+    // Fills the sizes in and closes; false (and no file left) on any failure.
+    bool finish() {
+        if (!f) return false;
+        ok = ok && std::fseek(f, 0, SEEK_SET) == 0 && header();
+        ok = std::fclose(f) == 0 && ok;
+        f = nullptr;
+        if (!ok) std::remove(path.c_str());
+        return ok;
+    }
+};
 
 // One line of hashes of the whole machine after a frame: picture, memories,
 // CPU and picture registers, and the frame's sound.
@@ -322,8 +356,16 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::vector<uint8_t> audio;
-    audio.reserve(size_t(o.frames) * ConsoleSamplesPerFrame);
+    WavFile wav;
+    if (!o.wav.empty() && !wav.open(o.wav)) {
+        std::fprintf(stderr, "qel-run: cannot write %s: %s\n", o.wav.c_str(), std::strerror(errno));
+        if (wav.f) {
+            std::fclose(wav.f);
+            std::remove(o.wav.c_str());
+        }
+        console_shut_down();
+        return 2;
+    }
     uint64_t audio_hash = kFnvOffset;
     std::vector<uint8_t> rgb;
     TestStatus status;
@@ -340,7 +382,7 @@ int main(int argc, char** argv) {
         console_set_pad(bits);
         console_run_frame();
         const uint8_t* samples = console_samples();
-        if (!o.wav.empty()) audio.insert(audio.end(), samples, samples + ConsoleSamplesPerFrame);
+        wav.add(samples, ConsoleSamplesPerFrame);
         if (o.hash) audio_hash = fnv1a(audio_hash, samples, ConsoleSamplesPerFrame);
         if (o.frame_hashes) print_frame_hashes(frame);
         for (const Shot& s : o.states) {
@@ -382,7 +424,7 @@ int main(int argc, char** argv) {
             exit_code = 2;
         }
     }
-    if (!o.wav.empty() && !write_wav(o.wav, audio)) {
+    if (!o.wav.empty() && !wav.finish()) {
         std::fprintf(stderr, "qel-run: cannot write %s\n", o.wav.c_str());
         exit_code = 2;
     }

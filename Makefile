@@ -4,7 +4,10 @@ ASAN_BUILD ?= build-asan
 BENCH_BUILD ?= build-release
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps build test test-asan bench run clean
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps build test test-asan bench run fuzz clean
 
 all: build
 
@@ -35,5 +38,20 @@ bench: deps
 	@$(BENCH_BUILD)/bench/qel-bench
 	@scripts/bench-frames $(BENCH_BUILD)/qel-run $(BENCH_BUILD)/roms/demo.nes
 
+# Each libFuzzer harness for FUZZ_SECONDS, seeded with the project's cartridges.
+fuzz: deps
+	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	    -DQEL_FUZZ=ON -DQEL_BUILD_DESKTOP=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target qel-fuzz-load qel-fuzz-cpu \
+	    rom-cpu rom-ppu rom-apu rom-mmc1 rom-uxrom rom-cnrom rom-mmc3 rom-pictures rom-demo rom-battery
+	@for h in load cpu; do \
+	    mkdir -p $(FUZZ_BUILD)/corpus-$$h && cp $(FUZZ_BUILD)/roms/*.nes $(FUZZ_BUILD)/corpus-$$h/ && \
+	    echo "fuzz: $$h for $(FUZZ_SECONDS) s" && \
+	    $(FUZZ_BUILD)/qel-fuzz-$$h -max_total_time=$(FUZZ_SECONDS) -max_len=200000 \
+	        $(FUZZ_BUILD)/corpus-$$h >$(FUZZ_BUILD)/fuzz-$$h.log 2>&1; rc=$$?; \
+	    grep -E '^Done [0-9]+ runs|ERROR|SUMMARY' $(FUZZ_BUILD)/fuzz-$$h.log | tail -3; \
+	    [ $$rc -eq 0 ] || { echo "fuzz: $$h failed, see $(FUZZ_BUILD)/fuzz-$$h.log"; exit 1; }; \
+	done
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

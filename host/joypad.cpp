@@ -3,6 +3,11 @@
 // game controller, by button names; any other by raw axes, hat and buttons.
 #include <SDL.h>
 
+#include <QKeySequence>
+#include <QString>
+#include <array>
+#include <cctype>
+
 #include "core/console.h"
 #include "host/host.h"
 
@@ -10,6 +15,21 @@ int32_t TurboACount;
 int32_t TurboBCount;
 uint32_t KeyboardDirections;
 bool KeyboardButtons[6];
+namespace {
+
+constexpr std::array<int, PadFunctions> kDefaultKeys = {
+    Qt::Key_Up, Qt::Key_Down, Qt::Key_Left,  Qt::Key_Right,  Qt::Key_Z,
+    Qt::Key_X,  Qt::Key_S,    KeyRightShift, Qt::Key_Return, Qt::Key_A};
+constexpr std::array<int, PadButtons> kDefaultControllerButtons = {
+    SDL_CONTROLLER_BUTTON_B,    SDL_CONTROLLER_BUTTON_A,     SDL_CONTROLLER_BUTTON_Y,
+    SDL_CONTROLLER_BUTTON_BACK, SDL_CONTROLLER_BUTTON_START, SDL_CONTROLLER_BUTTON_X};
+constexpr std::array<int, PadButtons> kDefaultJoystickButtons = {0, 1, 2, 3, 4, 5};
+
+}  // namespace
+
+std::array<int, PadFunctions> KeyFor = kDefaultKeys;
+std::array<int, PadButtons> ControllerButtonFor = kDefaultControllerButtons;
+std::array<int, PadButtons> JoystickButtonFor = kDefaultJoystickButtons;
 
 namespace {
 
@@ -52,12 +72,9 @@ void read_controller(JoystickState& s) {
     if (held(SDL_CONTROLLER_BUTTON_DPAD_DOWN)) s.Hat |= 0x20;
     if (held(SDL_CONTROLLER_BUTTON_DPAD_LEFT)) s.Hat |= 0x40;
     if (held(SDL_CONTROLLER_BUTTON_DPAD_RIGHT)) s.Hat |= 0x80;
-    s.Buttons[0] = held(SDL_CONTROLLER_BUTTON_B);
-    s.Buttons[1] = held(SDL_CONTROLLER_BUTTON_A);
-    s.Buttons[2] = held(SDL_CONTROLLER_BUTTON_Y);  // turbo A
-    s.Buttons[3] = held(SDL_CONTROLLER_BUTTON_BACK);
-    s.Buttons[4] = held(SDL_CONTROLLER_BUTTON_START);
-    s.Buttons[5] = held(SDL_CONTROLLER_BUTTON_X);  // turbo B
+    for (int b = 0; b < PadButtons; ++b)
+        s.Buttons[b] =
+            ControllerButtonFor[b] >= 0 && held(SDL_GameControllerButton(ControllerButtonFor[b]));
 }
 
 void read_raw_joystick(JoystickState& s) {
@@ -70,7 +87,9 @@ void read_raw_joystick(JoystickState& s) {
         if (hat & SDL_HAT_LEFT) s.Hat |= 0x40;
         if (hat & SDL_HAT_RIGHT) s.Hat |= 0x80;
     }
-    for (int b = 0; b < 6; ++b) s.Buttons[b] = SDL_JoystickGetButton(Joystick, b) != 0;
+    for (int b = 0; b < PadButtons; ++b)
+        s.Buttons[b] =
+            JoystickButtonFor[b] >= 0 && SDL_JoystickGetButton(Joystick, JoystickButtonFor[b]) != 0;
 }
 
 // Applies the turbo rule to one button: its bit in the first frame of a hold,
@@ -151,37 +170,72 @@ void joypad_shutdown() {
     JoypadReady = false;
 }
 
-bool keyboard_key(int qt_key, uint32_t native_key, bool pressed) {
-    // Qt key codes, kept here as numbers so that the mapping reads in one place.
-    constexpr int kLeft = 0x01000012, kUp = 0x01000013, kRight = 0x01000014, kDown = 0x01000015;
-    constexpr int kReturn = 0x01000004, kEnter = 0x01000005, kShift = 0x01000020;
-    constexpr uint32_t kNativeRightShift = 0xFFE2;  // XK_Shift_R
-    uint32_t direction = 0;
-    int button = -1;
-    switch (qt_key) {
-        case kUp: direction = 0x10; break;
-        case kDown: direction = 0x20; break;
-        case kLeft: direction = 0x40; break;
-        case kRight: direction = 0x80; break;
-        case 'Z': button = 0; break;  // B
-        case 'X': button = 1; break;  // A
-        case 'S': button = 2; break;  // turbo A
-        case 'A': button = 5; break;  // turbo B
-        case kReturn:
-        case kEnter: button = 4; break;  // Start
-        case kShift:
-            if (native_key != kNativeRightShift) return false;
-            button = 3;  // Select
-            break;
-        default: return false;
+void default_bindings() {
+    KeyFor = kDefaultKeys;
+    ControllerButtonFor = kDefaultControllerButtons;
+    JoystickButtonFor = kDefaultJoystickButtons;
+}
+
+std::string key_name(int key) {
+    if (key == KeyRightShift) return "Right Shift";
+    if (key == Qt::Key_Shift) return "Left Shift";
+    if (key <= 0) return {};
+    return QKeySequence(key).toString(QKeySequence::PortableText).toStdString();
+}
+
+int key_from_name(const std::string& name) {
+    if (name == "Right Shift") return KeyRightShift;
+    if (name == "Left Shift") return Qt::Key_Shift;
+    const QKeySequence sequence =
+        QKeySequence::fromString(QString::fromStdString(name), QKeySequence::PortableText);
+    if (sequence.count() != 1 || sequence[0].keyboardModifiers() != Qt::NoModifier) return 0;
+    const int key = sequence[0].key();
+    return key == Qt::Key_unknown ? 0 : key;
+}
+
+int joystick_kind() { return Controller ? 1 : Joystick ? 2 : 0; }
+
+int joystick_held_button() {
+    if (!JoypadReady) return -1;
+    SDL_JoystickUpdate();
+    if (Controller) {
+        for (int b = 0; b < SDL_CONTROLLER_BUTTON_MAX; ++b)
+            if (SDL_GameControllerGetButton(Controller, SDL_GameControllerButton(b))) return b;
+    } else if (Joystick) {
+        for (int b = 0; b < SDL_JoystickNumButtons(Joystick); ++b)
+            if (SDL_JoystickGetButton(Joystick, b)) return b;
     }
-    if (direction) {
+    return -1;
+}
+
+std::string joystick_button_name(int kind, int button) {
+    if (button < 0) return "none";
+    if (kind == 1) {
+        const char* name = SDL_GameControllerGetStringForButton(SDL_GameControllerButton(button));
+        if (!name) return "button " + std::to_string(button);
+        std::string s = name;  // "a", "back", "leftshoulder"
+        s[0] = char(std::toupper(static_cast<unsigned char>(s[0])));
+        return s;
+    }
+    return "button " + std::to_string(button);
+}
+
+bool keyboard_key(int qt_key, uint32_t native_key, bool pressed) {
+    constexpr uint32_t kNativeRightShift = 0xFFE2;  // XK_Shift_R
+    int key = qt_key;
+    if (key == Qt::Key_Enter) key = Qt::Key_Return;  // the keypad's Enter is Return too
+    if (key == Qt::Key_Shift && native_key == kNativeRightShift) key = KeyRightShift;
+    int function = 0;
+    while (function < PadFunctions && KeyFor[function] != key) ++function;
+    if (key == 0 || function == PadFunctions) return false;
+    if (function < PadFirstButton) {
+        const uint32_t direction = 0x10u << function;
         if (pressed)
             KeyboardDirections |= direction;
         else
             KeyboardDirections &= ~direction;
     } else {
-        KeyboardButtons[button] = pressed;
+        KeyboardButtons[function - PadFirstButton] = pressed;
     }
     return true;
 }

@@ -9,6 +9,8 @@
 
 uint32_t SoundPlaying;
 bool SoundSilenced;
+int SoundVolume = 100;
+bool SoundMuted;
 
 namespace {
 
@@ -22,13 +24,24 @@ void SDLCALL play(void*, Uint8* stream, int length) { Ring.play(stream, uint32_t
 // The frame's samples, made by console_run_frame (silence while halted).
 void fill_block(uint8_t* block) {
     static_assert(SoundBlockSize == ConsoleSamplesPerFrame);
-    if (SoundSilenced)
-        std::memset(block, SoundSilence, SoundBlockSize);
-    else
-        std::memcpy(block, console_samples(), SoundBlockSize);
+    scale_block(console_samples(), block, SoundVolume, SoundMuted || SoundSilenced);
 }
 
 }  // namespace
+
+void scale_block(const uint8_t* in, uint8_t* out, int volume, bool muted) {
+    if (muted || volume <= 0) {
+        std::memset(out, SoundSilence, SoundBlockSize);
+        return;
+    }
+    if (volume >= 100) {
+        std::memcpy(out, in, SoundBlockSize);
+        return;
+    }
+    // Rounded towards the centre line, so silence stays silence.
+    for (uint32_t i = 0; i < SoundBlockSize; ++i)
+        out[i] = uint8_t(SoundSilence + (int(in[i]) - SoundSilence) * volume / 100);
+}
 
 const uint8_t* sound_buffer() { return Ring.buffer(); }
 

@@ -1,14 +1,20 @@
 // Video output: the picture surfaces shown in the window's drawing area,
-// stretched over it with nearest-neighbour scaling.
+// scaled into it with nearest-neighbour scaling, with black bars where the
+// proportions leave room, a mark and a line of news.
 #include <QGuiApplication>
 #include <QImage>
 #include <QMainWindow>
 #include <QPainter>
 #include <QScreen>
 #include <QWidget>
+#include <algorithm>
 
 #include "core/console.h"
 #include "host/host.h"
+
+PictureFit VideoFit = PictureFit::Proportional;
+std::string VideoMark;
+std::string VideoNote;
 
 namespace {
 
@@ -26,7 +32,33 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        p.drawImage(rect(), picture_);
+        const PictureRect r = picture_rect(width(), height(), VideoFit);
+        const QRect target(r.X, r.Y, r.Width, r.Height);
+        if (target != rect()) {
+            // The bars: the whole area but the picture.
+            const QRegion bars = QRegion(rect()).subtracted(QRegion(target));
+            for (const QRect& bar : bars) p.fillRect(bar, Qt::black);
+        }
+        p.drawImage(target, picture_);
+        QFont font = p.font();
+        font.setPixelSize(std::max(10, std::min(r.Height / 20, 24)));
+        p.setFont(font);
+        const QFontMetrics metrics(font);
+        const int pad = metrics.height() / 4;
+        auto label = [&](const std::string& text, bool top_right) {
+            const QString line = QString::fromStdString(text);
+            const int w = std::min(metrics.horizontalAdvance(line) + 2 * pad, r.Width);
+            const int h = metrics.height() + 2 * pad;
+            const QRect box = top_right ? QRect(r.X + r.Width - w - pad, r.Y + pad, w, h)
+                                        : QRect(r.X + pad, r.Y + r.Height - h - pad,
+                                                std::min(r.Width - 2 * pad, w), h);
+            p.fillRect(box, QColor(0, 0, 0, 170));
+            p.setPen(Qt::white);
+            p.drawText(box.adjusted(pad, 0, -pad, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                       metrics.elidedText(line, Qt::ElideMiddle, box.width() - 2 * pad));
+        };
+        if (!VideoMark.empty()) label(VideoMark, true);
+        if (!VideoNote.empty()) label(VideoNote, false);
     }
 
 private:
@@ -36,6 +68,24 @@ private:
 ScreenWidget* Screen;
 
 }  // namespace
+
+PictureRect picture_rect(int width, int height, PictureFit fit) {
+    constexpr int W = ConsolePictureWidth, H = ConsolePictureHeight;
+    if (fit == PictureFit::Stretch || width <= 0 || height <= 0) return {0, 0, width, height};
+    const int whole = std::min(width / W, height / H);
+    int w, h;
+    if (fit == PictureFit::Whole && whole >= 1) {
+        w = W * whole;
+        h = H * whole;
+    } else if (int64_t(width) * H <= int64_t(height) * W) {
+        w = width;  // narrower than the picture: bars above and below
+        h = int(int64_t(width) * H / W);
+    } else {
+        h = height;
+        w = int(int64_t(height) * W / H);
+    }
+    return {(width - w) / 2, (height - h) / 2, w, h};
+}
 
 QWidget* screen_widget() { return Screen; }
 
@@ -76,4 +126,8 @@ void present_frame(QWidget*) {
             dst[x] = 0xFF000000u | (src[x] & 0xFFFFFF);
     }
     Screen->update();
+}
+
+void video_refresh() {
+    if (Screen) Screen->update();
 }

@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
     QMainWindow* window = nullptr;
     if (init_application(&window) != 0) return 0;
     console_power_up();
+    start_settings(window);
     TimerFrequency = CounterTicksPerSecond;
     TicksPerFrame = TimerFrequency / 60;
     if (rom && !QuitPosted) {

@@ -26,6 +26,15 @@ int64_t TicksPerFrame;
 int64_t FrameDeadline;
 uint32_t MenuOpen;
 uint32_t RewindHeld;
+uint32_t Paused;
+uint32_t WindowInactive;
+uint32_t FastForwardHeld;
+uint64_t MachineFrames;
+bool KeepProportions = true;
+bool PauseWhenInactive = true;
+int StateSlot = 1;
+std::vector<std::string> RecentCartridges;
+std::string LastFolder;
 bool QuitPosted;
 int QuitCode;
 
@@ -49,7 +58,8 @@ std::string cannot_load(const char* path, const char* why) {
 }
 
 int32_t open_file_dialog(QWidget* owner) {
-    QFileDialog dialog(owner, "Open Nes File", QString(), "Nes Files (*.nes)");
+    QFileDialog dialog(owner, "Open Nes File", QString::fromStdString(LastFolder),
+                       "Nes Files (*.nes)");
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix("nes");
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return 0;
@@ -108,14 +118,7 @@ namespace {
 std::string BatteryFile;              // the running cartridge's .sav; empty: none kept
 std::vector<uint8_t> BatteryWritten;  // the save RAM as the file holds it
 uint32_t BatteryFrames;               // frames since the last look for changes
-
-std::string base_name(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) name.resize(dot);
-    return name;
-}
+bool WindowWasActive;                 // the window has had the keyboard once
 
 // Where the running cartridge keeps its save; empty when it has no battery.
 std::string battery_file_for(const char* cartridge) {
@@ -147,7 +150,15 @@ void open_battery(QWidget* window) {
 
 }  // namespace
 
-std::string save_folder() {
+std::string base_name(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) name.resize(dot);
+    return name;
+}
+
+std::string data_folder() {
     const char* data = std::getenv("XDG_DATA_HOME");
     std::string base;
     if (data && *data == '/') {
@@ -156,8 +167,10 @@ std::string save_folder() {
         const char* home = std::getenv("HOME");
         base = std::string(home ? home : ".") + "/.local/share";
     }
-    return base + "/qel/saves";
+    return base + "/qel";
 }
+
+std::string save_folder() { return data_folder() + "/saves"; }
 
 bool flush_battery(QWidget* window) {
     if (BatteryFile.empty() || !console_powered()) return false;
@@ -212,6 +225,7 @@ std::string load_and_reset(QWidget* window) {
     rewind_clear(Rewind);
     RewindFrames = 0;
     const char* why = console_load_cartridge();
+    cartridge_changed(!why);
     if (!why) {
         open_battery(window);
         return {};
@@ -249,15 +263,24 @@ intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, in
                 }
                 case CommandSizeX1: set_client_size(window, 256, 240); break;
                 case CommandSizeX2: set_client_size(window, 512, 480); break;
-                default: break;
+                default: run_command(window, uint32_t(wparam & 0xFFFF)); break;
             }
             return 0;
         case WM_ACTIVATE:
             AppActive = ((wparam >> 16) & 0xFFFF) == 0 ? 1 : 0;
+            // The low word: 0 when the window loses the keyboard. Inactive
+            // only counts once the window has been active.
+            if (wparam & 0xFFFF)
+                WindowInactive = 0, WindowWasActive = true;
+            else if (WindowWasActive)
+                WindowInactive = 1;
+            update_mark();
             acquire_joypad();
             return 0;
         case WM_INITMENU: stop_sound(); return 0;
         case WM_DESTROY:
+            wait_for_writes();
+            store_settings(window);
             console_halt();
             flush_battery(window);
             console_shut_down();
@@ -295,15 +318,28 @@ void frame_step(QMainWindow* window) {
     if (QuitPosted) return;
     // Holding the rewind key steps back through the recent states, silently.
     const bool rewinding = RewindHeld && console_running();
+    // Holding the fast-forward key runs more frames while the period lasts.
+    const bool fast = FastForwardHeld && !rewinding && console_running();
     if (rewinding) {
         rewind_frame();
     } else {
-        run_frame_checked(window);
-        if (QuitPosted) return;
-        keep_rewind_state();
+        const int64_t start = fast ? Clock.read_counter() : 0;
+        for (int frame = 0; frame < (fast ? FastForwardFrames : 1); ++frame) {
+            if (frame > 0) {
+                // Another frame only if one more, at the cost of those so far, ends in time.
+                const int64_t now = Clock.read_counter();
+                if (FrameDeadline != 0 && now + (now - start) / frame > FrameDeadline) break;
+            }
+            run_frame_checked(window);
+            if (QuitPosted) return;
+            ++MachineFrames;
+            keep_rewind_state();
+        }
     }
     unlock_surfaces();
-    SoundSilenced = rewinding;
+    // Rewound and fast frames are not heard: one block of silence a period
+    // keeps the sound's frame order.
+    SoundSilenced = rewinding || fast;
     stream_sound();
     present_frame(window);
     if (QuitPosted) return;
@@ -314,14 +350,20 @@ void frame_step(QMainWindow* window) {
     pacing_wait();
 }
 
+bool frames_wanted() {
+    return AppActive && !MenuOpen && !Paused && !(PauseWhenInactive && WindowInactive);
+}
+
 int run_message_loop(QMainWindow* window) {
     while (!QuitPosted) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (QuitPosted) break;
-        if (AppActive && !MenuOpen)
+        if (frames_wanted()) {
             frame_step(window);
-        else
+        } else {
+            if (SoundPlaying) stop_sound();  // silence while no frames come
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
     }
     return QuitCode;
 }

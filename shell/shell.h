@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class QMainWindow;
 class QWidget;
@@ -15,6 +16,24 @@ constexpr uint32_t WM_INITMENU = 0x0116;
 constexpr uint32_t CommandLoad = 40001;
 constexpr uint32_t CommandSizeX1 = 40002;
 constexpr uint32_t CommandSizeX2 = 40003;
+// The commands after them.
+constexpr uint32_t CommandReset = 40004;
+constexpr uint32_t CommandPause = 40005;
+constexpr uint32_t CommandSaveState = 40006;
+constexpr uint32_t CommandLoadState = 40007;
+constexpr uint32_t CommandScreenshot = 40008;
+constexpr uint32_t CommandQuit = 40009;
+constexpr uint32_t CommandRecent = 40010;  // + 0-7: the recent list's entries, newest first
+constexpr uint32_t CommandSlot = 40020;    // + 1-4: the state slot
+constexpr uint32_t CommandSizeX3 = 40030;
+constexpr uint32_t CommandSizeX4 = 40031;
+constexpr uint32_t CommandFullscreen = 40032;
+constexpr uint32_t CommandKeepProportions = 40033;
+constexpr uint32_t CommandVolume = 40040;  // + 1-4: 25, 50, 75, 100 per cent
+constexpr uint32_t CommandMute = 40045;
+constexpr uint32_t CommandInput = 40046;
+constexpr uint32_t CommandPauseWhenInactive = 40047;
+constexpr uint32_t CommandEscape = 40048;  // Esc: leaves fullscreen, else pauses
 
 extern uint32_t AppActive;
 extern int64_t TimerFrequency;
@@ -29,6 +48,25 @@ extern uint32_t RewindHeld;
 
 // 1 while a menu of the window is open: frames wait, as in a modal menu loop.
 extern uint32_t MenuOpen;
+// 1 while the player paused: no frames, no sound, the picture marked "Paused".
+extern uint32_t Paused;
+// 1 after the window, once active, lost the keyboard to another window.
+extern uint32_t WindowInactive;
+// 1 while the fast-forward key (Tab) is held: up to FastForwardFrames frames
+// of the machine in each frame period, with silence.
+extern uint32_t FastForwardHeld;
+constexpr int FastForwardFrames = 8;
+// Machine frames run by the frame step (rewound frames not counted).
+extern uint64_t MachineFrames;
+// The options that live in the shell (the keys and the volume live in host).
+extern bool KeepProportions;
+extern bool PauseWhenInactive;
+extern int StateSlot;
+extern std::vector<std::string> RecentCartridges;
+extern std::string LastFolder;
+// Whether the loop runs frames now: the window shown, no menu open, not
+// paused by the player or by losing the keyboard.
+bool frames_wanted();
 // Set by the destruction path; the message loop ends with QuitCode.
 extern bool QuitPosted;
 extern int QuitCode;
@@ -76,6 +114,38 @@ std::string save_folder();
 // Writes the save if it changed since it was read or written. Returns whether
 // it wrote.
 bool flush_battery(QWidget* window);
+
+// ---- the commands after the first three (commands.cpp) ----
+// Runs a menu command or shortcut other than Load, x1 and x2.
+void run_command(QMainWindow* window, uint32_t command);
+// After a load: the caption names the cartridge ("Qel 0.1a - NAME") or none,
+// and a loaded file goes first in the recent list.
+void cartridge_changed(bool loaded);
+// Loads a cartridge the player named (recent list, dropped file); a failure
+// says why in a box.
+void open_cartridge(QWidget* window, const std::string& path);
+// The "Paused" mark over the picture, as the pause and the options have it.
+void update_mark();
+// A line of news over the picture for a few seconds.
+void show_note(const std::string& text);
+// Where states and screenshots go: $XDG_DATA_HOME/qel/states/NAME.slotN.state
+// and $XDG_PICTURES_DIR/qel/ (else the home folder).
+std::string state_file(int slot);
+std::string screenshot_folder();
+// Waits for the state and screenshot files still being written.
+void wait_for_writes();
+// Reads the settings file and applies it (size, keys, volume, options, recent
+// list); a damaged file is said once, in the note and on standard error.
+void start_settings(QMainWindow* window);
+// Writes the settings as they are now. Returns why not; empty on success.
+std::string store_settings(QMainWindow* window);
+// The Input dialog: keys and joystick buttons for the pad. Returns whether
+// the player took the new mapping.
+bool run_input_dialog(QWidget* owner);
+// The cartridge file's name without folder and .nes.
+std::string base_name(const std::string& path);
+// The machine's data folder: $XDG_DATA_HOME/qel, else ~/.local/share/qel.
+std::string data_folder();
 
 // ---- rewind ----
 struct RewindRing;

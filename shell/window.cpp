@@ -1,13 +1,18 @@
 #include "shell/window.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProxyStyle>
+#include <QUrl>
 
 #include "host/host.h"
+#include "shell/settings.h"
 #include "shell/shell.h"
 
 namespace {
@@ -21,39 +26,164 @@ public:
     }
 };
 
+// The menus, in order. The first three items are the original menu; a
+// submenu's items name it; a command of 0 is a separator.
+struct Item {
+    const char* menu;
+    const char* submenu;
+    const char* text;
+    uint32_t command;
+    QList<QKeySequence> keys;
+    bool checkable;
+};
+
+QList<Item> menu_items() {
+    using K = QKeySequence;
+    return {
+        {"&Nes", nullptr, "Load", CommandLoad, {K(Qt::CTRL | Qt::Key_O)}, false},
+        {"&Size", nullptr, "x1", CommandSizeX1, {}, false},
+        {"&Size", nullptr, "x2", CommandSizeX2, {}, false},
+        {"&Nes", "Recent cartridges", nullptr, 0, {}, false},
+        {"&Nes", nullptr, nullptr, 0, {}, false},
+        {"&Nes", nullptr, "Reset", CommandReset, {K(Qt::CTRL | Qt::Key_R)}, false},
+        {"&Nes", nullptr, "Pause", CommandPause, {K(Qt::Key_P)}, true},
+        {"&Nes", nullptr, nullptr, 0, {}, false},
+        {"&Nes", nullptr, "Save state", CommandSaveState, {K(Qt::Key_F5)}, false},
+        {"&Nes", nullptr, "Load state", CommandLoadState, {K(Qt::Key_F7)}, false},
+        {"&Nes", "State slot", "Slot 1", CommandSlot + 1, {K(Qt::Key_1)}, true},
+        {"&Nes", "State slot", "Slot 2", CommandSlot + 2, {K(Qt::Key_2)}, true},
+        {"&Nes", "State slot", "Slot 3", CommandSlot + 3, {K(Qt::Key_3)}, true},
+        {"&Nes", "State slot", "Slot 4", CommandSlot + 4, {K(Qt::Key_4)}, true},
+        {"&Nes", nullptr, nullptr, 0, {}, false},
+        {"&Nes", nullptr, "Screenshot", CommandScreenshot, {K(Qt::Key_F12)}, false},
+        {"&Nes", nullptr, nullptr, 0, {}, false},
+        {"&Nes", nullptr, "Quit", CommandQuit, {K(Qt::CTRL | Qt::Key_Q)}, false},
+        {"&Size", nullptr, "x3", CommandSizeX3, {}, false},
+        {"&Size", nullptr, "x4", CommandSizeX4, {}, false},
+        {"&Size", nullptr, nullptr, 0, {}, false},
+        {"&Size",
+         nullptr,
+         "Fullscreen",
+         CommandFullscreen,
+         {K(Qt::Key_F11), K(Qt::ALT | Qt::Key_Return), K(Qt::ALT | Qt::Key_Enter)},
+         true},
+        {"&Size", nullptr, "Keep proportions", CommandKeepProportions, {}, true},
+        {"&Options", "Volume", "100%", CommandVolume + 4, {}, true},
+        {"&Options", "Volume", "75%", CommandVolume + 3, {}, true},
+        {"&Options", "Volume", "50%", CommandVolume + 2, {}, true},
+        {"&Options", "Volume", "25%", CommandVolume + 1, {}, true},
+        {"&Options", "Volume", nullptr, 0, {}, false},
+        {"&Options", "Volume", "Mute", CommandMute, {K(Qt::Key_M)}, true},
+        {"&Options", nullptr, "Input...", CommandInput, {}, false},
+        {"&Options", nullptr, "Pause when inactive", CommandPauseWhenInactive, {}, true},
+    };
+}
+
+bool is_cartridge(const QUrl& url) {
+    return url.isLocalFile() && url.toLocalFile().endsWith(".nes", Qt::CaseInsensitive);
+}
+
 }  // namespace
 
 QelWindow::QelWindow() {
     setWindowTitle("Qel 0.1a");
     setFocusPolicy(Qt::StrongFocus);
-    struct Item {
-        const char* menu;
-        const char* text;
-        uint32_t command;
-    };
-    const Item items[] = {{"&Nes", "Load", CommandLoad},
-                          {"&Size", "x1", CommandSizeX1},
-                          {"&Size", "x2", CommandSizeX2}};
+    setAcceptDrops(true);
     // Alt alone does not hand the keyboard to the menu bar (the game's keys
-    // would stop with no sign); Alt+N and Alt+S and the mouse still open it.
+    // would stop with no sign); Alt+N, Alt+S, Alt+O and the mouse still open it.
     auto* style = new NoAltNavigation;
     style->setParent(this);
     menuBar()->setStyle(style);
-    QMenu* menu = nullptr;
-    for (const Item& item : items) {
-        if (!menu || menu->title() != item.menu) {
+    auto dispatch = [this](QAction* action, uint32_t command) {
+        action->setData(command);
+        connect(action, &QAction::triggered, this,
+                [this, command] { window_proc(this, WM_COMMAND, command, 0); });
+        // Also on the window itself, so the keys work with the menu bar hidden.
+        addAction(action);
+    };
+    for (const Item& item : menu_items()) {
+        QMenu* menu = nullptr;
+        for (QAction* a : menuBar()->actions())
+            if (a->text() == item.menu) menu = a->menu();
+        if (!menu) {
             menu = menuBar()->addMenu(item.menu);
             connect(menu, &QMenu::aboutToShow, this, [this] {
                 MenuOpen = 1;
+                sync_menus();
                 window_proc(this, WM_INITMENU, 0, 0);
             });
             connect(menu, &QMenu::aboutToHide, this, [] { MenuOpen = 0; });
         }
+        if (item.submenu) {
+            QMenu* sub = nullptr;
+            for (QAction* a : menu->actions())
+                if (a->menu() && a->text() == item.submenu) sub = a->menu();
+            if (!sub) sub = menu->addMenu(item.submenu);
+            if (!item.text && !item.command && QString(item.submenu) == "Recent cartridges")
+                recent_ = sub;
+            menu = sub;
+            if (!item.text && !item.command && menu != recent_) {
+                menu->addSeparator();
+                continue;
+            }
+            if (!item.text) continue;
+        } else if (!item.text) {
+            menu->addSeparator();
+            continue;
+        }
         QAction* action = menu->addAction(item.text);
-        const uint32_t command = item.command;
+        action->setShortcuts(item.keys);
+        action->setCheckable(item.checkable);
+        dispatch(action, item.command);
+    }
+    // Esc leaves fullscreen, else pauses; it is not in a menu.
+    auto* escape = new QAction(this);
+    escape->setShortcut(Qt::Key_Escape);
+    dispatch(escape, CommandEscape);
+    sync_menus();
+}
+
+void QelWindow::sync_menus() {
+    const auto ticked = [this](uint32_t c) {
+        if (c > CommandSlot && c <= CommandSlot + StateSlots)
+            return StateSlot == int(c - CommandSlot);
+        if (c > CommandVolume && c <= CommandVolume + 4)
+            return !SoundMuted && SoundVolume == int(c - CommandVolume) * 25;
+        switch (c) {
+            case CommandPause: return Paused != 0;
+            case CommandFullscreen: return isFullScreen();
+            case CommandKeepProportions: return KeepProportions;
+            case CommandMute: return SoundMuted;
+            case CommandPauseWhenInactive: return PauseWhenInactive;
+            default: return false;
+        }
+    };
+    for (QAction* action : actions())
+        if (action->isCheckable()) action->setChecked(ticked(action->data().toUInt()));
+    if (!recent_) return;
+    recent_->clear();
+    for (size_t i = 0; i < RecentCartridges.size(); ++i) {
+        const QString path = QString::fromStdString(RecentCartridges[i]);
+        QAction* action =
+            recent_->addAction(QString("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()));
+        action->setToolTip(path);
+        const uint32_t command = CommandRecent + uint32_t(i);
         connect(action, &QAction::triggered, this,
                 [this, command] { window_proc(this, WM_COMMAND, command, 0); });
     }
+    if (RecentCartridges.empty()) recent_->addAction("(none)")->setEnabled(false);
+}
+
+bool QelWindow::event(QEvent* event) {
+    // Tab is the fast-forward key, not a move of the keyboard focus.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab && key->modifiers() == Qt::NoModifier) {
+            if (!key->isAutoRepeat()) FastForwardHeld = event->type() == QEvent::KeyPress;
+            return true;
+        }
+    }
+    return QMainWindow::event(event);
 }
 
 void QelWindow::closeEvent(QCloseEvent* event) {
@@ -63,7 +193,8 @@ void QelWindow::closeEvent(QCloseEvent* event) {
 
 void QelWindow::report_activation() {
     const uintptr_t minimised = (windowState() & Qt::WindowMinimized) ? 1 : 0;
-    window_proc(this, WM_ACTIVATE, minimised << 16, 0);
+    const uintptr_t active = isActiveWindow() ? 1 : 0;
+    window_proc(this, WM_ACTIVATE, (minimised << 16) | active, 0);
 }
 
 void QelWindow::changeEvent(QEvent* event) {
@@ -98,5 +229,18 @@ void QelWindow::keyReleaseEvent(QKeyEvent* event) {
 void QelWindow::focusOutEvent(QFocusEvent* event) {
     keyboard_release_all();  // keys count only while the game window has focus
     RewindHeld = 0;
+    FastForwardHeld = 0;
     QMainWindow::focusOutEvent(event);
+}
+
+void QelWindow::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && is_cartridge(urls[0])) event->acceptProposedAction();
+}
+
+void QelWindow::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !is_cartridge(urls[0])) return;
+    event->acceptProposedAction();
+    open_cartridge(this, urls[0].toLocalFile().toStdString());
 }

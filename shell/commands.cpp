@@ -1,0 +1,323 @@
+// The commands after Load, x1 and x2: the recent list, reset, pause, states,
+// screenshots, quit, sizes and fullscreen, volume, the Input dialog and the
+// options; the caption; the settings file. Files are written by one worker
+// thread, off the frame loop, in the order they were asked for.
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QThreadPool>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "core/console.h"
+#include "host/host.h"
+#include "shell/settings.h"
+#include "shell/shell.h"
+
+namespace {
+
+constexpr int kNoteMilliseconds = 3000;
+const char kCaption[] = "Qel 0.1a";
+const char kNoCartridge[] = "No cartridge runs";
+
+QMainWindow* MainWindow;
+QSize WindowedClient{256, 240};  // the drawing area outside fullscreen
+
+QThreadPool& writer() {
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(1);  // one file after the other, in order
+        p->setExpiryTimeout(-1);
+        return p;
+    }();
+    return *pool;
+}
+
+// A note from the worker, shown by the frame loop's thread.
+void note_later(const std::string& text) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [text] { show_note(text); }, Qt::QueuedConnection);
+}
+
+// Writes bytes to path whole (a temporary file renamed into place).
+std::string write_whole(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        return file.errorString().toStdString();
+    return {};
+}
+
+void update_fit(QMainWindow* window) {
+    VideoFit = window->isFullScreen() ? PictureFit::Whole
+               : KeepProportions      ? PictureFit::Proportional
+                                      : PictureFit::Stretch;
+    video_refresh();
+}
+
+void leave_fullscreen(QMainWindow* window) {
+    if (!window->isFullScreen()) return;
+    window->showNormal();
+    window->menuBar()->show();
+    if (QWidget* area = window->centralWidget()) area->unsetCursor();
+    set_client_size(window, WindowedClient.width(), WindowedClient.height());
+    update_fit(window);
+}
+
+void size_window(QMainWindow* window, int scale) {
+    leave_fullscreen(window);
+    set_client_size(window, 256 * scale, 240 * scale);
+}
+
+void toggle_fullscreen(QMainWindow* window) {
+    if (window->isFullScreen()) return leave_fullscreen(window);
+    if (QWidget* area = window->centralWidget()) {
+        WindowedClient = area->size();
+        area->setCursor(Qt::BlankCursor);
+    }
+    window->menuBar()->hide();
+    window->showFullScreen();
+    update_fit(window);
+}
+
+void toggle_pause() {
+    Paused = !Paused;
+    if (Paused) stop_sound();
+    update_mark();
+}
+
+void save_state() {
+    if (!console_running()) return show_note(std::string(kNoCartridge) + ": no state to save");
+    // The state is taken now (tens of microseconds); the file is written off the loop.
+    QByteArray bytes(qsizetype(console_state_size()), Qt::Uninitialized);
+    if (const char* why =
+            console_save_state(reinterpret_cast<uint8_t*>(bytes.data()), size_t(bytes.size())))
+        return show_note(std::string("State not saved: ") + why);
+    const int slot = StateSlot;
+    const QString path = QString::fromStdString(state_file(slot));
+    writer().start([path, bytes, slot] {
+        const std::string why = write_whole(path, bytes);
+        note_later(why.empty() ? "Slot " + std::to_string(slot) + " saved"
+                               : "Slot " + std::to_string(slot) + " not saved: " + why);
+    });
+}
+
+void load_state(QMainWindow* window) {
+    if (!console_running()) return show_note(std::string(kNoCartridge) + ": no state to load");
+    const std::string slot = "Slot " + std::to_string(StateSlot);
+    // A state asked for while its file is still being written is read whole.
+    writer().waitForDone();
+    const std::string path = state_file(StateSlot);
+    if (!QFileInfo::exists(QString::fromStdString(path))) return show_note(slot + " is empty");
+    if (const char* why = console_load_state_file(path.c_str()))
+        return show_note(slot + " not loaded: " + why);
+    if (Paused) {
+        // Paused, the loaded moment is shown: one frame from it, and back.
+        std::vector<uint8_t> state(console_state_size());
+        if (!console_save_state(state.data(), state.size())) {
+            console_run_frame();
+            present_frame(window);
+            console_load_state(state.data(), state.size());
+        }
+    }
+    show_note(slot + " loaded");
+}
+
+void take_screenshot() {
+    if (!console_running()) return show_note(std::string(kNoCartridge) + ": no screenshot");
+    QImage picture(ConsolePictureWidth, ConsolePictureHeight, QImage::Format_RGB32);
+    const uint32_t* frame = console_picture();
+    const int32_t pitch = console_picture_pitch();
+    for (int y = 0; y < ConsolePictureHeight; ++y) {
+        auto* dst = reinterpret_cast<uint32_t*>(picture.scanLine(y));
+        for (int x = 0; x < ConsolePictureWidth; ++x)
+            dst[x] = 0xFF000000u | (frame[y * pitch + x] & 0xFFFFFF);
+    }
+    const QString stem =
+        QString::fromStdString(screenshot_folder() + "/" + base_name(console_cartridge_file())) +
+        QDateTime::currentDateTime().toString("-yyyy-MM-dd-HHmmss");
+    writer().start([picture, stem] {
+        QString path = stem + ".png";
+        for (int n = 2; QFileInfo::exists(path); ++n)
+            path = stem + "-" + QString::number(n) + ".png";
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QSaveFile file(path);
+        const bool ok =
+            file.open(QIODevice::WriteOnly) && picture.save(&file, "PNG") && file.commit();
+        note_later(ok ? "Screenshot " + path.toStdString()
+                      : "No screenshot: " + file.errorString().toStdString());
+    });
+}
+
+void open_recent(QWidget* window, size_t index) {
+    if (index >= RecentCartridges.size()) return;
+    const std::string path = RecentCartridges[index];
+    if (!QFileInfo(QString::fromStdString(path)).isFile()) {
+        std::erase(RecentCartridges, path);
+        show_failure_box(
+            window,
+            ("cannot load " + path + ": the file is gone; it leaves the recent list").c_str());
+        return;
+    }
+    open_cartridge(window, path);
+}
+
+void set_volume(int volume) {
+    SoundVolume = volume;
+    SoundMuted = false;
+    show_note("Volume " + std::to_string(volume) + "%");
+}
+
+void apply_settings(QMainWindow* window, const AppSettings& s) {
+    KeyFor = s.Keys;
+    ControllerButtonFor = s.ControllerButtons;
+    JoystickButtonFor = s.JoystickButtons;
+    SoundVolume = s.Volume;
+    SoundMuted = s.Muted;
+    KeepProportions = s.KeepProportions;
+    PauseWhenInactive = s.PauseWhenInactive;
+    StateSlot = s.Slot;
+    RecentCartridges = s.Recent;
+    LastFolder = s.LastFolder;
+    WindowedClient = QSize(s.Width, s.Height);
+    if (!window->isFullScreen()) set_client_size(window, s.Width, s.Height);
+    update_fit(window);
+}
+
+}  // namespace
+
+void update_mark() {
+    VideoMark = Paused || (PauseWhenInactive && WindowInactive) ? "Paused" : "";
+    video_refresh();
+}
+
+void show_note(const std::string& text) {
+    static QTimer* timer = [] {
+        auto* t = new QTimer(QCoreApplication::instance());
+        t->setSingleShot(true);
+        QObject::connect(t, &QTimer::timeout, [] {
+            VideoNote.clear();
+            video_refresh();
+        });
+        return t;
+    }();
+    VideoNote = text;
+    timer->start(kNoteMilliseconds);
+    video_refresh();
+}
+
+std::string state_file(int slot) {
+    return data_folder() + "/states/" + base_name(console_cartridge_file()) + ".slot" +
+           std::to_string(slot) + ".state";
+}
+
+std::string screenshot_folder() {
+    const char* pictures = std::getenv("XDG_PICTURES_DIR");
+    if (pictures && *pictures == '/') return std::string(pictures) + "/qel";
+    // The user's pictures folder when the desktop names one that exists, else home.
+    const QString named = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (!named.isEmpty() && named != QDir::homePath() && QFileInfo(named).isDir())
+        return named.toStdString() + "/qel";
+    return QDir::homePath().toStdString();
+}
+
+void wait_for_writes() {
+    writer().waitForDone();
+    QCoreApplication::sendPostedEvents(QCoreApplication::instance(), QEvent::MetaCall);
+}
+
+void cartridge_changed(bool loaded) {
+    if (loaded) {
+        const std::string file = console_cartridge_file();
+        add_recent(RecentCartridges, file);
+        LastFolder = QFileInfo(QString::fromStdString(file)).absolutePath().toStdString();
+        Paused = 0;
+        update_mark();
+    }
+    if (MainWindow)
+        MainWindow->setWindowTitle(
+            loaded ? QString(kCaption) + " - " +
+                         QString::fromStdString(base_name(console_cartridge_file()))
+                   : QString(kCaption));
+}
+
+void open_cartridge(QWidget* window, const std::string& path) {
+    const std::string failure = load_cartridge_file(path.c_str(), window);
+    if (!failure.empty()) show_failure_box(window, failure.c_str());
+}
+
+void start_settings(QMainWindow* window) {
+    MainWindow = window;
+    AppSettings s;
+    const std::string why = read_settings(settings_path(), s);
+    apply_settings(window, s);
+    if (!why.empty()) {
+        std::fprintf(stderr, "qel: %s\n", why.c_str());
+        show_note(why);
+    }
+}
+
+std::string store_settings(QMainWindow* window) {
+    if (!MainWindow) return {};  // the settings were never read: nothing to keep
+    AppSettings s;
+    if (window && !window->isFullScreen() && window->centralWidget())
+        WindowedClient = window->centralWidget()->size();
+    s.Width = WindowedClient.width();
+    s.Height = WindowedClient.height();
+    s.LastFolder = LastFolder;
+    s.Recent = RecentCartridges;
+    s.Keys = KeyFor;
+    s.ControllerButtons = ControllerButtonFor;
+    s.JoystickButtons = JoystickButtonFor;
+    s.Volume = SoundVolume;
+    s.Muted = SoundMuted;
+    s.KeepProportions = KeepProportions;
+    s.PauseWhenInactive = PauseWhenInactive;
+    s.Slot = StateSlot;
+    return write_settings(settings_path(), s);
+}
+
+void run_command(QMainWindow* window, uint32_t command) {
+    if (command >= CommandRecent && command < CommandRecent + RecentMax)
+        return open_recent(window, command - CommandRecent);
+    if (command > CommandSlot && command <= CommandSlot + StateSlots) {
+        StateSlot = int(command - CommandSlot);
+        return show_note("Slot " + std::to_string(StateSlot));
+    }
+    if (command > CommandVolume && command <= CommandVolume + 4)
+        return set_volume(int(command - CommandVolume) * 25);
+    switch (command) {
+        case CommandReset:
+            if (!console_running()) return show_note(kNoCartridge);
+            console_reset();
+            return show_note("Reset");
+        case CommandPause: return toggle_pause();
+        case CommandSaveState: return save_state();
+        case CommandLoadState: return load_state(window);
+        case CommandScreenshot: return take_screenshot();
+        case CommandQuit: window->close(); return;
+        case CommandSizeX3: return size_window(window, 3);
+        case CommandSizeX4: return size_window(window, 4);
+        case CommandFullscreen: return toggle_fullscreen(window);
+        case CommandEscape:
+            if (window->isFullScreen()) return leave_fullscreen(window);
+            return toggle_pause();
+        case CommandKeepProportions: KeepProportions = !KeepProportions; return update_fit(window);
+        case CommandMute:
+            SoundMuted = !SoundMuted;
+            return show_note(SoundMuted ? "Sound off" : "Sound on");
+        case CommandInput:
+            if (run_input_dialog(window)) store_settings(window);
+            return;
+        case CommandPauseWhenInactive: PauseWhenInactive = !PauseWhenInactive; return update_mark();
+        default: return;
+    }
+}

@@ -41,18 +41,18 @@ protected:
         }
         p.drawImage(target, picture_);
         QFont font = p.font();
-        font.setPixelSize(std::max(10, std::min(r.Height / 20, 24)));
+        font.setPixelSize(std::max(10, std::min(r.Height / 30, 20)));
         p.setFont(font);
         const QFontMetrics metrics(font);
         const int pad = metrics.height() / 4;
         auto label = [&](const std::string& text, bool top_right) {
             const QString line = QString::fromStdString(text);
-            const int w = std::min(metrics.horizontalAdvance(line) + 2 * pad, r.Width);
+            const int w = std::min(metrics.horizontalAdvance(line) + 2 * pad + 2, r.Width);
             const int h = metrics.height() + 2 * pad;
             const QRect box = top_right ? QRect(r.X + r.Width - w - pad, r.Y + pad, w, h)
                                         : QRect(r.X + pad, r.Y + r.Height - h - pad,
                                                 std::min(r.Width - 2 * pad, w), h);
-            p.fillRect(box, QColor(0, 0, 0, 170));
+            p.fillRect(box, QColor(0, 0, 0, 220));
             p.setPen(Qt::white);
             p.drawText(box.adjusted(pad, 0, -pad, 0), Qt::AlignVCenter | Qt::AlignLeft,
                        metrics.elidedText(line, Qt::ElideMiddle, box.width() - 2 * pad));

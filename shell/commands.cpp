@@ -10,9 +10,11 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QSaveFile>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QThreadPool>
 #include <QTimer>
+#include <QWindow>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -85,6 +87,11 @@ void toggle_fullscreen(QMainWindow* window) {
     }
     window->menuBar()->hide();
     window->showFullScreen();
+    // Without a window manager nobody else makes the window cover the screen.
+    // (Through the native window: the widget's own setGeometry would end fullscreen.)
+    QScreen* screen = window->screen();
+    if (screen && window->windowHandle() && window->geometry() != screen->geometry())
+        window->windowHandle()->setGeometry(screen->geometry());
     update_fit(window);
 }
 
@@ -237,8 +244,9 @@ void wait_for_writes() {
 void cartridge_changed(bool loaded) {
     if (loaded) {
         const std::string file = console_cartridge_file();
-        add_recent(RecentCartridges, file);
-        LastFolder = QFileInfo(QString::fromStdString(file)).absolutePath().toStdString();
+        const QFileInfo info(QString::fromStdString(file));
+        add_recent(RecentCartridges, info.absoluteFilePath().toStdString());
+        LastFolder = info.absolutePath().toStdString();
         Paused = 0;
         update_mark();
     }

@@ -4,51 +4,54 @@
 #include <cstdint>
 
 constexpr uint32_t SamplesPerFrame = 735;
-constexpr float CyclesPerSample = 40.584412f;  // 1789772.5 Hz / 44100 Hz
 
+// Time inside a frame's mix is counted in sixteenths of a CPU cycle.
+constexpr int32_t TicksPerCycle = 16;
+
+// The console's tables: lengths in half frames (1/120 s), noise periods and
+// delta-channel bit periods in CPU cycles.
 extern const uint8_t LengthTable[32];
-extern const uint32_t NoisePeriods[16];
-extern const uint32_t DmcRates[16];
-extern const int32_t SweepLimits[8];
-extern const uint8_t DutyThresholds[4];
-constexpr uint32_t NoiseSequenceSize = 16384;
+extern const uint16_t NoisePeriods[16];
+extern const uint16_t DmcRates[16];
+
+// The noise channel's 15-bit feedback register from its power-up value 1:
+// whether each step sounds (bit 0 clear), over the long sequence (feedback
+// from bits 0 and 1) and the short one (bits 0 and 6).
+constexpr uint32_t NoiseSequenceSize = 32767;
+constexpr uint32_t NoiseShortSize = 93;
 extern uint8_t NoiseSequence[NoiseSequenceSize];
+extern uint8_t NoiseShortSequence[NoiseShortSize];
 
 struct SquareChannel {
-    uint8_t PeriodHigh;
-    uint8_t PeriodLow;
+    uint16_t Period;  // 11 bits: a duty step lasts Period + 1 CPU cycles
     uint8_t Volume;
     uint8_t Duty;
     uint8_t SweepPeriod;
     uint8_t SweepEnable;
     uint8_t SweepNegate;
     uint8_t SweepShift;
+    uint8_t SweepReload;  // 1 = reload the sweep divider at the next half frame
     uint8_t ConstantVolume;
-    uint8_t EnvelopeCounter;
-    uint8_t LengthHalt;
-    uint8_t DutyStep;
-    float DutyPhase;
-    float EnvelopePhase;
+    uint8_t EnvelopeCounter;  // the envelope volume is 15 - EnvelopeCounter
+    uint8_t LengthHalt;       // also makes the envelope loop
+    uint8_t DutyStep;         // 0-15: two steps for each of the console's eight
+    int32_t DutyPhase;        // ticks left in the current duty step
+    int32_t EnvelopePhase;    // the envelope divider, in quarter frames
     uint8_t Enabled;
-    int32_t LengthSamples;
-    int32_t Timer;
-    int32_t SweepPhase;
+    int32_t Length;      // half frames left; 0 = silent
+    int32_t SweepPhase;  // the sweep divider, in half frames
 };
 
 struct TriangleChannel {
-    uint8_t PeriodHigh;
-    uint8_t PeriodLow;
-    uint8_t ReloadDelay;
-    uint8_t Control;
+    uint16_t Period;
+    uint8_t Control;  // holds the length counter and keeps reloading the linear one
     uint8_t LinearReload;
-    uint8_t Step;
-    int8_t Level;
-    float Phase;
+    uint8_t LinearCounter;  // quarter frames left
+    uint8_t ReloadFlag;     // set by $400B: the linear counter reloads
+    uint8_t Step;           // 0-31 in the sequence 0, 1 ... 15, 15, 14 ... 0
+    int32_t Phase;          // ticks left in the current step
     uint8_t Enabled;
-    int32_t Timer;
-    int32_t LengthSamples;
-    int32_t LinearSamples;
-    uint32_t Counting;
+    int32_t Length;
 };
 
 struct NoiseChannel {
@@ -58,40 +61,39 @@ struct NoiseChannel {
     uint8_t PeriodIndex;
     uint8_t ShortMode;
     uint8_t EnvelopeCounter;
-    float Phase;
-    float EnvelopePhase;
+    int32_t Phase;  // ticks left in the current step
+    int32_t EnvelopePhase;
     uint8_t Enabled;
-    int32_t Position;
-    int32_t Period;
-    int32_t LengthSamples;
+    int32_t Position;  // step of the long or the short sequence
+    int32_t Period;    // CPU cycles a step
+    int32_t Length;
 };
 
 struct DmcChannel {
-    int8_t Level;
+    uint8_t Level;  // 0-127
     uint8_t IrqEnable;
     uint8_t Loop;
-    uint8_t SampleByte;
+    uint8_t SampleByte;  // the byte being played, shifted right as its bits play
     uint8_t AddressReg;
     uint8_t LengthReg;
     uint8_t* ReadPointer;  // inside PrgWindow
-    float Phase;
-    uint8_t Enabled;
+    int32_t Phase;         // ticks to the next bit
     uint8_t IrqFlag;
     int32_t BytesRemaining;
-    int32_t BitsRemaining;
-    int32_t Rate;
+    int32_t BitsRemaining;  // of SampleByte, 0-8
+    int32_t Rate;           // CPU cycles a bit
 };
 
 // The $4011 writes of the running frame, each with the line budget it was
 // made in (0-262), so that the frame's mix sets the level at that point.
 struct DmcLevelWrite {
     uint16_t Line;
-    int8_t Level;
+    uint8_t Level;
 };
 constexpr uint32_t FrameLines = 263;
 struct DmcLevelLog {
-    int8_t StartLevel;  // the level before the frame's first write
-    uint32_t Count;     // at most one write a line: a later one in the same line replaces it
+    uint8_t StartLevel;  // the level before the frame's first write
+    uint32_t Count;      // at most one write a line: a later one in the same line replaces it
     DmcLevelWrite Writes[FrameLines];
 };
 extern DmcLevelLog DmcLevelWrites;
@@ -110,5 +112,6 @@ void apu_begin_frame();
 void dmc_start();
 
 // Fills block with one frame's 735 unsigned 8-bit samples from the channel
-// state, advancing the channels by one frame.
+// state, advancing the channels by one frame. Silence is 0x80; the five
+// channels at full output reach 0xFF.
 void apu_mix(uint8_t* block);

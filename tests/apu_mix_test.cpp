@@ -1,4 +1,6 @@
-// The frame mix: each generator on channel records set up by the test.
+// The frame mix: tones, levels and stops as the console makes them, heard
+// through register writes.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -14,246 +16,165 @@ protected:
         PoweredMachine::SetUp();
         apu_reset();
     }
-    // One frame of output, as signed values around the centre.
-    std::vector<int> frame() {
-        uint8_t block[SamplesPerFrame];
-        apu_mix(block);
-        std::vector<int> v(SamplesPerFrame);
-        for (uint32_t i = 0; i < SamplesPerFrame; ++i) v[i] = int8_t(block[i] ^ 0x80);
+    // Frames of output, in steps above the centre 0x80.
+    static std::vector<int> frames(int count) {
+        std::vector<int> v;
+        for (int f = 0; f < count; ++f) {
+            uint8_t block[SamplesPerFrame];
+            apu_mix(block);
+            for (uint8_t b : block) v.push_back(b - 0x80);
+        }
         return v;
     }
-    static SquareChannel sounding_square() {
-        SquareChannel s{};
-        s.Enabled = 1;
-        s.ConstantVolume = 0x10;
-        s.Volume = 15;
-        s.Duty = 2;
-        s.Timer = 254;
-        s.LengthSamples = 100000;
-        return s;
+    static int peak_to_peak(const std::vector<int>& s) {
+        const auto [lo, hi] = std::minmax_element(s.begin(), s.end());
+        return *hi - *lo;
+    }
+    static int largest_step(const std::vector<int>& s) {
+        int step = 0;
+        for (size_t i = 1; i < s.size(); ++i) step = std::max(step, std::abs(s[i] - s[i - 1]));
+        return step;
     }
 };
 
-// --------------------------------------------------------------------- pulse
-
 TEST_F(Mix, SilenceIsCentred) {
-    uint8_t block[SamplesPerFrame];
-    std::memset(block, 0, sizeof block);
-    apu_mix(block);
-    for (uint8_t b : block) ASSERT_EQ(b, 0x80);
+    for (int s : frames(2)) ASSERT_EQ(s, 0);
 }
 
-TEST_F(Mix, PulseAlternatesInRunsOfEightDutySteps) {
-    Square1 = sounding_square();
-    std::vector<int> s = frame();
-    int runs = 0, length = 0;
-    for (uint32_t i = 0; i < SamplesPerFrame; ++i) {
-        ASSERT_TRUE(s[i] == 15 || s[i] == -15) << i;
-        if (i > 0 && s[i] != s[i - 1]) {
-            if (runs > 0) {
-                EXPECT_NEAR(length, 8 * 254 / 40.584412, 1.0);
-            }
-            ++runs;
-            length = 0;
-        }
-        ++length;
-    }
-    EXPECT_GE(runs, 13);
+TEST_F(Mix, TriangleTakesALowPeriodByteAtOnce) {
+    write(0x4015, 0x04);
+    write(0x4008, 0xFF);  // held: sounds until stopped
+    write(0x400B, 0x01);
+    write(0x400A, 0x40);  // period $140
+    frames(1);
+    write(0x400A, 0x80);  // period $180 with no $400B write: 32 x 385 cycles
+    const std::vector<int> s = frames(4);
+    std::vector<size_t> lows;  // where each stretch at the bottom of the wave starts
+    for (size_t i = 1; i < s.size(); ++i)
+        if (s[i] == 0 && s[i - 1] != 0) lows.push_back(i);
+    ASSERT_GE(lows.size(), 8u);
+    const double period = double(lows.back() - lows.front()) / double(lows.size() - 1);
+    EXPECT_NEAR(period, 32 * 385 * 44100 / 1789772.5, 0.5);  // 303.6 samples
 }
 
-TEST_F(Mix, PulseMuteRules) {
-    Square2 = sounding_square();
-    Square2.Timer = 1024;  // above the limit of shift 0, sweep disabled
-    for (int s : frame()) ASSERT_EQ(s, 0);
-    Square2.SweepNegate = 8;  // the limit does not apply to a falling sweep
-    bool sounded = false;
-    for (int s : frame()) sounded |= s != 0;
-    EXPECT_TRUE(sounded);
-
-    Square2 = sounding_square();
-    Square2.Timer = 3;
-    Square2.DutyPhase = 17.0f;
-    for (int s : frame()) ASSERT_EQ(s, 0);
-    EXPECT_EQ(Square2.DutyPhase, 0.0f);
+TEST_F(Mix, LevelsFollowTheConsoleMixing) {
+    // A pulse at volume 15: 95.88 / (8128 / 15 + 100) of the full 127 steps.
+    write(0x4015, 0x01);
+    write(0x4000, 0xBF);  // duty 2, held, constant volume 15
+    write(0x4002, 0xFD);
+    write(0x4003, 0x01);
+    frames(1);
+    EXPECT_EQ(peak_to_peak(frames(2)), 19);
+    // The triangle alone: 159.79 / (8227 / 15 + 100) of 127, 1.65 times the pulse.
+    write(0x4015, 0x04);
+    write(0x4008, 0xFF);
+    write(0x400A, 0xFD);
+    write(0x400B, 0x01);
+    frames(1);
+    EXPECT_EQ(peak_to_peak(frames(2)), 31);
 }
 
-TEST_F(Mix, LengthOfOneFrameSoundsForAllButTheLastSample) {
-    Square1 = sounding_square();
-    Square1.LengthSamples = 735;
-    std::vector<int> s = frame();
-    for (uint32_t i = 0; i < 734; ++i) ASSERT_NE(s[i], 0) << i;
-    EXPECT_EQ(s[734], 0);
-    EXPECT_EQ(Square1.LengthSamples, 0);
+TEST_F(Mix, StopsHoldTheLevel) {
+    write(0x4015, 0x14);
+    write(0x4008, 0x05);  // five quarter frames, then the triangle stops mid-wave
+    write(0x400A, 0x30);
+    write(0x400B, 0x00);
+    write(0x4011, 0x40);
+    write(0x4010, 0x0F);
+    write(0x4013, 0x00);  // one byte: eight bits, then the delta channel idles
+    std::vector<int> s = frames(3);
+    EXPECT_EQ(Triangle.LinearCounter, 0);
+    EXPECT_EQ(apu_status() & 0x14, 0x04);
+    write(0x4015, 0x00);
+    const std::vector<int> after = frames(2);
+    s.insert(s.end(), after.begin(), after.end());
+    EXPECT_LE(largest_step(s), 3);
+    EXPECT_NE(s.back(), 0);  // still at the held levels
+}
+
+TEST_F(Mix, EnvelopeStepsAtTheQuarterFrames) {
+    // Divider period 3: a step every 4 quarter frames, so 15 frames from full
+    // volume to silence.
+    write(0x4015, 0x01);
+    write(0x4000, 0x83);
+    write(0x4002, 0xFD);
+    write(0x4003, 0x08);
+    for (int f = 1; f <= 15; ++f) ASSERT_GT(peak_to_peak(frames(1)), 0) << f;
+    for (int s : frames(1)) ASSERT_EQ(s, 0);
+}
+
+TEST_F(Mix, LengthEntryFourLastsTwentyFrames) {
+    write(0x4015, 0x01);
+    write(0x4000, 0x9F);
+    write(0x4002, 0xFD);
+    write(0x4003, 0x20);
+    frames(19);
+    EXPECT_EQ(apu_status() & 1, 1);
+    EXPECT_GT(peak_to_peak(frames(1)), 0);
     EXPECT_EQ(apu_status() & 1, 0);
 }
 
-TEST_F(Mix, EnvelopeStepsAndLoops) {
-    Square1 = sounding_square();
-    Square1.ConstantVolume = 0;
-    Square1.Volume = 0;  // one step every 245 samples
-    Square1.Duty = 3;    // mostly positive
-    std::vector<int> levels;
-    for (int f = 0; f < 6; ++f)
-        for (int s : frame()) levels.push_back(s < 0 ? -s : s);
-    EXPECT_EQ(levels[0], 14);  // the divider fires on the first sample
-    EXPECT_EQ(levels[244], 14);
-    EXPECT_EQ(levels[245], 13);
-    EXPECT_EQ(levels[245 * 15 - 1], 0);
-    EXPECT_EQ(levels[245 * 20], 0);  // no loop: stays silent at 15
-
-    Square1 = sounding_square();
-    Square1.ConstantVolume = 0;
-    Square1.Volume = 0;
-    Square1.LengthHalt = 0x20;  // loops from 15 back to full volume
-    Square1.EnvelopeCounter = 14;
-    std::vector<int> s = frame();
-    EXPECT_EQ(std::abs(s[0]), 0);
-    EXPECT_EQ(std::abs(s[245]), 15);
+TEST_F(Mix, PulseMutesBelowPeriodEightAndPastTheSweepLimit) {
+    write(0x4015, 0x01);
+    write(0x4000, 0xBF);
+    write(0x4002, 0x00);
+    write(0x4003, 0x04);  // $400: the sweep with shift 0 would reach $800
+    EXPECT_EQ(peak_to_peak(frames(1)), 0);
+    write(0x4001, 0x08);  // falling sweep, not enabled: sounds
+    EXPECT_GT(peak_to_peak(frames(1)), 0);
+    write(0x4002, 0x07);
+    write(0x4003, 0x00);
+    EXPECT_EQ(peak_to_peak(frames(2)), 0);
 }
 
-TEST_F(Mix, SweepMovesThePeriod) {
-    Square1 = sounding_square();
-    Square1.SweepEnable = 0x80;
-    Square1.SweepShift = 1;
-    Square1.SweepPeriod = 0;  // every 367.5 samples
-    Square1.Timer = 400;
-    frame();
-    EXPECT_EQ(Square1.Timer, 400 + 200 + 300);
-    Square1.SweepNegate = 8;
-    Square1.Timer = 400;
-    Square1.SweepPhase = 0;
-    frame();
-    EXPECT_EQ(Square1.Timer, 400 - 200 - 100);
-}
+// ------------------------------------------------------------------ delta
 
-// ------------------------------------------------------------------ triangle
-
-TEST_F(Mix, TriangleCountersStartAfterThreeSamples) {
-    write(0x4015, 0x04);
-    write(0x4008, 0x7F);  // Control clear, reload 127
-    write(0x400A, 0x40);
-    write(0x400B, 0x08);  // length index 1: 127 frames
-    int32_t linear = Triangle.LinearSamples, length = Triangle.LengthSamples;
-    frame();
-    EXPECT_EQ(Triangle.Counting, 1u);
-    EXPECT_EQ(Triangle.LinearSamples, linear - (735 - 3));
-    EXPECT_EQ(Triangle.LengthSamples, length - (735 - 3));
-}
-
-TEST_F(Mix, TriangleControlHoldsTheCounters) {
-    write(0x4015, 0x04);
-    write(0x4008, 0xFF);  // Control set
-    write(0x400A, 0x40);
-    write(0x400B, 0x08);
-    int32_t linear = Triangle.LinearSamples, length = Triangle.LengthSamples;
-    std::vector<int> s = frame();
-    EXPECT_EQ(Triangle.LinearSamples, linear);
-    EXPECT_EQ(Triangle.LengthSamples, length);
-    int lo = 0, hi = 0;
-    for (int v : s) lo = std::min(lo, v), hi = std::max(hi, v);
-    EXPECT_EQ(lo, -16);
-    EXPECT_EQ(hi, 16);
-}
-
-// --------------------------------------------------------------------- noise
-
-TEST_F(Mix, NoiseShortModeCyclesNinetyThreeEntries) {
-    write(0x4015, 0x08);
-    write(0x400C, 0x3F);  // halt, constant volume 15
-    write(0x400E, 0x80);  // short mode, period 4
-    write(0x400F, 0x08);
-    int32_t highest = 0;
-    for (int f = 0; f < 3; ++f) {
-        frame();
-        highest = std::max(highest, Noise.Position);
-    }
-    EXPECT_LT(highest, 93);
-    Noise.Position = 5000;  // from long mode: runs on to the end, then short
-    for (int f = 0; f < 10; ++f) frame();
-    EXPECT_LT(Noise.Position, 93);
-}
-
-TEST_F(Mix, NoiseWithoutAPeriodIsSilentAndEnds) {
-    write(0x4015, 0x08);
-    write(0x400C, 0x1F);
-    write(0x400F, 0x08);  // length loaded, $400E never written
-    ASSERT_EQ(Noise.Period, 0);
-    for (int s : frame()) ASSERT_EQ(s, 0);
-}
-
-TEST_F(Mix, NoiseSampleIsTheSmallerOfEntryAndVolume) {
-    Noise.Enabled = 1;
-    Noise.ConstantVolume = 0x10;
-    Noise.Volume = 10;
-    Noise.LengthHalt = 0x20;
-    Noise.LengthSamples = 1;
-    Noise.Period = 4;
-    Noise.Phase = 1e9f;
-    Noise.Position = 3;  // entry 1
-    EXPECT_EQ(frame()[0], 1);
-    Noise.Position = 5;  // entry 128
-    EXPECT_EQ(frame()[0], -10);
-    Noise.Position = 6;  // entry 64
-    EXPECT_EQ(frame()[0], 10);
-}
-
-// ----------------------------------------------------------------------- DMC
-
-TEST_F(Mix, LevelWritesAreHeardFromTheirLineAndIdleIsSilent) {
-    // Raw $4011 writes (speech, drums) change the level where they were made.
+TEST_F(Mix, LevelWritesAreHeardFromTheirLine) {
+    // Raw $4011 writes (speech, drums) set the 7-bit level where they were made.
     MachineState.FrameLine = 10;
-    write(0x4011, 0x10);
+    write(0x4011, 0xFF);  // 127
     MachineState.FrameLine = 131;
     write(0x4011, 0x08);
     MachineState.FrameLine = 131;
     write(0x4011, 0x04);  // the same line: the later write stands
-    std::vector<int> s = frame();
+    const std::vector<int> s = frames(1);
     const uint32_t at10 = 10 * SamplesPerFrame / FrameLines,
                    at131 = 131 * SamplesPerFrame / FrameLines;
     EXPECT_EQ(s[at10 - 1], 0);
-    EXPECT_EQ(s[at10], 16);
-    EXPECT_EQ(s[at131 - 1], 16);
-    EXPECT_EQ(s[at131], 4);
-    EXPECT_EQ(s[SamplesPerFrame - 1], 4);
-    for (int v : frame()) ASSERT_EQ(v, 0);  // idle and no writes: silent
-    Dmc.BytesRemaining = 1;                 // running: the level is heard, clamped
-    Dmc.BitsRemaining = 8;
-    Dmc.ReadPointer = PrgWindow;
-    Dmc.Rate = 428;
-    Dmc.Phase = 1e9f;
+    EXPECT_EQ(s[at10], 73);  // 159.79 / (22638 / 127 + 100) of 127: 72.9
+    EXPECT_EQ(s[at131 - 1], 73);
+    EXPECT_EQ(s[at131], 4);                   // 3.5
+    for (int v : frames(1)) ASSERT_EQ(v, 4);  // idle: the level holds
+}
+
+TEST_F(Mix, DeltaBitsPlayLowBitFirst) {
+    PrgWindow[0x4000] = 0x01;  // up, then seven times down
     write(0x4011, 0x40);
-    apu_begin_frame();  // a frame started after the write
-    EXPECT_EQ(frame()[0], 31);
-    EXPECT_EQ(Dmc.Level, 31);
+    write(0x4010, 0x00);  // the slowest rate
+    write(0x4013, 0x00);  // one byte
+    write(0x4015, 0x10);
+    const std::vector<int> s = frames(1);
+    std::vector<int> moves;
+    for (size_t i = 1; i < s.size(); ++i)
+        if (s[i] != s[i - 1]) moves.push_back(s[i] > s[i - 1] ? 1 : -1);
+    ASSERT_GE(moves.size(), 2u);
+    EXPECT_EQ(moves.front(), 1);
+    EXPECT_EQ(std::count(moves.begin(), moves.end(), 1), 1);
+    EXPECT_EQ(Dmc.Level, 0x40 + 2 - 7 * 2);
 }
 
-TEST_F(Mix, DeltaBitsComeHighBitFirstThenLowToHigh) {
-    PrgWindow[0x4000] = 0x81;  // bit 7, then bits 0..6 = 1,0,0,0,0,0,0
-    write(0x4010, 0x0F);       // fastest rate, no loop
-    write(0x4011, 0x00);
-    write(0x4012, 0x00);
-    write(0x4013, 0x01);    // 17 bytes
-    Dmc.SampleByte = 0x00;  // the seven bits before the first fetch: all 0
+TEST_F(Mix, ClearingTheDeltaBitStopsALoopingSample) {
+    write(0x4010, 0x4F);  // loop, fastest rate
+    write(0x4013, 0x10);
     write(0x4015, 0x10);
-    std::vector<int> levels;
-    for (int v : frame())
-        if (levels.empty() || levels.back() != v) levels.push_back(v);
-    // 7 old bits down, fetched bit 7 up, bit 0 up, bits 1-6 down, next byte's bit 7 down.
-    const std::vector<int> want = {-1, -2, -3, -4, -5, -6,  -7,  -6,
-                                   -5, -6, -7, -8, -9, -10, -11, -12};
-    ASSERT_GE(levels.size(), want.size());
-    EXPECT_EQ(std::vector<int>(levels.begin(), levels.begin() + long(want.size())), want);
-}
-
-TEST_F(Mix, SampleEndsAfterItsLastFetchedBit) {
-    PrgWindow[0x4000] = 0x80;
-    write(0x4010, 0x0F);
-    write(0x4013, 0x00);  // one byte: only its bit 7 plays
-    write(0x4015, 0x10);
-    std::vector<int> s = frame();
-    EXPECT_EQ(s[734], -6);
+    frames(1);
+    EXPECT_EQ(apu_status() & 0x10, 0x10);
+    write(0x4015, 0x00);
     EXPECT_EQ(Dmc.BytesRemaining, 0);
+    frames(1);  // the byte in hand plays out
     EXPECT_EQ(apu_status() & 0x10, 0);
+    const std::vector<int> s = frames(1);
+    EXPECT_EQ(peak_to_peak(s), 0);
 }
 
 TEST_F(Mix, DeltaInterruptIsSeenInTheNextFrame) {
@@ -262,7 +183,7 @@ TEST_F(Mix, DeltaInterruptIsSeenInTheNextFrame) {
     write(0x4015, 0x10);
     ncpu.rF = 0x22;
     ncpu.rS = 0xFF;
-    frame();
+    frames(1);
     EXPECT_EQ(Dmc.IrqFlag, 1);
     EXPECT_EQ(ncpu.rS, 0xFC);  // taken once: I is set from then on
     EXPECT_EQ(apu_status() & 0x80, 0x80);
@@ -274,52 +195,11 @@ TEST_F(Mix, LoopingSampleRestartsAndWrapsPastFFFF) {
     write(0x4013, 0x04);  // 65 bytes: runs past $FFFF
     write(0x4015, 0x10);
     for (int f = 0; f < 20; ++f) {
-        frame();
+        frames(1);
         ASSERT_GE(Dmc.ReadPointer, PrgWindow);
         ASSERT_LT(Dmc.ReadPointer, PrgWindow + PrgWindowSize);
     }
     EXPECT_GT(Dmc.BytesRemaining, 0);
-}
-
-TEST_F(Mix, DeltaChannelWithoutARateStillEnds) {
-    Dmc.BytesRemaining = 3;
-    Dmc.BitsRemaining = 24;
-    Dmc.ReadPointer = PrgWindow;
-    Dmc.Rate = 0;
-    frame();
-    EXPECT_EQ(Dmc.BytesRemaining, 0);
-}
-
-// ----------------------------------------------------------------------- mix
-
-TEST_F(Mix, ChannelsAddUp) {
-    Square1 = sounding_square();
-    Square1.Timer = 2000;
-    Square1.SweepNegate = 8;
-    Square2 = Square1;
-    Triangle.Enabled = 1;
-    Triangle.Control = 0x80;
-    Triangle.LinearSamples = 100;
-    Triangle.Timer = 2000;
-    Triangle.Phase = 1000.0f;
-    Triangle.Level = 16;
-    Noise.Enabled = 1;
-    Noise.ConstantVolume = 0x10;
-    Noise.Volume = 15;
-    Noise.LengthHalt = 0x20;
-    Noise.LengthSamples = 1;
-    Noise.Period = 4;
-    Noise.Phase = 1000.0f;
-    Noise.Position = 6;  // entry 64
-    Dmc.BytesRemaining = 1;
-    Dmc.BitsRemaining = 8;
-    Dmc.ReadPointer = PrgWindow;
-    Dmc.Rate = 428;
-    Dmc.Phase = 1000.0f;
-    Dmc.Level = 31;
-    uint8_t block[SamplesPerFrame];
-    apu_mix(block);
-    EXPECT_EQ(block[0], 220);
 }
 
 }  // namespace

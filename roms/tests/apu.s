@@ -145,7 +145,7 @@ reset:
     lda #$8F
     sta $4010
     lda #$10
-    sta $4015                   ; still enabled: no restart
+    sta $4015                   ; the last sample is over: starts again
     lda #0
     sta $4015
     lda #$10

@@ -19,6 +19,7 @@ void set_up_picture(std::mt19937& rng) {
     for (uint32_t i = 0; i < 32; ++i) PpuMemory[0x3F00 + i] = uint8_t(rng() % 64);
     for (uint32_t i = 0; i < 4; ++i) PpuMemory[0x3F10 + 4 * i] = 0x40;
     for (uint32_t i = 0; i < 256; ++i) SpriteRam[i] = uint8_t(rng() % 200);
+    SpriteMemoryChanged();
     PpuRegisters.PpuMask = 0x1E;
     PpuRegisters.ScrollX = 13;
 }

@@ -90,7 +90,14 @@ extern uint32_t SpriteTop[64];      // Y byte + 1
 extern uint32_t SpriteHeight;       // 8 or 16
 extern uint8_t SpritesOnLine[240];  // sprites the console finds on each line
 
+// Also files every sprite under its Y byte for PickSpritesForLine.
 void BuildSpriteTables();
+// The sprite pick finds a line's sprites through a table of Y bytes kept by
+// the writes to SpriteRam: $2004 writes (SpriteByteWritten with the index
+// written) and sprite DMA (SpriteMemoryChanged). Any other code that writes
+// SpriteRam between frame starts must call SpriteMemoryChanged afterwards.
+void SpriteMemoryChanged();
+void SpriteByteWritten(uint32_t index);
 void PickSpritesForLine();
 void DrawSprite8x8(uint32_t sprite);
 void DrawSprite8x16(uint32_t sprite);

@@ -127,6 +127,7 @@ void PpuPowerUp() {
         AttributeByteIndex[c] = uint8_t((c / 128) * 8 + ((c / 4) % 8));
         AttributeShift[c] = uint8_t(((c & 0x40) ? 4 : 0) + ((c & 0x02) ? 2 : 0));
     }
+    SpriteMemoryChanged();
     // Before the first $2000 write the increment is the one PpuControl = 0 stands for.
     R.VramIncrement = 1;
 }
@@ -211,7 +212,10 @@ void PpuWriteRegister(uint32_t address, uint8_t value) {
         case 0x2000: write_control(value); break;
         case 0x2001: write_mask(value); break;
         case 0x2003: R.OamAddress = value; break;
-        case 0x2004: SpriteRam[R.OamAddress++] = value; break;
+        case 0x2004:
+            SpriteRam[R.OamAddress] = value;
+            SpriteByteWritten(R.OamAddress++);
+            break;
         case 0x2005: write_scroll(value); break;
         case 0x2006: write_address(value); break;
         case 0x2007: VramWrite(value); break;
@@ -240,4 +244,5 @@ void SpriteDma(uint8_t page) {
     } else {
         std::memset(SpriteRam, 0, 256);
     }
+    SpriteMemoryChanged();
 }

@@ -32,8 +32,15 @@ constexpr struct ReversedBytes {
     }
 } kReversed;
 
+// A sprite palette's four pixels in the form the row decode takes.
+#if defined(__SSE2__)
+using SpritePixelSet = PaletteVectors;
+#else
+using SpritePixelSet = const uint32_t*;
+#endif
+
 // Decodes one pattern row into 8 strip pixels, flipped when asked.
-inline void decode_sprite_row(uint32_t lo, uint32_t hi, bool hflip, const uint32_t* px,
+inline void decode_sprite_row(uint32_t lo, uint32_t hi, bool hflip, const SpritePixelSet& px,
                               uint32_t* out) {
     if (hflip) {
         // Bit k of the pattern bytes makes pixel k: reverse the bytes once.
@@ -47,6 +54,13 @@ struct SpriteLook {
     uint32_t px[4];
     bool hflip, vflip;
     uint32_t tile;
+    SpritePixelSet pixels() const {
+#if defined(__SSE2__)
+        return palette_vectors(px);
+#else
+        return px;
+#endif
+    }
 };
 
 SpriteLook look_of(uint32_t i) {
@@ -59,9 +73,37 @@ SpriteLook look_of(uint32_t i) {
                       SpriteRam[4 * i + 1]};
 }
 
+// The sprites filed under each Y byte (bit i is sprite i), so that a line
+// finds its sprites at once. Every change of SpriteRam passes through
+// file_sprite or SpriteMemoryChanged; FiledY is the Y each sprite is filed under.
+uint64_t SpritesByY[256];
+uint8_t FiledY[64];
+
+inline void file_sprite(uint32_t i, uint32_t y) {
+    SpritesByY[FiledY[i]] &= ~(uint64_t(1) << i);
+    SpritesByY[y] |= uint64_t(1) << i;
+    FiledY[i] = uint8_t(y);
+}
+
 }  // namespace
 
+void SpriteMemoryChanged() {
+    // Every filed bit lies under its sprite's FiledY: clearing those entries
+    // empties the table.
+    for (uint32_t i = 0; i < 64; ++i) SpritesByY[FiledY[i]] = 0;
+    for (uint32_t i = 0; i < 64; ++i) {
+        const uint32_t y = SpriteRam[4 * i];
+        SpritesByY[y] |= uint64_t(1) << i;
+        FiledY[i] = uint8_t(y);
+    }
+}
+
+void SpriteByteWritten(uint32_t index) {
+    if ((index & 3) == 0) file_sprite(index >> 2, SpriteRam[index]);
+}
+
 void BuildSpriteTables() {
+    SpriteMemoryChanged();
     for (uint32_t i = 0; i < 64; ++i) {
         uint8_t y = SpriteRam[4 * i];
         if (y >= 240) {
@@ -96,44 +138,27 @@ void EvaluateSpritesForLine() {
 void PickSpritesForLine() {
     const int32_t line = MachineState.Scanline;
     if (line < 0 || line > 255) return;
+    uint64_t found = SpritesByY[line];
+    if (!found) return;
     const bool tall = (PpuRegisters.PpuControl & 0x20) != 0;
-#if defined(__SSE2__)
-    // The 64 Y bytes (every fourth byte of the sprite memory) against the
-    // line, four sprites at a time; bit i of found is sprite i.
-    const __m128i want = _mm_set1_epi8(char(line));
-    uint64_t found = 0;
-    for (int part = 0; part < 16; ++part) {
-        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(SpriteRam + 16 * part));
-        uint32_t equal = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, want))) & 0x1111;
-        uint32_t four = (equal | (equal >> 3) | (equal >> 6) | (equal >> 9)) & 0xF;
-        found |= uint64_t(four) << (4 * part);
-    }
     while (found) {
-        uint32_t i = uint32_t(__builtin_ctzll(found));
+        const uint32_t i = uint32_t(__builtin_ctzll(found));
         found &= found - 1;
         if (tall)
             DrawSprite8x16(i);
         else
             DrawSprite8x8(i);
     }
-#else
-    for (uint32_t i = 0; i < 64; ++i) {
-        if (SpriteRam[4 * i] != line) continue;
-        if (tall)
-            DrawSprite8x16(i);
-        else
-            DrawSprite8x8(i);
-    }
-#endif
 }
 
 void DrawSprite8x8(uint32_t i) {
     SpriteLook s = look_of(i);
     const uint8_t* t = PpuMemory + ((PpuRegisters.PpuControl & 0x08) ? 0x1000 : 0) + s.tile * 16;
     uint32_t* strip = SpritePixels + 8 * i;
+    const SpritePixelSet px = s.pixels();
     for (uint32_t r = 0; r < 8; ++r) {
         uint32_t pr = s.vflip ? 7 - r : r;
-        decode_sprite_row(t[pr], t[pr + 8], s.hflip, s.px, strip + r * SpritePitch);
+        decode_sprite_row(t[pr], t[pr + 8], s.hflip, px, strip + r * SpritePitch);
     }
 }
 
@@ -143,6 +168,7 @@ void DrawSprite8x16(uint32_t i) {
     const uint8_t* top = table + (s.tile & 0xFE) * 16;
     const uint8_t* bottom = top + 16;
     uint32_t* strip = SpritePixels + 8 * i;
+    const SpritePixelSet px = s.pixels();
     for (uint32_t r = 0; r < 16; ++r) {
         const uint8_t* t;
         uint32_t pr;
@@ -153,7 +179,7 @@ void DrawSprite8x16(uint32_t i) {
             t = r < 8 ? bottom : top;
             pr = 7 - (r & 7);
         }
-        decode_sprite_row(t[pr], t[pr + 8], s.hflip, s.px, strip + r * SpritePitch);
+        decode_sprite_row(t[pr], t[pr + 8], s.hflip, px, strip + r * SpritePitch);
     }
 }
 

@@ -69,6 +69,7 @@ protected:
         SpriteRam[4 * i + 1] = tile;
         SpriteRam[4 * i + 2] = attr;
         SpriteRam[4 * i + 3] = x;
+        SpriteMemoryChanged();
     }
     // Runs the sprite work of a frame over the lines already drawn.
     static void sprites_for_frame() {
@@ -214,6 +215,29 @@ TEST_F(Renderer, SpritesDecodeOnTheirYLineWithFlips) {
     EXPECT_EQ(SpritePixels[8 * 3 + 0], key);
     EXPECT_EQ(SpritePixels[7 * SpritePitch + 8 * 4 + 0], c1);  // row 7 shows pattern row 0
     EXPECT_EQ(SpritePixels[8 * 5], 0u);                        // Y 240: never decoded
+}
+
+TEST_F(Renderer, SpriteMemoryWritesMoveTheLineASpriteIsDecodedOn) {
+    solid_tile(0, 5, 1);
+    sprite(2, 30, 5, 0x00, 0);
+    write(0x2003, 8);
+    write(0x2004, 40);  // sprite 2's Y through $2004
+    MachineState.Scanline = 30;
+    PickSpritesForLine();
+    EXPECT_EQ(SpritePixels[8 * 2], 0u);
+    MachineState.Scanline = 40;
+    PickSpritesForLine();
+    EXPECT_EQ(SpritePixels[8 * 2], MasterPalette[0x05]);
+    std::memset(SpritePixels, 0, 64 * sizeof(uint32_t));
+    CpuRam[0x208] = 50;  // and through sprite DMA from page 2
+    CpuRam[0x209] = 5;
+    write(0x2003, 0);
+    write(0x4014, 0x02);
+    PickSpritesForLine();
+    EXPECT_EQ(SpritePixels[8 * 2], 0u);
+    MachineState.Scanline = 50;
+    PickSpritesForLine();
+    EXPECT_EQ(SpritePixels[8 * 2], MasterPalette[0x05]);
 }
 
 TEST_F(Renderer, TallSpritesTakeTheirTableFromTheTileNumber) {

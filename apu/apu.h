@@ -98,6 +98,15 @@ struct DmcLevelLog {
 };
 extern DmcLevelLog DmcLevelWrites;
 
+// The console's output stage passes no direct current: a high-pass of about
+// 37 Hz centres the frame mix on 0x80, so a held level is no offset and the
+// silence of a paused or halted machine follows without a step.
+struct OutputFilterRecord {
+    int32_t LastInput;   // the last mixed sample, in 1/256 steps from 0x80
+    int32_t LastOutput;  // the last filtered sample, in 1/256 steps from 0x80
+};
+extern OutputFilterRecord OutputFilter;
+
 extern SquareChannel Square1;
 extern SquareChannel Square2;
 extern TriangleChannel Triangle;
@@ -115,3 +124,5 @@ void dmc_start();
 // state, advancing the channels by one frame. Silence is 0x80; the five
 // channels at full output reach 0xFF.
 void apu_mix(uint8_t* block);
+// Passes a frame mix through the output stage, in place.
+void apu_output_stage(uint8_t* block);

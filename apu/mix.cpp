@@ -436,3 +436,16 @@ void apu_mix(uint8_t* block) {
     for (uint32_t i = 0; i < SamplesPerFrame; ++i)
         block[i] = uint8_t((PulseMix[pulses[i]] + TndMix[others[i]]) >> 8);
 }
+
+void apu_output_stage(uint8_t* block) {
+    // y = x - x' + R y', R = 1 - 2 pi 37 / 44100 in 1/65536; values in 1/256 steps.
+    constexpr int32_t kKeep = 65190;
+    int32_t last_in = OutputFilter.LastInput, last_out = OutputFilter.LastOutput;
+    for (uint32_t i = 0; i < SamplesPerFrame; ++i) {
+        const int32_t in = (int32_t(block[i]) - 0x80) * 256;
+        last_out = in - last_in + int32_t((int64_t(last_out) * kKeep) >> 16);
+        last_in = in;
+        block[i] = uint8_t(std::clamp(0x8080 + last_out, 0, 0xFFFF) >> 8);
+    }
+    OutputFilter = OutputFilterRecord{last_in, last_out};
+}

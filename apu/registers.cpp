@@ -18,6 +18,7 @@ SquareChannel Square2;
 TriangleChannel Triangle;
 NoiseChannel Noise;
 DmcChannel Dmc;
+OutputFilterRecord OutputFilter;
 DmcLevelLog DmcLevelWrites;
 
 namespace {

@@ -111,8 +111,10 @@ int32_t console_run_frame() {
     if (PpuRegisters.PpuMask & PpuMaskShowSprites) CompositeSprites();
     if (MachineState.Halted)
         std::memset(Samples, 0x80, SamplesPerFrame);
-    else
+    else {
         apu_mix(Samples);
+        apu_output_stage(Samples);
+    }
     if (result != 0) {
         const uint16_t pc = ncpu.rPC;
         MachineState.ErrorCode = pc >= 0x8000  ? PrgWindow[pc - 0x8000]

@@ -282,6 +282,7 @@ enum PartIndex : uint32_t {
     kNoise,
     kDmc,
     kCart,
+    kOutputFilter,
     kPartCount
 };
 
@@ -331,6 +332,10 @@ const StatePart StateParts[] = {
      "nametable arrangement and the MMC1 and MMC3 registers",
      [] { return bytes_of(Cart); },
      sizeof(CartImage)},
+    {{'F', 'L', 'T', 'R'},
+     "OutputFilter: the sound's high-pass",
+     [] { return bytes_of(OutputFilter); },
+     sizeof(OutputFilterRecord)},
 };
 const uint32_t StatePartCount = sizeof StateParts / sizeof StateParts[0];
 static_assert(sizeof StateParts / sizeof StateParts[0] == kPartCount);

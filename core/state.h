@@ -17,7 +17,7 @@ uint32_t crc32(const uint8_t* bytes, size_t size, uint32_t crc = 0);
 //   CRC-32 of all the above    u32
 // Numbers are little-endian; the records inside sections are this build's own.
 constexpr char StateMagic[8] = {'Q', 'E', 'L', 'S', 'T', 'A', 'T', 'E'};
-constexpr uint32_t StateFormatVersion = 1;
+constexpr uint32_t StateFormatVersion = 2;
 
 // One part of the machine's state: its tag in the file, what it is, where it
 // lies now (found when needed: the memory blocks move with each power-up) and

@@ -150,10 +150,10 @@ TEST_F(Console, RefusedStatesLeaveTheMachineAsItWas) {
          "the state is damaged: its checksum does not match"},
         {"other version",
          [](auto& s) {
-             s[8] = 2;
+             s[8] = 3;
              reseal(s);
          },
-         "the state has format version 2; this Qel reads 1"},
+         "the state has format version 3; this Qel reads 2"},
         {"other cartridge",
          [](auto& s) {
              s[12] ^= 1;

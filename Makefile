@@ -43,7 +43,7 @@ fuzz: deps
 	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 	    -DQEL_FUZZ=ON -DQEL_BUILD_DESKTOP=OFF >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target qel-fuzz-load qel-fuzz-cpu \
-	    rom-cpu rom-ppu rom-apu rom-mmc1 rom-uxrom rom-cnrom rom-mmc3 rom-pictures rom-demo rom-battery
+	    rom-mmc1 rom-uxrom rom-cnrom rom-mmc3 rom-pictures rom-demo rom-battery
 	@for h in load cpu; do \
 	    mkdir -p $(FUZZ_BUILD)/corpus-$$h && cp $(FUZZ_BUILD)/roms/*.nes $(FUZZ_BUILD)/corpus-$$h/ && \
 	    echo "fuzz: $$h for $(FUZZ_SECONDS) s" && \

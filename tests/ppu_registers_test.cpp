@@ -111,6 +111,17 @@ TEST_F(PpuRegs, IncrementIsOneBeforeTheFirstControlWrite) {
     EXPECT_EQ(PpuMemory[0x2001], 0xBB);
 }
 
+TEST_F(PpuRegs, PatternWritesNeedChrRam) {
+    for (uint32_t chr_banks : {1u, 0u}) {
+        CartridgeImage.ChrBanks = chr_banks;
+        PpuMemory[0x0010] = 0xFF;
+        set_address(0x0010);
+        write(0x2007, 0x00);  // dropped over CHR ROM; the address still moves on
+        EXPECT_EQ(PpuMemory[0x0010], chr_banks ? 0xFF : 0x00);
+        EXPECT_EQ(R.VramAddress, 0x0011);
+    }
+}
+
 TEST_F(PpuRegs, AddressIsReducedTo14BitsOnAccess) {
     set_address(0x6005);  // $2005 after reduction
     write(0x2007, 0x5A);

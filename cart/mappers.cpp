@@ -27,8 +27,6 @@ uint16_t Mmc3ChrInvert;
 
 namespace {
 
-CartridgeImageRecord& Cart = CartridgeImage;
-
 constexpr uint32_t kNothingKnown = ~0u;
 constexpr uint32_t kPrgSlot = 8192;
 constexpr uint32_t kChrSlot = 1024;
@@ -52,17 +50,17 @@ void map_slots(uint8_t* block, const uint8_t* image, uint32_t from, uint32_t siz
 
 // Copies PRG unit `unit` (of `size` bytes) into the PRG window.
 void copy_prg(uint32_t unit, uint32_t size, uint32_t window_offset) {
-    uint32_t units = Cart.PrgBanks * (16384 / size);
-    map_slots(PrgWindow, Cart.PrgImage, (unit % units) * size, size, window_offset, kPrgSlot,
-              PrgSlotSource);
+    uint32_t units = CartridgeImage.PrgBanks * (16384 / size);
+    map_slots(PrgWindow, CartridgeImage.PrgImage, (unit % units) * size, size, window_offset,
+              kPrgSlot, PrgSlotSource);
 }
 
 // Copies CHR unit `unit` (of `size` bytes) into the pattern area.
 void copy_chr(uint32_t unit, uint32_t size, uint32_t pattern_offset) {
-    if (Cart.ChrBanks == 0) return;
-    uint32_t units = Cart.ChrBanks * (8192 / size);
-    map_slots(PpuMemory, Cart.ChrImage, (unit % units) * size, size, pattern_offset, kChrSlot,
-              ChrSlotSource);
+    if (CartridgeImage.ChrBanks == 0) return;
+    uint32_t units = CartridgeImage.ChrBanks * (8192 / size);
+    map_slots(PpuMemory, CartridgeImage.ChrImage, (unit % units) * size, size, pattern_offset,
+              kChrSlot, ChrSlotSource);
 }
 
 void mmc1_write(uint8_t value, uint16_t address) {
@@ -78,7 +76,7 @@ void mmc1_write(uint8_t value, uint16_t address) {
     uint8_t v = Mmc1Shift;
     switch (address & 0xE000) {
         case 0x8000:
-            Cart.VerticalMirroring = (v & 1) ? 0 : 1;
+            CartridgeImage.VerticalMirroring = (v & 1) ? 0 : 1;
             Mmc1PrgTarget = (v & 4) ? 0 : 0x4000;
             Mmc1PrgSize = v & 8;
             Mmc1Chr4k = v & 0x10;
@@ -125,7 +123,7 @@ void mmc3_bank_select(uint8_t value) {
         Mmc3R7Target = 0x2000;
         if (Mmc3FixedLayout == 1) {
             if (PrgSlotSource[2] != kNothingKnown)
-                map_slots(PrgWindow, Cart.PrgImage, PrgSlotSource[2], 8192, 0, kPrgSlot,
+                map_slots(PrgWindow, CartridgeImage.PrgImage, PrgSlotSource[2], 8192, 0, kPrgSlot,
                           PrgSlotSource);
             else
                 std::memcpy(PrgWindow, PrgWindow + 0x4000, 8192);
@@ -136,7 +134,7 @@ void mmc3_bank_select(uint8_t value) {
         Mmc3R6Target = 0;
         Mmc3R7Target = 0x2000;
         if (Mmc3FixedLayout == 0) {
-            copy_prg(Cart.PrgBanks - 1, 16384, 0x4000);
+            copy_prg(CartridgeImage.PrgBanks - 1, 16384, 0x4000);
             Mmc3FixedLayout = 1;
         }
     }
@@ -144,8 +142,8 @@ void mmc3_bank_select(uint8_t value) {
 }
 
 void mmc3_bank_data(uint8_t value) {
-    uint32_t cmask = (Cart.ChrBanks * 8 - 1) & 0xFF;
-    uint32_t pmask = (Cart.PrgBanks * 2 - 1) & 0xFF;
+    uint32_t cmask = (CartridgeImage.ChrBanks * 8 - 1) & 0xFF;
+    uint32_t pmask = (CartridgeImage.PrgBanks * 2 - 1) & 0xFF;
     static const uint16_t kChrSlot[6] = {0x0000, 0x0800, 0x1000, 0x1400, 0x1800, 0x1C00};
     switch (Mmc3BankSelect) {
         case 0:
@@ -166,7 +164,7 @@ void mmc3_write(uint8_t value, uint16_t address) {
     switch (address) {
         case 0x8000: mmc3_bank_select(value); break;
         case 0x8001: mmc3_bank_data(value); break;
-        case 0xA000: Cart.VerticalMirroring = (value & 1) ? 0 : 1; break;
+        case 0xA000: CartridgeImage.VerticalMirroring = (value & 1) ? 0 : 1; break;
         case 0xC000: Mmc3Counter = value; break;
         case 0xC001: Mmc3Latch = value; break;
         case 0xE000:
@@ -190,14 +188,16 @@ void map_prg_bank(uint32_t bank, uint32_t window_offset) { copy_prg(bank, 16384,
 void map_first_chr() { copy_chr(0, 8192, 0); }
 
 void mapper_write(uint8_t value, uint16_t address) {
-    switch (Cart.MapperNumber) {
+    switch (CartridgeImage.MapperNumber) {
         case 1: mmc1_write(value, address); break;
         case 2:
-            if (value < Cart.PrgBanks) copy_prg(value, 16384, 0x0000);
+            if (value < CartridgeImage.PrgBanks) copy_prg(value, 16384, 0x0000);
             break;
         case 3:
-            if (Cart.ChrBanks)
-                copy_chr(value < Cart.ChrBanks ? value : value & (Cart.ChrBanks - 1), 8192, 0);
+            if (CartridgeImage.ChrBanks)
+                copy_chr(
+                    value < CartridgeImage.ChrBanks ? value : value & (CartridgeImage.ChrBanks - 1),
+                    8192, 0);
             break;
         case 4: mmc3_write(value, address); break;
         default: break;
@@ -205,7 +205,7 @@ void mapper_write(uint8_t value, uint16_t address) {
 }
 
 void mmc3_line_tick() {
-    if (Cart.MapperNumber != 4) return;
+    if (CartridgeImage.MapperNumber != 4) return;
     if (Mmc3Counter == 0 && Mmc3IrqEnabled == 1) {
         Mmc3Counter = Mmc3Latch;
         n6502_int();
@@ -214,5 +214,5 @@ void mmc3_line_tick() {
 }
 
 void mmc3_vblank_reload() {
-    if (Cart.MapperNumber == 4) Mmc3Counter = Mmc3Latch;
+    if (CartridgeImage.MapperNumber == 4) Mmc3Counter = Mmc3Latch;
 }

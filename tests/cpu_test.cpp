@@ -347,101 +347,93 @@ TEST_F(Cpu, RebaseRequestContinuesAtTheSameAddressInTheMovedMemory) {
 
 // ---------------------------------------------------------- region crossings
 
-TEST_F(Cpu, CodeRunsFromLowRamIntoPrgAcross8000) {
-    place(0x7FFE, {0xA9, 0x12});  // LDA #$12 at $7FFE (fetched from CPU RAM)
-    place(0x8000, {0xE8});
-    run_at(0x7FFE, 2);
-    EXPECT_EQ(ncpu.rA, 0x12);
-    EXPECT_EQ(ncpu.rX, 1);
-    EXPECT_EQ(ncpu.rPC, 0x8001);
-}
-
-TEST_F(Cpu, InstructionStraddling8000TakesEachByteFromItsOwnAddress) {
-    place(0x7FFF, {0xA2, 0x34});  // LDX #$34: opcode in RAM, operand in PRG
-    place(0x7FFE, {0xAD});        // and LDA abs at $7FFE: operand $7FFF/$8000
-    run_at(0x7FFF, 1);
-    EXPECT_EQ(ncpu.rX, 0x34);
-    EXPECT_EQ(ncpu.rPC, 0x8001);
-
-    PrgWindow[0x7FFF] = 0x5C;
-    place(0x7FFE, {0xAD, 0xFF});
-    PrgWindow[0] = 0xFF;  // LDA $FFFF
-    run_at(0x7FFE, 1);
-    EXPECT_EQ(ncpu.rA, 0x5C);
-    EXPECT_EQ(ncpu.rPC, 0x8001);
-}
-
-TEST_F(Cpu, BranchesCross8000BothWays) {
-    place(0x8000, {0xD0, 0xFC});  // BNE back to $7FFE
-    place(0x7FFE, {0xD0, 0x7F});  // BNE forward to $807F
-    place(0x807F, {0xE8});
-    ncpu.rF = 0x20;
-    run_at(0x8000, 1);
-    EXPECT_EQ(ncpu.rPC, 0x7FFE);
-    step();
-    EXPECT_EQ(ncpu.rPC, 0x807F);
-    step();
-    EXPECT_EQ(ncpu.rX, 1);
-}
-
-TEST_F(Cpu, CodeRunsPastFFFFIntoZeroPage) {
-    place(0xFFFE, {0xA9, 0x21});  // LDA #$21, then $0000
-    CpuRam[0] = 0xE8;
-    run_at(0xFFFE, 2);
-    EXPECT_EQ(ncpu.rA, 0x21);
-    EXPECT_EQ(ncpu.rX, 1);
-    EXPECT_EQ(ncpu.rPC, 0x0001);
-
-    place(0xFFFF, {0xA0});  // LDY #imm with its operand at $0000
-    CpuRam[0] = 0x66;
-    run_at(0xFFFF, 1);
-    EXPECT_EQ(ncpu.rY, 0x66);
-    EXPECT_EQ(ncpu.rPC, 0x0001);
-}
-
-TEST_F(Cpu, BranchForwardPastFFFFWraps) {
-    place(0xFFF0, {0xD0, 0x20});  // $FFF2 + $20 = $0012
-    CpuRam[0x12] = 0xE8;
-    ncpu.rF = 0x20;
-    run_at(0xFFF0, 2);
-    EXPECT_EQ(ncpu.rX, 1);
-    EXPECT_EQ(ncpu.rPC, 0x0013);
-}
-
-TEST_F(Cpu, BranchBackFromZeroPageWrapsIntoPrg) {
-    place(0x0010, {0xD0, 0xDE});  // $0012 - $22 = $FFF0
-    place(0xFFF0, {0xE8});
-    ncpu.rF = 0x20;
-    run_at(0x0010, 2);
-    EXPECT_EQ(ncpu.rX, 1);
-    EXPECT_EQ(ncpu.rPC, 0xFFF1);
-}
-
-TEST_F(Cpu, CodeRunningPast7FFFInWorkRamFoldsIntoTheMirror) {
-    place(0x07FF, {0xE8});  // INX at $07FF, then $0800 = $0000
-    CpuRam[0] = 0xC8;       // INY
-    CpuRam[0x800] = 0x00;   // never fetched
-    run_at(0x07FF, 2);
-    EXPECT_EQ(ncpu.rX, 1);
-    EXPECT_EQ(ncpu.rY, 1);
-    EXPECT_EQ(ncpu.rPC, 0x0001);
-}
-
-TEST_F(Cpu, JumpIntoAMirrorRunsTheFirstTwoKilobytes) {
-    CpuRam[3] = 0xE8;
-    place(0x8000, {0x4C, 0x03, 0x08});
-    run_at(0x8000, 2);
-    EXPECT_EQ(ncpu.rX, 1);
-    EXPECT_EQ(ncpu.rPC, 0x0004);
-}
-
-TEST_F(Cpu, JsrFromAStraddlingInstructionReturnsCorrectly) {
-    place(0x7FFE, {0x20, 0x00, 0x90});  // JSR $9000 across $8000
-    place(0x9000, {0x60});
-    run_at(0x7FFE, 1);
-    EXPECT_EQ(ncpu.rPC, 0x9000);
-    step();
-    EXPECT_EQ(ncpu.rPC, 0x8001);
+// Code that runs, branches or jumps across the edges of the fetch regions:
+// $7FFF/$8000 (work RAM's upper part to PRG), $FFFF/$0000 and $07FF/$0800.
+// INX ($E8) marks where execution arrived.
+TEST_F(Cpu, FetchesCrossEveryRegionEdge) {
+    struct Place {
+        uint16_t at;
+        std::vector<uint8_t> bytes;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Place> code;
+        uint16_t start;
+        int steps;
+        uint16_t pc;
+        uint8_t a, x;
+    } cases[] = {
+        {"RAM into PRG", {{0x7FFE, {0xA9, 0x12}}, {0x8000, {0xE8}}}, 0x7FFE, 2, 0x8001, 0x12, 1},
+        {"LDX # straddling $8000", {{0x7FFF, {0xA2, 0x34}}}, 0x7FFF, 1, 0x8001, 0, 0x34},
+        {"LDA $FFFF straddling $8000",
+         {{0x7FFE, {0xAD, 0xFF, 0xFF}}, {0xFFFF, {0x5C}}},
+         0x7FFE,
+         1,
+         0x8001,
+         0x5C,
+         0},
+        {"branches across $8000 both ways",
+         {{0x8000, {0xD0, 0xFC}}, {0x7FFE, {0xD0, 0x7F}}, {0x807F, {0xE8}}},
+         0x8000,
+         3,
+         0x8080,
+         0,
+         1},
+        {"past $FFFF into page zero",
+         {{0xFFFE, {0xA9, 0x21}}, {0x0000, {0xE8}}},
+         0xFFFE,
+         2,
+         0x0001,
+         0x21,
+         1},
+        {"operand at $0000", {{0xFFFF, {0xA9}}, {0x0000, {0x66}}}, 0xFFFF, 1, 0x0001, 0x66, 0},
+        {"branch forward past $FFFF",
+         {{0xFFF0, {0xD0, 0x20}}, {0x0012, {0xE8}}},
+         0xFFF0,
+         2,
+         0x0013,
+         0,
+         1},
+        {"branch back from page zero",
+         {{0x0010, {0xD0, 0xDE}}, {0xFFF0, {0xE8}}},
+         0x0010,
+         2,
+         0xFFF1,
+         0,
+         1},
+        {"past $07FF into the mirror",
+         {{0x07FF, {0xE8}}, {0x0000, {0xE8}}},
+         0x07FF,
+         2,
+         0x0001,
+         0,
+         2},
+        {"jump into a mirror",
+         {{0x8000, {0x4C, 0x03, 0x08}}, {0x0003, {0xE8}}},
+         0x8000,
+         2,
+         0x0004,
+         0,
+         1},
+        {"JSR straddling $8000 and back",
+         {{0x7FFE, {0x20, 0x00, 0x90}}, {0x9000, {0x60}}, {0x8001, {0xE8}}},
+         0x7FFE,
+         3,
+         0x8002,
+         0,
+         1},
+    };
+    for (const Case& c : cases) {
+        for (const Place& p : c.code)
+            for (size_t i = 0; i < p.bytes.size(); ++i) place(uint16_t(p.at + i), {p.bytes[i]});
+        ncpu.rF = 0x20;
+        ncpu.rS = 0xFF;
+        ncpu.rA = ncpu.rX = 0;
+        run_at(c.start, c.steps);
+        EXPECT_EQ(ncpu.rPC, c.pc) << c.what;
+        EXPECT_EQ(ncpu.rA, c.a) << c.what;
+        EXPECT_EQ(ncpu.rX, c.x) << c.what;
+    }
 }
 
 }  // namespace

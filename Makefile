@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc)
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build test test-asan bench run fuzz clean
+.PHONY: all deps build test test-asan rebaseline bench run fuzz clean
 
 all: build
 
@@ -25,6 +25,12 @@ run: build
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Re-makes every frozen picture and sound hash in tests/pictures, on purpose.
+rebaseline: build
+	@cd $(BUILD) && QEL_REBASELINE=1 ctest -L picture -j $(JOBS) --output-on-failure | \
+	    grep -E 'tests passed|\*\*\*|qel-run failed'
+	@git status --short tests/pictures
 
 test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON >/dev/null

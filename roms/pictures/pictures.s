@@ -3,7 +3,8 @@
 ;   frames  61-120  a mid-frame scroll split through $2006 under a sprite-0 hit
 ;   frames 121-180  8x16 sprites with every flip, from both pattern tables
 ;   frames 181-240  behind-background sprites over colour 0, colour 1 and a
-;                   colour marked as the backdrop's; front sprites over all
+;                   colour marked as the backdrop's; front sprites over all;
+;                   the backdrop changed from black to blue
 
 .include "console.inc"
 .segment "HEADER"
@@ -213,8 +214,11 @@ draw_behind:
     jsr fill_page
     lda #$00
     jsr fill_attributes
+    set_ppu_address $3F00           ; the backdrop, black until now, turns blue
+    lda #$11
+    sta $2007
     set_ppu_address $3F02           ; palette 0 colour 2 = the backdrop: stored marked
-    lda #$0F
+    lda #$11
     sta $2007
     ldy #0
     lda #<behind_sprites

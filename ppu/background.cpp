@@ -19,23 +19,48 @@ struct LineSource {
 #else
     uint32_t pixels[16];  // the four background palettes as final pixels
 #endif
-    uint8_t* opaque;  // the next tile's opaque pixels go here
+    uint8_t* opaque;           // the next tile's opaque pixels go here
+    uint32_t last_key;         // tile number and palette of the last tile decoded
+    const uint32_t* last_out;  // and where its pixels went
+    uint8_t last_opaque;       // and its opaque pixels
 };
+
+inline void copy_tile(const uint32_t* from, uint32_t* to) {
+#if defined(__SSE2__)
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 4));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), a);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 4), b);
+#else
+    std::memcpy(to, from, 8 * sizeof(uint32_t));
+#endif
+}
 
 // Decodes column col of a page's tile row into 8 final pixels. The attribute
 // byte of a column lies at col / 4 of the row's eight; bit 1 of the column
-// picks the pair within the row's half.
+// picks the pair within the row's half. Runs of the same tile in the same
+// palette (sky, walls, floors) copy the pixels of the last one.
 inline void decode_tile(const uint8_t* tiles, const uint8_t* attributes, uint32_t col,
                         LineSource& src, uint32_t* out) {
-    const uint8_t* row = src.pattern + tiles[col] * 16;
+    const uint32_t n = tiles[col];
     const uint32_t a = (attributes[col >> 2] >> (src.attribute_shift + (col & 2))) & 3;
+    const uint32_t key = n | (a << 8);
+    if (key == src.last_key) {
+        copy_tile(src.last_out, out);
+        *src.opaque++ = src.last_opaque;
+        return;
+    }
+    const uint8_t* row = src.pattern + n * 16;
     const uint32_t lo = row[0], hi = row[8];
 #if defined(__SSE2__)
     decode_pattern_row(lo, hi, src.palettes[a], out);
 #else
     decode_pattern_row(lo, hi, src.pixels + a * 4, out);
 #endif
-    *src.opaque++ = uint8_t(lo | hi);
+    src.last_key = key;
+    src.last_out = out;
+    src.last_opaque = uint8_t(lo | hi);
+    *src.opaque++ = src.last_opaque;
 }
 
 inline const uint8_t* page_of(uint32_t s) { return s ? NametablePageB : NametablePageA; }
@@ -92,6 +117,9 @@ void RenderBackgroundLine() {
     std::memcpy(src.pixels, pixels, sizeof pixels);
 #endif
     src.opaque = Opacity.tiles;
+    src.last_key = ~0u;
+    src.last_out = nullptr;
+    src.last_opaque = 0;
     Opacity.fine_x = fx;
 
     // Tiles of the row, and its eight attribute bytes.

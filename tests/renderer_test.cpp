@@ -83,82 +83,47 @@ protected:
         CompositeSprites();
         lock_frame_surfaces();
     }
+    static void draw_frame() {
+        for (int y = 0; y < 240; ++y) draw_line(y);
+        sprites_for_frame();
+    }
 };
 
 // ------------------------------------------------------------------ scrolling
 
-TEST_F(Renderer, FineScrollInBothArrangementsFollowsThePlane) {
+// Each line shows the two-page plane from its scroll: a crossing past x 255
+// goes to the other page only in the vertical arrangement, one past row 29
+// only in the horizontal one, and rows 30 and 31 (the attribute bytes) show
+// when the scroll is negative.
+TEST_F(Renderer, LinesFollowThePlaneInBothArrangements) {
     random_video_memory(1);
-    for (uint32_t vertical : {1u, 0u}) {
-        CartridgeImage.VerticalMirroring = vertical;
-        for (uint32_t scroll : {0u, 13u, 8u, 255u}) {
-            PpuRegisters.ScrollX = scroll;
-            PpuRegisters.ScrollY = 0;
-            PpuRegisters.PpuControl = 0x10;
-            draw_line(17);
-            for (uint32_t x = 0; x < 256; ++x) {
-                uint32_t px = scroll + x;
-                uint32_t page = (px >= 256 && vertical) ? 1 : 0;
-                ASSERT_EQ(line(17)[x], plane_pixel(page, px & 255, 17))
-                    << "vertical " << vertical << " scroll " << scroll << " x " << x;
-            }
+    const struct {
+        uint32_t vertical, control;
+        int32_t scroll_x, scroll_y, y;
+        uint32_t page, row;  // of pixel 0
+    } cases[] = {
+        {1, 0x10, 0, 0, 17, 0, 17},   {1, 0x10, 13, 0, 17, 0, 17},  {1, 0x10, 255, 0, 17, 0, 17},
+        {0, 0x10, 8, 0, 17, 0, 17},   {0, 0x10, 255, 0, 17, 0, 17}, {1, 0x01, 13, 0, 3, 1, 3},
+        {0, 0x02, 13, 0, 3, 1, 3},    {0, 0x00, 0, 235, 5, 1, 0},   {1, 0x00, 0, 235, 5, 0, 0},
+        {0, 0x00, 0, -16, 0, 0, 240}, {0, 0x00, 0, -16, 16, 0, 0},
+    };
+    for (const auto& c : cases) {
+        CartridgeImage.VerticalMirroring = c.vertical;
+        PpuRegisters.PpuControl = c.control;
+        PpuRegisters.ScrollX = c.scroll_x;
+        PpuRegisters.ScrollY = c.scroll_y;
+        draw_line(c.y);
+        for (uint32_t x = 0; x < 256; ++x) {
+            const uint32_t px = c.scroll_x + x, page = c.page ^ (c.vertical && px >= 256);
+            ASSERT_EQ(line(c.y)[x], plane_pixel(page, px & 255, c.row))
+                << "case " << &c - cases << " x " << x;
         }
     }
-}
-
-TEST_F(Renderer, PageBitsChooseTheStartingPage) {
-    random_video_memory(2);
-    CartridgeImage.VerticalMirroring = 1;
-    PpuRegisters.PpuControl = 0x01;  // page B, table $0000
-    PpuRegisters.ScrollX = 13;
-    draw_line(3);
-    EXPECT_EQ(line(3)[0], plane_pixel(1, 13, 3));
-    EXPECT_EQ(line(3)[255], plane_pixel(0, 12, 3));
-    CartridgeImage.VerticalMirroring = 0;
-    PpuRegisters.PpuControl = 0x02;  // bit 1 in the horizontal arrangement
-    draw_line(3);
-    EXPECT_EQ(line(3)[0], plane_pixel(1, 13, 3));
-    EXPECT_EQ(line(3)[255], plane_pixel(1, 12, 3));
-}
-
-TEST_F(Renderer, PositionsPastRow29ContinueOnTheNextPage) {
-    random_video_memory(3);
-    PpuRegisters.ScrollX = 0;
-    PpuRegisters.PpuControl = 0;
-    CartridgeImage.VerticalMirroring = 0;
-    PpuRegisters.ScrollY = 240 - 5;
-    draw_line(5);  // position 240: row 0 of the other page
-    for (uint32_t x = 0; x < 256; ++x) ASSERT_EQ(line(5)[x], plane_pixel(1, x, 0));
-    CartridgeImage.VerticalMirroring = 1;
-    draw_line(5);  // the same page in the vertical arrangement
-    for (uint32_t x = 0; x < 256; ++x) ASSERT_EQ(line(5)[x], plane_pixel(0, x, 0));
-}
-
-TEST_F(Renderer, PositionsOutsideThePictureStayInsideTheMemories) {
-    random_video_memory(4);
-    CartridgeImage.VerticalMirroring = 0;
-    for (int32_t scroll_y : {-255, -240, -16, -1, 241, 255, 300}) {
+    // Positions far outside the picture stay inside the memories.
+    for (int32_t scroll_y : {-255, -240, -1, 241, 255, 300}) {
         PpuRegisters.ScrollY = scroll_y;
         for (int y = 0; y < 240; y += 7) draw_line(y);
     }
-    // Above the picture: rows 30 and 31 of the page, whose tiles are the
-    // attribute bytes, then its top rows.
-    PpuRegisters.ScrollY = -16;
-    draw_line(0);
-    for (uint32_t x = 0; x < 256; ++x) ASSERT_EQ(line(0)[x], plane_pixel(0, x, 240));
-    draw_line(16);
-    for (uint32_t x = 0; x < 256; ++x) ASSERT_EQ(line(16)[x], plane_pixel(0, x, 0));
-}
-
-TEST_F(Renderer, ScrollChangesShowFromTheNextLineDrawn) {
-    random_video_memory(5);
-    CartridgeImage.VerticalMirroring = 1;
-    PpuRegisters.ScrollX = 0;
-    draw_line(99);
-    PpuRegisters.ScrollX = 40;
-    draw_line(100);
-    EXPECT_EQ(line(99)[0], plane_pixel(0, 0, 99));
-    EXPECT_EQ(line(100)[0], plane_pixel(0, 40, 100));
 }
 
 // ---------------------------------------------------------- mask and colours
@@ -179,21 +144,17 @@ TEST_F(Renderer, MaskBlanksTheLineAndTheEdges) {
 }
 
 TEST_F(Renderer, BackdropColourAndMarkedColours) {
-    solid_tile(0, 0, 0);
     solid_tile(0, 1, 2);
-    std::memset(NametablePageA, 0, 0x400);
     NametablePageA[1] = 1;
     set_palette(0x3F02, {0x0F});  // colour 2 of palette 0 = the backdrop colour: marked
     PpuRegisters.PpuControl = 0;
-    PpuRegisters.ScrollX = 0;
     draw_line(0);
     EXPECT_EQ(line(0)[0], BackdropPixel);
     EXPECT_EQ(line(0)[8], BackdropPixel | BackdropMarker);
-    EXPECT_NE(line(0)[8], BackdropPixel);
-    EXPECT_EQ(line(0)[8] & 0xFFFFFF, BackdropPixel & 0xFFFFFF);
 }
 
 // -------------------------------------------------------------- sprite strip
+// (8x16 sprites with every flip from both tables: the TallSpriteFlips picture)
 
 TEST_F(Renderer, SpritesDecodeOnTheirYLineWithFlips) {
     // Tile 5 of table $0000: row r has only pixel r's bit set in plane 0.
@@ -202,6 +163,8 @@ TEST_F(Renderer, SpritesDecodeOnTheirYLineWithFlips) {
     sprite(3, 30, 5, 0x40, 0);  // horizontal flip
     sprite(4, 30, 5, 0x80, 0);  // vertical flip
     sprite(5, 240, 5, 0x00, 0);
+    write(0x2003, 4 * 6);
+    write(0x2004, 30);  // sprite 6's Y through $2004: now on line 30 too
     MachineState.Scanline = 29;
     PickSpritesForLine();
     EXPECT_EQ(SpritePixels[8 * 2], 0u);  // untouched strip (zero) before its line
@@ -215,132 +178,52 @@ TEST_F(Renderer, SpritesDecodeOnTheirYLineWithFlips) {
     EXPECT_EQ(SpritePixels[8 * 3 + 0], key);
     EXPECT_EQ(SpritePixels[7 * SpritePitch + 8 * 4 + 0], c1);  // row 7 shows pattern row 0
     EXPECT_EQ(SpritePixels[8 * 5], 0u);                        // Y 240: never decoded
-}
-
-TEST_F(Renderer, SpriteMemoryWritesMoveTheLineASpriteIsDecodedOn) {
-    solid_tile(0, 5, 1);
-    sprite(2, 30, 5, 0x00, 0);
-    write(0x2003, 8);
-    write(0x2004, 40);  // sprite 2's Y through $2004
-    MachineState.Scanline = 30;
-    PickSpritesForLine();
-    EXPECT_EQ(SpritePixels[8 * 2], 0u);
-    MachineState.Scanline = 40;
-    PickSpritesForLine();
-    EXPECT_EQ(SpritePixels[8 * 2], MasterPalette[0x05]);
-    std::memset(SpritePixels, 0, 64 * sizeof(uint32_t));
-    CpuRam[0x208] = 50;  // and through sprite DMA from page 2
-    CpuRam[0x209] = 5;
-    write(0x2003, 0);
-    write(0x4014, 0x02);
-    PickSpritesForLine();
-    EXPECT_EQ(SpritePixels[8 * 2], 0u);
-    MachineState.Scanline = 50;
-    PickSpritesForLine();
-    EXPECT_EQ(SpritePixels[8 * 2], MasterPalette[0x05]);
-}
-
-TEST_F(Renderer, TallSpritesTakeTheirTableFromTheTileNumber) {
-    solid_tile(0x1000, 2, 1);
-    solid_tile(0x1000, 3, 2);
-    PpuMemory[0x1000 + 3 * 16 + 7] = 0;  // tile 3, last row: colour 2 only from plane 1
-    PpuMemory[0x1000 + 3 * 16 + 15] = 0x0F;
-    PpuRegisters.PpuControl = 0x20;
-    sprite(0, 10, 0x03, 0x00, 0);
-    sprite(1, 10, 0x03, 0x80, 0);
-    MachineState.Scanline = 10;
-    PickSpritesForLine();
-    EXPECT_EQ(SpritePixels[0], MasterPalette[0x05]);                // top tile 2, colour 1
-    EXPECT_EQ(SpritePixels[8 * SpritePitch], MasterPalette[0x15]);  // bottom tile 3
-    EXPECT_EQ(SpritePixels[8 + 0], SpriteKeyColour);                // flipped: row 7 of tile 3
-    EXPECT_EQ(SpritePixels[8 + 4], MasterPalette[0x15]);
-    EXPECT_EQ(SpritePixels[15 * SpritePitch + 8], MasterPalette[0x05]);  // last: top tile row 0
+    EXPECT_EQ(SpritePixels[8 * 6], key);                       // tile 0 decoded
 }
 
 // ------------------------------------------------------------- compositing
+// (behind sprites over colours 0, 1 and a marked colour: the BehindSprites picture)
 
-TEST_F(Renderer, BehindSpritesShowOnlyOverTheBackdrop) {
-    solid_tile(0, 0, 0);
-    solid_tile(0, 1, 1);
-    solid_tile(0, 2, 3);
-    solid_tile(0x1000, 9, 1);
-    std::memset(NametablePageA, 0, 0x400);
-    NametablePageA[2 * 32 + 2] = 1;  // colour 1 at (16, 16)
-    NametablePageA[2 * 32 + 4] = 2;  // colour 3, marked, at (32, 16)
-    set_palette(0x3F03, {0x0F});     // palette 0 colour 3 = the backdrop: marked
-    PpuRegisters.PpuControl = 0x08;  // sprites from $1000
-    sprite(0, 15, 9, 0x20, 0);       // behind, over colour 0 at (0, 16)
-    sprite(1, 15, 9, 0x20, 16);      // behind, over colour 1
-    sprite(2, 15, 9, 0x20, 32);      // behind, over marked colour 3
-    sprite(3, 15, 9, 0x00, 48);      // in front
-    for (int y = 0; y < 240; ++y) draw_line(y);
-    sprites_for_frame();
-    const uint32_t sp = MasterPalette[0x05];
-    EXPECT_EQ(line(16)[0], sp);
-    EXPECT_EQ(line(16)[16], MasterPalette[0x16]);
-    EXPECT_EQ(line(16)[32], MasterPalette[0x0F] | BackdropMarker);
-    EXPECT_EQ(line(16)[48], sp);
-    EXPECT_EQ(line(23)[55], sp);
-    EXPECT_EQ(line(24)[55], BackdropPixel);
-}
-
-TEST_F(Renderer, LowerNumberedSpritesLieOnTop) {
-    solid_tile(0, 0, 0);
+TEST_F(Renderer, LowerNumberedSpritesLieOnTopAndAllShow) {
     solid_tile(0x1000, 1, 1);
     solid_tile(0x1000, 2, 2);
-    std::memset(NametablePageA, 0, 0x400);
     PpuRegisters.PpuControl = 0x08;
     for (int i = 0; i < 12; ++i) sprite(10 + i, 100, 1, 0, uint8_t(i * 20));  // twelve on one line
     sprite(3, 50, 1, 0x00, 100);
     sprite(7, 50, 2, 0x00, 104);
-    for (int y = 0; y < 240; ++y) draw_line(y);
-    sprites_for_frame();
+    draw_frame();
     EXPECT_EQ(line(51)[104], MasterPalette[0x05]);  // sprite 3 over sprite 7
     EXPECT_EQ(line(51)[110], MasterPalette[0x15]);
     for (int i = 0; i < 12; ++i) EXPECT_EQ(line(101)[i * 20 + 3], MasterPalette[0x05]) << i;
 }
 
-TEST_F(Renderer, TallBehindBoxCoversFrontSpritesInIt) {
-    solid_tile(0, 0, 0);
+// A behind sprite's box hides the front sprites of higher priority in it
+// where the background is opaque, unless both are 8x8.
+TEST_F(Renderer, BehindBoxCoversFrontSpritesInItOnlyWhenTall) {
     solid_tile(0, 1, 1);
     solid_tile(0, 4, 2);  // tall sprite tile 4: table $0000, tiles 4 and 5
     solid_tile(0, 5, 2);
-    std::memset(NametablePageA, 0, 0x400);
     NametablePageA[6 * 32 + 10] = 1;  // opaque background at (80, 48)
+    sprite(5, 47, 4, 0x20, 80);       // behind, its box over (80..87, 48..63)
+    sprite(2, 47, 4, 0x01, 84);       // in front, lower number, overlapping that box
     PpuRegisters.PpuControl = 0x20;
-    sprite(5, 47, 4, 0x20, 80);  // behind, its box over (80..87, 48..63)
-    sprite(2, 47, 4, 0x01, 84);  // in front, lower number, overlapping that box
-    for (int y = 0; y < 240; ++y) draw_line(y);
-    sprites_for_frame();
+    draw_frame();
     EXPECT_EQ(line(50)[86], MasterPalette[0x16]);  // covered by the box's opaque background
     EXPECT_EQ(line(50)[90], MasterPalette[0x1A]);  // outside the box: shown
     EXPECT_EQ(line(60)[85], MasterPalette[0x1A]);  // box over the backdrop: shown
-}
-
-TEST_F(Renderer, SmallFrontSpriteWithLowerNumberStaysOverABehindOne) {
-    solid_tile(0, 0, 0);
-    solid_tile(0, 1, 1);
-    solid_tile(0, 4, 2);
-    std::memset(NametablePageA, 0, 0x400);
-    NametablePageA[6 * 32 + 10] = 1;
-    sprite(5, 47, 4, 0x20, 80);
-    sprite(2, 47, 4, 0x01, 84);
-    for (int y = 0; y < 240; ++y) draw_line(y);
-    sprites_for_frame();
+    PpuRegisters.PpuControl = 0x00;
+    draw_frame();
     EXPECT_EQ(line(50)[86], MasterPalette[0x1A]);
     EXPECT_EQ(line(50)[81], MasterPalette[0x16]);  // behind sprite hidden by background
 }
 
 TEST_F(Renderer, SpritesAtTheEdgesShowTheirVisiblePart) {
-    solid_tile(0, 0, 0);
     solid_tile(0x1000, 1, 1);
-    std::memset(NametablePageA, 0, 0x400);
     PpuRegisters.PpuControl = 0x08;
     sprite(0, 235, 1, 0x00, 252);
     sprite(1, 239, 1, 0x00, 10);  // Y 239: decoded, its box starts below the picture
     sprite(2, 100, 1, 0x20, 250);
-    for (int y = 0; y < 240; ++y) draw_line(y);
-    sprites_for_frame();
+    draw_frame();
     EXPECT_EQ(line(239)[255], MasterPalette[0x05]);
     EXPECT_EQ(line(236)[252], MasterPalette[0x05]);
     EXPECT_EQ(line(235)[252], BackdropPixel);

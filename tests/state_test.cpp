@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -67,20 +66,32 @@ protected:
 };
 
 // The project's cartridges: mapper 0 (the pictures), 1 (the demo and the MMC1
-// checks), 2, 3 and 4; states taken in mid-check and in mid-scene.
+// checks), 2, 3 and 4, states taken in mid-check and in mid-scene; then the
+// shared demos. Every frame after the load and every byte at the end match.
 struct RoundTrip {
     const char* rom;
     uint32_t before, after;
 };
 const RoundTrip kRoundTrips[] = {
-    {"pictures.nes", 100, 90}, {"demo.nes", 150, 120}, {"mmc1.nes", 1, 30},
-    {"uxrom.nes", 1, 30},      {"cnrom.nes", 1, 30},   {"mmc3.nes", 1, 60},
+    {"pictures.nes", 100, 90},
+    {"demo.nes", 150, 120},
+    {"mmc1.nes", 1, 30},
+    {"uxrom.nes", 1, 30},
+    {"cnrom.nes", 1, 30},
+    {"mmc3.nes", 1, 60},
+    {"demos/smwstomp.nes", 200, 100},
+    {"demos/scroll.nes", 200, 100},
+    {"demos/spritecans.nes", 200, 100},
+    {"demos/nes15-NTSC.nes", 200, 100},
 };
 
 TEST_F(Console, AStateRunsOnToTheSameFramesOnEveryMapper) {
+    const std::string shared = test_roms_dir();
     for (const RoundTrip& c : kRoundTrips) {
         SCOPED_TRACE(c.rom);
-        load(std::string(QEL_ROMS_DIR) + "/" + c.rom);
+        const bool own = !std::strchr(c.rom, '/');
+        if (!own && shared.empty()) continue;  // the shared cartridges are not here
+        load((own ? std::string(QEL_ROMS_DIR) : shared) + "/" + c.rom);
         run_frames(1, c.before, nullptr);
         const std::vector<uint8_t> state = take_state();
         std::vector<FrameRecord> straight, again;
@@ -90,23 +101,6 @@ TEST_F(Console, AStateRunsOnToTheSameFramesOnEveryMapper) {
         run_frames(c.before + 1, c.after, &again);
         EXPECT_TRUE(straight == again);
         EXPECT_TRUE(take_state() == end);  // every byte, not only what the hashes see
-    }
-}
-
-TEST_F(Console, TheSharedCartridgesRunOnFromAState) {
-    const std::string dir = test_roms_dir();
-    SKIP_WITHOUT_TEST_ROMS(dir);
-    for (const char* rom : {"demos/smwstomp.nes", "demos/scroll.nes", "demos/spritecans.nes",
-                            "demos/nes15-NTSC.nes"}) {
-        SCOPED_TRACE(rom);
-        load(dir + "/" + rom);
-        run_frames(1, 200, nullptr);
-        const std::vector<uint8_t> state = take_state();
-        std::vector<FrameRecord> straight, again;
-        run_frames(201, 100, &straight);
-        ASSERT_EQ(console_load_state(state.data(), state.size()), nullptr);
-        run_frames(201, 100, &again);
-        EXPECT_TRUE(straight == again);
     }
 }
 
@@ -127,59 +121,44 @@ size_t section(const std::vector<uint8_t>& s, const char* tag) {
     return 0;
 }
 
-struct Refusal {
-    const char* name;
-    std::function<void(std::vector<uint8_t>&)> spoil;
-    const char* why;
-};
-
 TEST_F(Console, RefusedStatesLeaveTheMachineAsItWas) {
     load(std::string(QEL_ROMS_DIR) + "/demo.nes");
     run_frames(1, 60, nullptr);
     const std::vector<uint8_t> good = take_state();
     const size_t size = good.size();
-    const Refusal refusals[] = {
-        {"empty", [](auto& s) { s.clear(); }, "not a Qel state"},
-        {"not a state", [](auto& s) { s[0] = 'X'; }, "not a Qel state"},
-        {"header only", [](auto& s) { s.resize(12); }, "the state is cut short"},
-        {"short", [&](auto& s) { s.resize(size / 2); },
-         "the state is cut short or has bytes past its end"},
-        {"one byte too many", [](auto& s) { s.push_back(0); },
-         "the state is cut short or has bytes past its end"},
-        {"flipped byte", [&](auto& s) { s[size / 2] ^= 0x10; },
+    const char* const cut = "the state is cut short or has bytes past its end";
+    // Each spoils a copy: a byte flipped (then the checksum made right again
+    // when asked), then the length changed.
+    const struct {
+        const char* name;
+        size_t at;
+        uint8_t flip;
+        bool reseal;
+        size_t length;
+        const char* why;
+    } refusals[] = {
+        {"empty", 0, 0, false, 0, "not a Qel state"},
+        {"not a state", 0, 1, false, size, "not a Qel state"},
+        {"header only", 0, 0, false, 12, "the state is cut short"},
+        {"short", 0, 0, false, size / 2, cut},
+        {"one byte too many", 0, 0, false, size + 1, cut},
+        {"flipped byte", size / 2, 0x10, false, size,
          "the state is damaged: its checksum does not match"},
-        {"other version",
-         [](auto& s) {
-             s[8] = 3;
-             reseal(s);
-         },
-         "the state has format version 3; this Qel reads 2"},
-        {"other cartridge",
-         [](auto& s) {
-             s[12] ^= 1;
-             reseal(s);
-         },
-         "the state was made for another cartridge"},
-        {"other section size",
-         [](auto& s) {
-             s[24] = 0x7F;
-             reseal(s);
-         },
-         "the state was made by another build of Qel"},
-        {"impossible joypad shift",
-         [](auto& s) {
-             s[section(s, "MACH") + 24] = 200;
-             reseal(s);
-         },
+        {"other version", 8, 1, true, size, "the state has format version 3; this Qel reads 2"},
+        {"other cartridge", 12, 1, true, size, "the state was made for another cartridge"},
+        {"other section size", 24, 0x7F, true, size, "the state was made by another build of Qel"},
+        {"impossible joypad shift", section(good, "MACH") + 24, 0xC8, true, size,
          "the state holds values this machine cannot have"},
     };
     // Somewhere else than the state, so that a half-done load would show.
     run_frames(61, 30, nullptr);
     const std::vector<uint8_t> before = take_state();
-    for (const Refusal& r : refusals) {
+    for (const auto& r : refusals) {
         SCOPED_TRACE(r.name);
         std::vector<uint8_t> bad = good;
-        r.spoil(bad);
+        bad[r.at] ^= r.flip;
+        if (r.reseal) reseal(bad);
+        bad.resize(r.length);
         const char* why = console_load_state(bad.data(), bad.size());
         ASSERT_NE(why, nullptr);
         EXPECT_STREQ(why, r.why);
@@ -191,14 +170,9 @@ TEST_F(Console, RefusedStatesLeaveTheMachineAsItWas) {
     EXPECT_TRUE(take_state() == good);
 }
 
-TEST_F(Console, AStateOfAnotherCartridgeIsRefusedAndAHaltedMachineHasNone) {
-    load(std::string(QEL_ROMS_DIR) + "/cnrom.nes");
-    const std::vector<uint8_t> cnrom = take_state();
+TEST_F(Console, AHaltedMachineHasNoState) {
     load(std::string(QEL_ROMS_DIR) + "/uxrom.nes");
     const std::vector<uint8_t> before = take_state();
-    EXPECT_STREQ(console_load_state(cnrom.data(), cnrom.size()),
-                 "the state was made for another cartridge");
-    EXPECT_TRUE(take_state() == before);
     console_halt();
     std::vector<uint8_t> buffer(console_state_size());
     EXPECT_STREQ(console_save_state(buffer.data(), buffer.size()), "no cartridge is running");
@@ -225,10 +199,7 @@ TEST(Crc32, MatchesTheKnownValues) {
     const struct {
         const char* text;
         uint32_t crc;
-    } cases[] = {{"", 0},
-                 {"a", 0xE8B7BE43},
-                 {"123456789", 0xCBF43926},
-                 {"The quick brown fox jumps over the lazy dog", 0x414FA339}};
+    } cases[] = {{"", 0}, {"123456789", 0xCBF43926}};
     for (const auto& c : cases)
         EXPECT_EQ(crc32(reinterpret_cast<const uint8_t*>(c.text), std::strlen(c.text)), c.crc)
             << c.text;

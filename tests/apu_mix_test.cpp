@@ -1,7 +1,8 @@
 // The frame mix: tones, levels and stops as the console makes them, heard
 // through register writes.
 #include <algorithm>
-#include <cstring>
+#include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "apu/apu.h"
@@ -15,6 +16,10 @@ protected:
     void SetUp() override {
         PoweredMachine::SetUp();
         apu_reset();
+    }
+    // Register writes in order: address, value.
+    static void writes(std::initializer_list<std::pair<uint16_t, uint8_t>> list) {
+        for (auto [address, value] : list) write(address, value);
     }
     // Frames of output, in steps above the centre 0x80.
     static std::vector<int> frames(int count) {
@@ -30,24 +35,13 @@ protected:
         const auto [lo, hi] = std::minmax_element(s.begin(), s.end());
         return *hi - *lo;
     }
-    static int largest_step(const std::vector<int>& s) {
-        int step = 0;
-        for (size_t i = 1; i < s.size(); ++i) step = std::max(step, std::abs(s[i] - s[i - 1]));
-        return step;
-    }
 };
 
-TEST_F(Mix, SilenceIsCentred) {
-    for (int s : frames(2)) ASSERT_EQ(s, 0);
-}
-
 TEST_F(Mix, TriangleTakesALowPeriodByteAtOnce) {
-    write(0x4015, 0x04);
-    write(0x4008, 0xFF);  // held: sounds until stopped
-    write(0x400B, 0x01);
-    write(0x400A, 0x40);  // period $140
+    // Held (sounds until stopped), period $140; then $180 with no $400B write.
+    writes({{0x4015, 0x04}, {0x4008, 0xFF}, {0x400B, 0x01}, {0x400A, 0x40}});
     frames(1);
-    write(0x400A, 0x80);  // period $180 with no $400B write: 32 x 385 cycles
+    write(0x400A, 0x80);  // 32 x 385 cycles
     const std::vector<int> s = frames(4);
     std::vector<size_t> lows;  // where each stretch at the bottom of the wave starts
     for (size_t i = 1; i < s.size(); ++i)
@@ -58,56 +52,46 @@ TEST_F(Mix, TriangleTakesALowPeriodByteAtOnce) {
 }
 
 TEST_F(Mix, LevelsFollowTheConsoleMixing) {
-    // A pulse at volume 15: 95.88 / (8128 / 15 + 100) of the full 127 steps.
-    write(0x4015, 0x01);
-    write(0x4000, 0xBF);  // duty 2, held, constant volume 15
-    write(0x4002, 0xFD);
-    write(0x4003, 0x01);
+    // A pulse at volume 15 (duty 2, held): 95.88 / (8128 / 15 + 100) of the full 127 steps.
+    writes({{0x4015, 0x01}, {0x4000, 0xBF}, {0x4002, 0xFD}, {0x4003, 0x01}});
     frames(1);
     EXPECT_EQ(peak_to_peak(frames(2)), 19);
     // The triangle alone: 159.79 / (8227 / 15 + 100) of 127, 1.65 times the pulse.
-    write(0x4015, 0x04);
-    write(0x4008, 0xFF);
-    write(0x400A, 0xFD);
-    write(0x400B, 0x01);
+    writes({{0x4015, 0x04}, {0x4008, 0xFF}, {0x400A, 0xFD}, {0x400B, 0x01}});
     frames(1);
     EXPECT_EQ(peak_to_peak(frames(2)), 31);
 }
 
 TEST_F(Mix, StopsHoldTheLevel) {
-    write(0x4015, 0x14);
-    write(0x4008, 0x05);  // five quarter frames, then the triangle stops mid-wave
-    write(0x400A, 0x30);
-    write(0x400B, 0x00);
-    write(0x4011, 0x40);
-    write(0x4010, 0x0F);
-    write(0x4013, 0x00);  // one byte: eight bits, then the delta channel idles
+    // Five quarter frames, then the triangle stops mid-wave; one delta byte:
+    // eight bits, then that channel idles.
+    writes({{0x4015, 0x14},
+            {0x4008, 0x05},
+            {0x400A, 0x30},
+            {0x400B, 0x00},
+            {0x4011, 0x40},
+            {0x4010, 0x0F},
+            {0x4013, 0x00}});
     std::vector<int> s = frames(3);
     EXPECT_EQ(Triangle.LinearCounter, 0);
     EXPECT_EQ(apu_status() & 0x14, 0x04);
     write(0x4015, 0x00);
     const std::vector<int> after = frames(2);
     s.insert(s.end(), after.begin(), after.end());
-    EXPECT_LE(largest_step(s), 3);
+    for (size_t i = 1; i < s.size(); ++i) ASSERT_LE(std::abs(s[i] - s[i - 1]), 3) << i;
     EXPECT_NE(s.back(), 0);  // still at the held levels
 }
 
 TEST_F(Mix, EnvelopeStepsAtTheQuarterFrames) {
     // Divider period 3: a step every 4 quarter frames, so 15 frames from full
     // volume to silence.
-    write(0x4015, 0x01);
-    write(0x4000, 0x83);
-    write(0x4002, 0xFD);
-    write(0x4003, 0x08);
+    writes({{0x4015, 0x01}, {0x4000, 0x83}, {0x4002, 0xFD}, {0x4003, 0x08}});
     for (int f = 1; f <= 15; ++f) ASSERT_GT(peak_to_peak(frames(1)), 0) << f;
     for (int s : frames(1)) ASSERT_EQ(s, 0);
 }
 
 TEST_F(Mix, LengthEntryFourLastsTwentyFrames) {
-    write(0x4015, 0x01);
-    write(0x4000, 0x9F);
-    write(0x4002, 0xFD);
-    write(0x4003, 0x20);
+    writes({{0x4015, 0x01}, {0x4000, 0x9F}, {0x4002, 0xFD}, {0x4003, 0x20}});
     frames(19);
     EXPECT_EQ(apu_status() & 1, 1);
     EXPECT_GT(peak_to_peak(frames(1)), 0);
@@ -115,44 +99,37 @@ TEST_F(Mix, LengthEntryFourLastsTwentyFrames) {
 }
 
 TEST_F(Mix, PulseMutesBelowPeriodEightAndPastTheSweepLimit) {
-    write(0x4015, 0x01);
-    write(0x4000, 0xBF);
-    write(0x4002, 0x00);
-    write(0x4003, 0x04);  // $400: the sweep with shift 0 would reach $800
+    // $400: the sweep with shift 0 would reach $800.
+    writes({{0x4015, 0x01}, {0x4000, 0xBF}, {0x4002, 0x00}, {0x4003, 0x04}});
     EXPECT_EQ(peak_to_peak(frames(1)), 0);
     write(0x4001, 0x08);  // falling sweep, not enabled: sounds
     EXPECT_GT(peak_to_peak(frames(1)), 0);
-    write(0x4002, 0x07);
-    write(0x4003, 0x00);
+    writes({{0x4002, 0x07}, {0x4003, 0x00}});
     EXPECT_EQ(peak_to_peak(frames(2)), 0);
 }
 
 // ------------------------------------------------------------------ delta
 
 TEST_F(Mix, LevelWritesAreHeardFromTheirLine) {
-    // Raw $4011 writes (speech, drums) set the 7-bit level where they were made.
-    MachineState.FrameLine = 10;
-    write(0x4011, 0xFF);  // 127
-    MachineState.FrameLine = 131;
-    write(0x4011, 0x08);
-    MachineState.FrameLine = 131;
-    write(0x4011, 0x04);  // the same line: the later write stands
+    // Raw $4011 writes (speech, drums) set the 7-bit level where they were made;
+    // of two in one line the later stands.
+    for (auto [line, level] : {std::pair{10, 0xFF}, {131, 0x08}, {131, 0x04}}) {
+        MachineState.FrameLine = line;
+        write(0x4011, uint8_t(level));
+    }
     const std::vector<int> s = frames(1);
     const uint32_t at10 = 10 * SamplesPerFrame / FrameLines,
                    at131 = 131 * SamplesPerFrame / FrameLines;
-    EXPECT_EQ(s[at10 - 1], 0);
-    EXPECT_EQ(s[at10], 73);  // 159.79 / (22638 / 127 + 100) of 127: 72.9
+    EXPECT_EQ(s[at10 - 1], 0);  // silence is centred
+    EXPECT_EQ(s[at10], 73);     // 159.79 / (22638 / 127 + 100) of 127: 72.9
     EXPECT_EQ(s[at131 - 1], 73);
     EXPECT_EQ(s[at131], 4);                   // 3.5
     for (int v : frames(1)) ASSERT_EQ(v, 4);  // idle: the level holds
 }
 
 TEST_F(Mix, DeltaBitsPlayLowBitFirst) {
-    PrgWindow[0x4000] = 0x01;  // up, then seven times down
-    write(0x4011, 0x40);
-    write(0x4010, 0x00);  // the slowest rate
-    write(0x4013, 0x00);  // one byte
-    write(0x4015, 0x10);
+    PrgWindow[0x4000] = 0x01;  // up, then seven times down; the slowest rate, one byte
+    writes({{0x4011, 0x40}, {0x4010, 0x00}, {0x4013, 0x00}, {0x4015, 0x10}});
     const std::vector<int> s = frames(1);
     std::vector<int> moves;
     for (size_t i = 1; i < s.size(); ++i)
@@ -164,23 +141,18 @@ TEST_F(Mix, DeltaBitsPlayLowBitFirst) {
 }
 
 TEST_F(Mix, ClearingTheDeltaBitStopsALoopingSample) {
-    write(0x4010, 0x4F);  // loop, fastest rate
-    write(0x4013, 0x10);
-    write(0x4015, 0x10);
+    writes({{0x4010, 0x4F}, {0x4013, 0x10}, {0x4015, 0x10}});  // loop, fastest rate
     frames(1);
     EXPECT_EQ(apu_status() & 0x10, 0x10);
     write(0x4015, 0x00);
     EXPECT_EQ(Dmc.BytesRemaining, 0);
     frames(1);  // the byte in hand plays out
     EXPECT_EQ(apu_status() & 0x10, 0);
-    const std::vector<int> s = frames(1);
-    EXPECT_EQ(peak_to_peak(s), 0);
+    EXPECT_EQ(peak_to_peak(frames(1)), 0);
 }
 
 TEST_F(Mix, DeltaInterruptIsSeenInTheNextFrame) {
-    write(0x4010, 0x8F);  // IRQ enabled, fastest rate
-    write(0x4013, 0x00);
-    write(0x4015, 0x10);
+    writes({{0x4010, 0x8F}, {0x4013, 0x00}, {0x4015, 0x10}});  // IRQ enabled, fastest rate
     ncpu.rF = 0x22;
     ncpu.rS = 0xFF;
     frames(1);
@@ -190,10 +162,8 @@ TEST_F(Mix, DeltaInterruptIsSeenInTheNextFrame) {
 }
 
 TEST_F(Mix, LoopingSampleRestartsAndWrapsPastFFFF) {
-    write(0x4010, 0x4F);  // loop, fastest rate
-    write(0x4012, 0xFF);  // $FFC0
-    write(0x4013, 0x04);  // 65 bytes: runs past $FFFF
-    write(0x4015, 0x10);
+    // Loop, fastest rate, from $FFC0, 65 bytes: runs past $FFFF.
+    writes({{0x4010, 0x4F}, {0x4012, 0xFF}, {0x4013, 0x04}, {0x4015, 0x10}});
     for (int f = 0; f < 20; ++f) {
         frames(1);
         ASSERT_GE(Dmc.ReadPointer, PrgWindow);

@@ -82,22 +82,22 @@ bool BackgroundOpaqueAt(uint32_t x) {
 void RenderBackgroundLine() {
     PickSpritesForLine();
     EvaluateSpritesForLine();
-    const PpuRegisterRecord& R = PpuRegisters;
+    const PpuRegisterRecord& regs = PpuRegisters;
     uint32_t* L = FramePixels + MachineState.Scanline * FramePitch;
-    if (!(R.PpuMask & PpuMaskShowBackground)) {
+    if (!(regs.PpuMask & PpuMaskShowBackground)) {
         std::memset(L, 0, 256 * sizeof(uint32_t));
         return;
     }
     const bool vertical = CartridgeImage.VerticalMirroring != 0;
-    uint32_t s = vertical ? (R.PpuControl & 1) : ((R.PpuControl >> 1) & 1);
-    uint32_t fx = R.ScrollX & 7;
-    uint32_t cx = (R.ScrollX >> 3) & 31;
+    uint32_t s = vertical ? (regs.PpuControl & 1) : ((regs.PpuControl >> 1) & 1);  // the page bits
+    uint32_t fx = regs.ScrollX & 7;
+    uint32_t cx = (regs.ScrollX >> 3) & 31;
 
     // Positions past the picture: above it (a negative position) the console
     // shows rows 30 and 31 of the page and then its top rows; below row 29 the
     // next page starts (the other page in the horizontal arrangement). Any
     // position folds into rows 0-31 of a page.
-    int32_t y = MachineState.Scanline + R.ScrollY;
+    int32_t y = MachineState.Scanline + regs.ScrollY;
     if (y < 0) {
         y &= 0xFF;
     } else if (y > 239) {
@@ -106,7 +106,8 @@ void RenderBackgroundLine() {
     }
     const uint32_t row = uint32_t(y) >> 3;
     LineSource src;
-    src.pattern = PpuMemory + ((R.PpuControl & 0x10) ? 0x1000 : 0) + (uint32_t(y) & 7);
+    src.pattern = PpuMemory + ((regs.PpuControl & PpuControlBackgroundTable) ? 0x1000 : 0) +
+                  (uint32_t(y) & 7);
     src.attribute_shift = (row & 2) * 2;
     // The palette cannot change within a line: look its pixels up once.
     uint32_t pixels[16];
@@ -146,7 +147,7 @@ void RenderBackgroundLine() {
         for (uint32_t k = 0; k < fx; ++k) *out++ = tile[k];
     }
 
-    if (!(R.PpuMask & 0x02)) {
+    if (!(regs.PpuMask & PpuMaskBackgroundLeft)) {
         std::memset(L, 0, 8 * sizeof(uint32_t));
         std::memset(L + 248, 0, 8 * sizeof(uint32_t));
     }

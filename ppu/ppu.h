@@ -24,7 +24,13 @@ struct PpuRegisterRecord {
 };
 extern PpuRegisterRecord PpuRegisters;
 
-// Bits of $2001 and $2002.
+// Bits of $2000, $2001 and $2002.
+constexpr uint8_t PpuControlPage = 0x03;
+constexpr uint8_t PpuControlIncrement32 = 0x04;
+constexpr uint8_t PpuControlSpriteTable = 0x08;
+constexpr uint8_t PpuControlBackgroundTable = 0x10;
+constexpr uint8_t PpuControlTallSprites = 0x20;
+constexpr uint8_t PpuControlNmi = 0x80;
 constexpr uint8_t PpuMaskBackgroundLeft = 0x02;
 constexpr uint8_t PpuMaskSpritesLeft = 0x04;
 constexpr uint8_t PpuMaskShowBackground = 0x08;
@@ -33,6 +39,11 @@ constexpr uint8_t PpuMaskRendering = PpuMaskShowBackground | PpuMaskShowSprites;
 constexpr uint8_t PpuStatusOverflow = 0x20;
 constexpr uint8_t PpuStatusSpriteZeroHit = 0x40;
 constexpr uint8_t PpuStatusVblank = 0x80;
+// Bits of a sprite's attribute byte.
+constexpr uint8_t SpritePaletteBits = 0x03;
+constexpr uint8_t SpriteBehindBackground = 0x20;
+constexpr uint8_t SpriteFlipX = 0x40;
+constexpr uint8_t SpriteFlipY = 0x80;
 
 // Offsets of the views into PpuMemory.
 constexpr uint32_t NametablePageAOffset = 0x2000;

@@ -29,77 +29,78 @@ const uint32_t kColours[64] = {
     0xFBDB7B, 0xD8F878, 0xB8F8B8, 0xB8F8D8, 0x00FFFF, 0xF8D8F8, 0x000000, 0x000000,
 };
 
-PpuRegisterRecord& R = PpuRegisters;
-
 void write_control(uint8_t v) {
-    MachineState.NmiEnabled = v & 0x80;
-    R.VramIncrement = (v & 0x04) ? 32 : 1;
+    MachineState.NmiEnabled = v & PpuControlNmi;
+    PpuRegisters.VramIncrement = (v & PpuControlIncrement32) ? 32 : 1;
     // After a split the page it chose holds to the end of the visible lines;
     // the other bits (pattern tables, sprite size) change at once.
-    if (!R.MidFrameAddressWrite)
-        R.PpuControl = v;
+    if (!PpuRegisters.MidFrameAddressWrite)
+        PpuRegisters.PpuControl = v;
     else
-        R.PpuControl = uint8_t((v & ~3) | (R.PpuControl & 3));
+        PpuRegisters.PpuControl =
+            uint8_t((v & ~PpuControlPage) | (PpuRegisters.PpuControl & PpuControlPage));
 }
 
 void write_scroll(uint8_t v) {
-    if (R.ScrollToggle == 0) {
-        R.ScrollX = v;
-        R.ScrollToggle = 1;
+    if (PpuRegisters.ScrollToggle == 0) {
+        PpuRegisters.ScrollX = v;
+        PpuRegisters.ScrollToggle = 1;
         return;
     }
-    R.ScrollToggle = 0;
+    PpuRegisters.ScrollToggle = 0;
     // Outside vertical blank the value waits for the next frame.
-    R.FrameScrollY = v < 240 ? int32_t(v) : int32_t(v) - 256;
-    if (MachineState.InVblank) R.ScrollY = R.FrameScrollY;
+    PpuRegisters.FrameScrollY = v < 240 ? int32_t(v) : int32_t(v) - 256;
+    if (MachineState.InVblank) PpuRegisters.ScrollY = PpuRegisters.FrameScrollY;
 }
 
 // A split made in line `line`: it shows picture row t, the next line t + 1,
 // and so on.
 void split_at(int32_t t, int32_t line) {
     if (t > 240) t = 240 - t;
-    R.ScrollY = t - line;
-    R.MidFrameAddressWrite = 1;
+    PpuRegisters.ScrollY = t - line;
+    PpuRegisters.MidFrameAddressWrite = 1;
 }
 
 void write_address(uint8_t v) {
-    R.AddressJustSet = 1;
-    if (R.AddressToggle == 0) {
-        R.AddressToggle = 1;
-        R.VramAddress = uint16_t((v << 8) | (R.VramAddress & 0xFF));
+    PpuRegisters.AddressJustSet = 1;
+    if (PpuRegisters.AddressToggle == 0) {
+        PpuRegisters.AddressToggle = 1;
+        PpuRegisters.VramAddress = uint16_t((v << 8) | (PpuRegisters.VramAddress & 0xFF));
         return;
     }
-    R.AddressToggle = 0;
-    R.VramAddress = uint16_t((R.VramAddress & 0xFF00) | v);
-    uint32_t a = R.VramAddress;
-    R.ScrollX = (a & 0x1F) * 8;
+    PpuRegisters.AddressToggle = 0;
+    PpuRegisters.VramAddress = uint16_t((PpuRegisters.VramAddress & 0xFF00) | v);
+    uint32_t a = PpuRegisters.VramAddress;
+    PpuRegisters.ScrollX = (a & 0x1F) * 8;
     int32_t t = int32_t(((a >> 12) & 7) + ((a >> 5) & 0x1F) * 8);
-    R.PpuControl = uint8_t((R.PpuControl & ~3) | ((a >> 10) & 3));
+    PpuRegisters.PpuControl =
+        uint8_t((PpuRegisters.PpuControl & ~PpuControlPage) | ((a >> 10) & PpuControlPage));
     // Whatever happens in this frame, the next one starts from this address.
-    R.FrameScrollY = t;
-    R.SplitPending = 0;
+    PpuRegisters.FrameScrollY = t;
+    PpuRegisters.SplitPending = 0;
     if (MachineState.InVblank) {
-        R.ScrollY = t;
-    } else if (R.PpuMask & PpuMaskRendering) {
+        PpuRegisters.ScrollY = t;
+    } else if (PpuRegisters.PpuMask & PpuMaskRendering) {
         split_at(t, MachineState.Scanline);
     } else {
         // With rendering off the address is most often an upload's: it only
         // becomes a split if rendering comes back on before the frame ends.
-        R.SplitPending = 1;
-        R.SplitPosition = t;
-        R.SplitLine = MachineState.Scanline;
+        PpuRegisters.SplitPending = 1;
+        PpuRegisters.SplitPosition = t;
+        PpuRegisters.SplitLine = MachineState.Scanline;
     }
 }
 
 void write_mask(uint8_t v) {
-    R.PpuMask = v;
-    if (!(v & PpuMaskRendering) || !R.SplitPending) return;
-    R.SplitPending = 0;
+    PpuRegisters.PpuMask = v;
+    if (!(v & PpuMaskRendering) || !PpuRegisters.SplitPending) return;
+    PpuRegisters.SplitPending = 0;
     // Rendering resumes where the address points: from the line of the write
     // when it was this frame's, else from this line.
     const int32_t line = MachineState.Scanline;
     if (!MachineState.InVblank && line < 240)
-        split_at(R.SplitPosition, R.SplitLine >= 0 ? R.SplitLine : line);
+        split_at(PpuRegisters.SplitPosition,
+                 PpuRegisters.SplitLine >= 0 ? PpuRegisters.SplitLine : line);
 }
 
 // What a palette address reads: the colour as written ($3F10, $3F14, $3F18
@@ -129,13 +130,14 @@ void PpuPowerUp() {
     }
     SpriteMemoryChanged();
     // Before the first $2000 write the increment is the one PpuControl = 0 stands for.
-    R.VramIncrement = 1;
+    PpuRegisters.VramIncrement = 1;
 }
 
 void PpuStartFrame() {
-    R.PpuStatus &= uint8_t(~(PpuStatusVblank | PpuStatusSpriteZeroHit | PpuStatusOverflow));
-    R.ScrollY = R.FrameScrollY;
-    R.SplitLine = -1;
+    PpuRegisters.PpuStatus &=
+        uint8_t(~(PpuStatusVblank | PpuStatusSpriteZeroHit | PpuStatusOverflow));
+    PpuRegisters.ScrollY = PpuRegisters.FrameScrollY;
+    PpuRegisters.SplitLine = -1;
 }
 
 uint32_t NametableOffset(uint32_t a) {
@@ -144,14 +146,14 @@ uint32_t NametableOffset(uint32_t a) {
 }
 
 uint8_t VramRead() {
-    uint32_t a = R.VramAddress &= 0x3FFF;
+    uint32_t a = PpuRegisters.VramAddress &= 0x3FFF;
     if (a >= 0x3F00) return PpuMemory[0x3F00 + (a & 0x1F)];
     if (a < 0x2000) return PpuMemory[a];
     return PpuMemory[NametableOffset(a)];
 }
 
 void VramWrite(uint8_t value) {
-    uint32_t a = R.VramAddress &= 0x3FFF;
+    uint32_t a = PpuRegisters.VramAddress &= 0x3FFF;
     if (a < 0x2000) {
         // CHR ROM cannot be written; without it the pattern area is RAM.
         if (CartridgeImage.ChrBanks == 0) PpuMemory[a] = value;
@@ -168,39 +170,40 @@ void VramWrite(uint8_t value) {
             PpuMemory[0x3F00 + (a & 0x1F)] = v;
         }
     }
-    R.VramAddress = uint16_t(R.VramAddress + R.VramIncrement);
+    PpuRegisters.VramAddress = uint16_t(PpuRegisters.VramAddress + PpuRegisters.VramIncrement);
 }
 
 uint8_t PpuReadRegister(uint32_t address) {
     switch (address) {
         case 0x2002: {
-            R.AddressToggle = 0;
-            R.ScrollToggle = 0;
+            PpuRegisters.AddressToggle = 0;
+            PpuRegisters.ScrollToggle = 0;
             // Reading takes the vertical-blank bit away, as on the console.
-            uint8_t s = R.PpuStatus;
-            R.PpuStatus &= uint8_t(~PpuStatusVblank);
+            uint8_t s = PpuRegisters.PpuStatus;
+            PpuRegisters.PpuStatus &= uint8_t(~PpuStatusVblank);
             return s;
         }
         case 0x2004: {
             // The attribute byte has no bits 2-4: they read back as 0.
-            uint8_t v = SpriteRam[R.OamAddress];
-            return (R.OamAddress & 3) == 2 ? uint8_t(v & 0xE3) : v;
+            uint8_t v = SpriteRam[PpuRegisters.OamAddress];
+            return (PpuRegisters.OamAddress & 3) == 2 ? uint8_t(v & 0xE3) : v;
         }
         case 0x2007: {
             // Below $3F00 a read returns the byte the last read fetched; the
             // palette answers at once and the buffer takes the nametable byte
             // underneath.
             uint8_t v;
-            uint32_t a = R.VramAddress &= 0x3FFF;
+            uint32_t a = PpuRegisters.VramAddress &= 0x3FFF;
             if (a >= 0x3F00) {
                 v = read_palette(a);
-                R.ReadBuffer = PpuMemory[NametableOffset(a & 0x2FFF)];
+                PpuRegisters.ReadBuffer = PpuMemory[NametableOffset(a & 0x2FFF)];
             } else {
-                v = R.ReadBuffer;
-                R.ReadBuffer = VramRead();
+                v = PpuRegisters.ReadBuffer;
+                PpuRegisters.ReadBuffer = VramRead();
             }
-            R.AddressJustSet = 0;
-            R.VramAddress = uint16_t(R.VramAddress + R.VramIncrement);
+            PpuRegisters.AddressJustSet = 0;
+            PpuRegisters.VramAddress =
+                uint16_t(PpuRegisters.VramAddress + PpuRegisters.VramIncrement);
             return v;
         }
         default: return 0;
@@ -211,10 +214,10 @@ void PpuWriteRegister(uint32_t address, uint8_t value) {
     switch (address) {
         case 0x2000: write_control(value); break;
         case 0x2001: write_mask(value); break;
-        case 0x2003: R.OamAddress = value; break;
+        case 0x2003: PpuRegisters.OamAddress = value; break;
         case 0x2004:
-            SpriteRam[R.OamAddress] = value;
-            SpriteByteWritten(R.OamAddress++);
+            SpriteRam[PpuRegisters.OamAddress] = value;
+            SpriteByteWritten(PpuRegisters.OamAddress++);
             break;
         case 0x2005: write_scroll(value); break;
         case 0x2006: write_address(value); break;
@@ -236,7 +239,7 @@ void SpriteDma(uint8_t page) {
         from = SaveRam + (page - 0x60) * 256;
     // Like $2004 writes, the copy starts at OamAddress and wraps; the address
     // comes back to where it was.
-    const uint32_t start = R.OamAddress;
+    const uint32_t start = PpuRegisters.OamAddress;
     const uint32_t first = 256 - start;
     if (from) {
         std::memcpy(SpriteRam + start, from, first);

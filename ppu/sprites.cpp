@@ -65,11 +65,11 @@ struct SpriteLook {
 
 SpriteLook look_of(uint32_t i) {
     uint8_t attr = SpriteRam[4 * i + 2];
-    const uint8_t* pal = SpritePalette + (attr & 3) * 4;
+    const uint8_t* pal = SpritePalette + (attr & SpritePaletteBits) * 4;
     return SpriteLook{{MasterPalette[pal[0]], MasterPalette[pal[1]], MasterPalette[pal[2]],
                        MasterPalette[pal[3]]},
-                      (attr & 0x40) != 0,
-                      (attr & 0x80) != 0,
+                      (attr & SpriteFlipX) != 0,
+                      (attr & SpriteFlipY) != 0,
                       SpriteRam[4 * i + 1]};
 }
 
@@ -110,11 +110,11 @@ void BuildSpriteTables() {
             SpriteState[i] = 0;
             continue;
         }
-        SpriteState[i] = (SpriteRam[4 * i + 2] & 0x20) ? 1 : 2;
+        SpriteState[i] = (SpriteRam[4 * i + 2] & SpriteBehindBackground) ? 1 : 2;
         SpriteX[i] = SpriteRam[4 * i + 3];
         SpriteTop[i] = y + 1u;
     }
-    SpriteHeight = (PpuRegisters.PpuControl & 0x20) ? 16 : 8;
+    SpriteHeight = (PpuRegisters.PpuControl & PpuControlTallSprites) ? 16 : 8;
     SpriteTop[0] = SpriteRam[0] + 1u;
     // How many sprites the console finds on each line, for the overflow flag:
     // line n looks for the sprites whose rows n - Y fall inside them.
@@ -127,12 +127,12 @@ void BuildSpriteTables() {
 }
 
 void EvaluateSpritesForLine() {
-    PpuRegisterRecord& R = PpuRegisters;
-    if (!(R.PpuMask & PpuMaskRendering)) return;
+    PpuRegisterRecord& regs = PpuRegisters;
+    if (!(regs.PpuMask & PpuMaskRendering)) return;
     const int32_t line = MachineState.Scanline;
-    if (line < 240 && SpritesOnLine[line] > 8) R.PpuStatus |= PpuStatusOverflow;
+    if (line < 240 && SpritesOnLine[line] > 8) regs.PpuStatus |= PpuStatusOverflow;
     // The console's sprite fetches leave the sprite memory address at 0.
-    R.OamAddress = 0;
+    regs.OamAddress = 0;
 }
 
 void PickSpritesForLine() {
@@ -140,7 +140,7 @@ void PickSpritesForLine() {
     if (line < 0 || line > 255) return;
     uint64_t found = SpritesByY[line];
     if (!found) return;
-    const bool tall = (PpuRegisters.PpuControl & 0x20) != 0;
+    const bool tall = (PpuRegisters.PpuControl & PpuControlTallSprites) != 0;
     while (found) {
         const uint32_t i = uint32_t(__builtin_ctzll(found));
         found &= found - 1;
@@ -153,7 +153,8 @@ void PickSpritesForLine() {
 
 void DrawSprite8x8(uint32_t i) {
     SpriteLook s = look_of(i);
-    const uint8_t* t = PpuMemory + ((PpuRegisters.PpuControl & 0x08) ? 0x1000 : 0) + s.tile * 16;
+    const uint8_t* t =
+        PpuMemory + ((PpuRegisters.PpuControl & PpuControlSpriteTable) ? 0x1000 : 0) + s.tile * 16;
     uint32_t* strip = SpritePixels + 8 * i;
     const SpritePixelSet px = s.pixels();
     for (uint32_t r = 0; r < 8; ++r) {
@@ -184,9 +185,9 @@ void DrawSprite8x16(uint32_t i) {
 }
 
 void CheckSpriteZeroHit() {
-    const PpuRegisterRecord& R = PpuRegisters;
-    if ((R.PpuMask & PpuMaskRendering) != PpuMaskRendering) return;
-    if (R.PpuStatus & PpuStatusSpriteZeroHit) return;
+    const PpuRegisterRecord& regs = PpuRegisters;
+    if ((regs.PpuMask & PpuMaskRendering) != PpuMaskRendering) return;
+    if (regs.PpuStatus & PpuStatusSpriteZeroHit) return;
     const int32_t line = MachineState.Scanline;
     const int32_t top = int32_t(SpriteTop[0]);
     if (line < top || line >= top + int32_t(SpriteHeight)) return;
@@ -197,7 +198,7 @@ void CheckSpriteZeroHit() {
     // never in column 255, nor in the left eight columns while either hides them.
     const uint32_t* sprite = SpritePixels + r * SpritePitch;
     const uint32_t left_shown = PpuMaskBackgroundLeft | PpuMaskSpritesLeft;
-    const int32_t first = (R.PpuMask & left_shown) == left_shown ? 0 : 8;
+    const int32_t first = (regs.PpuMask & left_shown) == left_shown ? 0 : 8;
     for (int32_t k = 0; k < 8; ++k) {
         const int32_t x = int32_t(SpriteX[0]) + k;
         if (x < first || x > 254) continue;
@@ -280,10 +281,10 @@ inline void behind_rows(uint32_t* d, const uint32_t* s, int32_t w, int32_t h, ui
 }  // namespace
 
 void CompositeSprites() {
-    if (!(PpuRegisters.PpuMask & 0x10)) return;
+    if (!(PpuRegisters.PpuMask & PpuMaskShowSprites)) return;
     const uint32_t sprite_key = SpriteStrip.SourceKey, backdrop_key = BehindStrip.SourceKey;
     const int32_t strip_pitch = SpriteStrip.Pitch, behind_pitch = BehindStrip.Pitch;
-    if (!(PpuRegisters.PpuControl & 0x20)) {
+    if (!(PpuRegisters.PpuControl & PpuControlTallSprites)) {
         for (int32_t i = 63; i >= 0; --i) {
             if (SpriteState[i] == 0) continue;
             const Box b = box_at(uint32_t(i), 8);

@@ -113,6 +113,20 @@ extern TriangleChannel Triangle;
 extern NoiseChannel Noise;
 extern DmcChannel Dmc;
 
+// Bits of $4015: one a channel (written: enabled; read: still sounding),
+// the vertical blank and the delta channel's interrupt when read.
+constexpr uint8_t ApuStatusSquare1 = 0x01;
+constexpr uint8_t ApuStatusSquare2 = 0x02;
+constexpr uint8_t ApuStatusTriangle = 0x04;
+constexpr uint8_t ApuStatusNoise = 0x08;
+constexpr uint8_t ApuStatusDmc = 0x10;
+constexpr uint8_t ApuStatusVblank = 0x40;
+constexpr uint8_t ApuStatusDmcIrq = 0x80;
+// Bits of $4000, $4004 and $400C.
+constexpr uint8_t ApuVolumeBits = 0x0F;
+constexpr uint8_t ApuConstantVolume = 0x10;
+constexpr uint8_t ApuLengthHalt = 0x20;
+
 void apu_write(uint16_t address, uint8_t value);
 uint8_t apu_status();
 void apu_reset();

@@ -26,9 +26,9 @@ namespace {
 void write_square(SquareChannel& s, uint32_t reg, uint8_t v) {
     switch (reg) {
         case 0:
-            s.Volume = v & 0x0F;
-            s.ConstantVolume = v & 0x10;
-            s.LengthHalt = v & 0x20;
+            s.Volume = v & ApuVolumeBits;
+            s.ConstantVolume = v & ApuConstantVolume;
+            s.LengthHalt = v & ApuLengthHalt;
             s.Duty = v >> 6;
             break;
         case 1:
@@ -52,17 +52,17 @@ void write_square(SquareChannel& s, uint32_t reg, uint8_t v) {
 }
 
 void write_status(uint8_t v) {
-    Square1.Enabled = v & 0x01 ? 1 : 0;
-    if (!(v & 0x01)) Square1.Length = 0;
-    Square2.Enabled = v & 0x02 ? 1 : 0;
-    if (!(v & 0x02)) Square2.Length = 0;
-    Triangle.Enabled = v & 0x04 ? 1 : 0;
-    if (!(v & 0x04)) Triangle.Length = 0;
-    Noise.Enabled = v & 0x08 ? 1 : 0;
-    if (!(v & 0x08)) Noise.Length = 0;
+    Square1.Enabled = v & ApuStatusSquare1 ? 1 : 0;
+    if (!(v & ApuStatusSquare1)) Square1.Length = 0;
+    Square2.Enabled = v & ApuStatusSquare2 ? 1 : 0;
+    if (!(v & ApuStatusSquare2)) Square2.Length = 0;
+    Triangle.Enabled = v & ApuStatusTriangle ? 1 : 0;
+    if (!(v & ApuStatusTriangle)) Triangle.Length = 0;
+    Noise.Enabled = v & ApuStatusNoise ? 1 : 0;
+    if (!(v & ApuStatusNoise)) Noise.Length = 0;
     // The delta channel starts a sample when none is playing, and stops at once:
     // only the bits of the byte in hand still play.
-    if (!(v & 0x10))
+    if (!(v & ApuStatusDmc))
         Dmc.BytesRemaining = 0;
     else if (Dmc.BytesRemaining == 0) {
         dmc_start();
@@ -107,9 +107,9 @@ void apu_write(uint16_t address, uint8_t v) {
             if (Triangle.Enabled) Triangle.Length = LengthTable[v >> 3];
             break;
         case 0x400C:
-            Noise.Volume = v & 0x0F;
-            Noise.ConstantVolume = v & 0x10;
-            Noise.LengthHalt = v & 0x20;
+            Noise.Volume = v & ApuVolumeBits;
+            Noise.ConstantVolume = v & ApuConstantVolume;
+            Noise.LengthHalt = v & ApuLengthHalt;
             break;
         case 0x400E:
             Noise.PeriodIndex = v & 0x0F;
@@ -138,13 +138,13 @@ void apu_write(uint16_t address, uint8_t v) {
 
 uint8_t apu_status() {
     uint8_t s = 0;
-    if (Square1.Length != 0) s |= 0x01;
-    if (Square2.Length != 0) s |= 0x02;
-    if (Triangle.Length != 0) s |= 0x04;
-    if (Noise.Length != 0) s |= 0x08;
-    if (Dmc.BytesRemaining != 0) s |= 0x10;
-    if (MachineState.InVblank) s |= 0x40;
-    if (Dmc.IrqFlag) s |= 0x80;
+    if (Square1.Length != 0) s |= ApuStatusSquare1;
+    if (Square2.Length != 0) s |= ApuStatusSquare2;
+    if (Triangle.Length != 0) s |= ApuStatusTriangle;
+    if (Noise.Length != 0) s |= ApuStatusNoise;
+    if (Dmc.BytesRemaining != 0) s |= ApuStatusDmc;
+    if (MachineState.InVblank) s |= ApuStatusVblank;
+    if (Dmc.IrqFlag) s |= ApuStatusDmcIrq;
     return s;
 }
 

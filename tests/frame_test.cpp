@@ -63,6 +63,13 @@ TEST_F(Frames, EveryFrameGrants263LineBudgets) {
     EXPECT_EQ(CpuRam[0x10], 2);
 }
 
+TEST_F(Frames, StatusShowsNoVerticalBlankInTheVisibleLines) {
+    boot({0xAD, 0x02, 0x20, 0x85, 0x20, 0x4C, 0x05, 0x80});  // LDA $2002; STA $20; spin
+    PpuRegisters.PpuStatus = 0x80;                           // left from the last frame
+    frame();
+    EXPECT_EQ(CpuRam[0x20] & 0x80, 0);
+}
+
 TEST_F(Frames, CpuFailureCountsOnlyInTheTrailingLines) {
     // Main loop spins; the NMI handler runs 5 trailing lines' worth of NOPs
     // (roughly) and then meets an invalid opcode.

@@ -179,6 +179,15 @@ TEST_F(Renderer, SpritesDecodeOnTheirYLineWithFlips) {
     EXPECT_EQ(SpritePixels[7 * SpritePitch + 8 * 4 + 0], c1);  // row 7 shows pattern row 0
     EXPECT_EQ(SpritePixels[8 * 5], 0u);                        // Y 240: never decoded
     EXPECT_EQ(SpritePixels[8 * 6], key);                       // tile 0 decoded
+    // Sprite DMA in mid-frame files the sprites again: sprite 2 now on line 50.
+    std::memset(SpritePixels, 0, 64 * sizeof(uint32_t));
+    CpuRam[0x208] = 50;
+    CpuRam[0x209] = 5;
+    write(0x2003, 0);
+    write(0x4014, 0x02);
+    MachineState.Scanline = 50;
+    PickSpritesForLine();
+    EXPECT_EQ(SpritePixels[8 * 2], c1);
 }
 
 // ------------------------------------------------------------- compositing

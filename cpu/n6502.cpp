@@ -59,6 +59,9 @@ struct LoopSeen {
     uint32_t head, branch;  // ~0u: nothing seen in this budget
     LoopState state;
 } Seen{~0u, ~0u, {}};
+// The last loop found not to be a wait: it is not decoded again in this
+// budget (at worst a loop goes uncharged, never wrongly charged).
+uint32_t RefusedHead = ~0u, RefusedBranch = ~0u;
 
 // What an iteration changes: nothing, or X or Y by one.
 enum LoopKind : uint8_t { NotALoop, ReadsOnly, CountX, CountY };
@@ -456,11 +459,15 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
 // loop, the loop may be a wait (see loop_kind).
 #define WAIT_LOOP(h_, b_, back_)                                            \
     do {                                                                    \
+        if ((h_) == RefusedHead && (b_) == RefusedBranch) break;          \
         if (Seen.head == (h_) && Seen.branch == (b_)) {                     \
             const LoopState& s_ = Seen.state;                               \
             const int32_t c_ = s_.cyc - cyc;                                \
             const LoopShape k_ = loop_shape(PCBASE, h_, b_, X, Y);          \
-            if (k_.kind == NotALoop || k_.cost + (back_) != c_) {           \
+            if (k_.kind == NotALoop) {                                      \
+                RefusedHead = (h_);                                         \
+                RefusedBranch = (b_);                                       \
+            } else if (k_.cost + (back_) != c_) {                           \
             } else if (k_.kind == ReadsOnly) {                              \
                 if (s_.a == A && s_.x == X && s_.y == Y && s_.zero == zero && \
                     s_.over == over && s_.carry == carry && s_.sign == sign) \
@@ -517,7 +524,7 @@ int32_t n6502_execute() {
 
     UNPACK();
 #if !defined(QEL_NO_SHORTCUTS)
-    Seen.head = ~0u;  // loops seen in another budget tell nothing of this one
+    Seen.head = RefusedHead = ~0u;  // loops seen in another budget tell nothing of this one
 #endif
     naturalizeESI(ncpu.rPC);
     if (cyc <= 0) goto done;

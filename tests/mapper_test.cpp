@@ -13,34 +13,53 @@ protected:
         uint8_t lo = PrgWindow[half * 0x4000], hi = PrgWindow[half * 0x4000 + 0x2000];
         return lo % 2 == 0 && hi == lo + 1 ? lo / 2 : -1;
     }
-    static int prg8(uint32_t offset) { return PrgWindow[offset]; }
     static int chr1k(uint32_t offset) { return PpuMemory[offset] & 0x7F; }
     // Five serial writes of the low five bits of v.
     static void mmc1(uint16_t address, uint8_t v) {
         for (int i = 0; i < 5; ++i) write(address, (v >> i) & 1);
+    }
+    // Ticks a frame's visible lines; returns the lines whose tick took the IRQ.
+    static std::vector<int> mmc3_frame(uint8_t interrupt_disable) {
+        std::vector<int> lines;
+        mmc3_vblank_reload();
+        for (int line = 0; line < 240; ++line) {
+            ncpu.rF = uint8_t(0x22 | interrupt_disable);
+            uint8_t s = ncpu.rS;
+            mmc3_line_tick();
+            if (ncpu.rS != s) lines.push_back(line), ncpu.rS = s;
+        }
+        return lines;
     }
 };
 
 // The mapper test cartridges check the bank layouts a program sees; here is
 // what they cannot reach: bank numbers past the image, the large MMC1 and the
 // edges of the MMC3's line counter.
-TEST_F(Mappers, Mmc1BankNumbersBeyondTheImageStayInside) {
+TEST_F(Mappers, BankNumbersBeyondTheImageStayInside) {
     ASSERT_TRUE(load_image(make_ines(2, 1, 0x10)));
     write(0x8000, 0x80);
-    mmc1(0xE000, 15);  // bank 15 of 2
-    EXPECT_EQ(prg16(0), 1);
-    mmc1(0x8000, 0x00);
-    mmc1(0xE000, 14);  // pair 7 of a 32 KB image
-    EXPECT_EQ(prg16(0), 0);
-    EXPECT_EQ(prg16(1), 1);
-    mmc1(0xA000, 31);  // 8 KB from 4 KB bank 31 of 2
-    EXPECT_EQ(chr1k(0x0000), 4);
-    EXPECT_EQ(chr1k(0x1000), 0);
-
+    // {register, value, mode ($8000), expected prg16(0), prg16(1), chr1k(0), chr1k($1000)}
+    const int cases[][7] = {{0xE000, 15, -1, 1, 1, 0, 4},     // bank 15 of 2
+                            {0xE000, 14, 0x00, 0, 1, 0, 4},   // pair 7 of a 32 KB image
+                            {0xA000, 31, 0x00, 0, 1, 4, 0}};  // 8 KB from 4 KB bank 31 of 2
+    for (const auto& c : cases) {
+        if (c[2] >= 0) mmc1(0x8000, uint8_t(c[2]));
+        mmc1(uint16_t(c[0]), uint8_t(c[1]));
+        EXPECT_EQ(prg16(0), c[3]) << c[1];
+        EXPECT_EQ(prg16(1), c[4]) << c[1];
+        EXPECT_EQ(chr1k(0x0000), c[5]) << c[1];
+        EXPECT_EQ(chr1k(0x1000), c[6]) << c[1];
+    }
     ASSERT_TRUE(load_image(make_ines(2, 0, 0x10)));  // CHR RAM
     PpuMemory[0x0000] = 0x5A;
     mmc1(0xA000, 1);
     EXPECT_EQ(PpuMemory[0x0000], 0x5A);
+
+    ASSERT_TRUE(load_image(make_ines(4, 0, 0x20)));  // UxROM
+    write(0x8000, 2);
+    write(0xC000, 4);  // equal to PrgBanks: nothing
+    EXPECT_EQ(prg16(0), 2);
+    EXPECT_EQ(prg16(1), 3);
 }
 
 TEST_F(Mappers, Mmc1LargeImageSelectsTheOuterBankThroughTheChrRegister) {
@@ -48,75 +67,33 @@ TEST_F(Mappers, Mmc1LargeImageSelectsTheOuterBankThroughTheChrRegister) {
     EXPECT_EQ(Mmc1LargePrg, 1);
     EXPECT_EQ(prg16(1), 31);
     write(0x8000, 0x80);
-    set_address(0x0000);
-    mmc1(0xC000, 0);
-    EXPECT_EQ(Mmc1PrgOuter, 0x10);
-    mmc1(0xE000, 1);
-    EXPECT_EQ(prg16(0), 17);
-    set_address(0x1000);
-    mmc1(0xC000, 0);
-    EXPECT_EQ(Mmc1PrgOuter, 0);
-    set_address(0x2000);
-    mmc1(0xC000, 0);
-    EXPECT_EQ(Mmc1PrgOuter, 0);
+    for (auto [address, outer] : {std::pair{0x0000, 0x10}, {0x1000, 0}, {0x2000, 0}}) {
+        set_address(uint16_t(address));
+        mmc1(0xC000, 0);
+        EXPECT_EQ(Mmc1PrgOuter, outer) << address;
+        if (outer) {
+            mmc1(0xE000, 1);
+            EXPECT_EQ(prg16(0), 17);
+        }
+    }
     ASSERT_TRUE(load_image(make_ines(16, 0, 0x10)));
     EXPECT_EQ(Mmc1LargePrg, 0);
 }
 
-TEST_F(Mappers, UxromSwitchesTheLowHalfAndIgnoresBanksPastTheImage) {
-    ASSERT_TRUE(load_image(make_ines(4, 0, 0x20)));
-    EXPECT_EQ(prg16(1), 3);
-    write(0x8000, 2);
-    EXPECT_EQ(prg16(0), 2);
-    write(0xC000, 4);  // equal to PrgBanks: nothing
-    EXPECT_EQ(prg16(0), 2);
-    EXPECT_EQ(prg16(1), 3);
-}
-
-class Mmc3Irq : public Mappers {
-protected:
-    void SetUp() override {
-        Mappers::SetUp();
-        std::vector<uint8_t> image = make_ines(2, 1, 0x40);
-        image[16 + 0x7FFE] = 0x00;  // IRQ vector $E000
-        image[16 + 0x7FFF] = 0xE0;
-        ASSERT_TRUE(load_image(image));
-        cpu_reset();
-        ncpu.rPC = 0x8000;
-    }
-    // Ticks a frame's visible lines; returns the lines whose tick took the IRQ.
-    static std::vector<int> frame(uint8_t interrupt_disable) {
-        std::vector<int> lines;
-        mmc3_vblank_reload();
-        for (int line = 0; line < 240; ++line) {
-            ncpu.rF = uint8_t(0x22 | interrupt_disable);
-            uint8_t s = ncpu.rS;
-            mmc3_line_tick();
-            if (ncpu.rS != s) {
-                lines.push_back(line);
-                ncpu.rS = s;
-            }
-        }
-        return lines;
-    }
-};
-
-TEST_F(Mmc3Irq, RequestsWhileMaskedAreLostButTheCounterReloads) {
+TEST_F(Mappers, Mmc3IrqLatchZeroMaskingDisablingAndOtherMappers) {
+    std::vector<uint8_t> image = make_ines(2, 1, 0x40);
+    image[16 + 0x7FFF] = 0xE0;  // IRQ vector $E0xx
+    ASSERT_TRUE(load_image(image));
+    cpu_reset();
     write(0xC001, 10);
     write(0xE001, 0);
-    EXPECT_TRUE(frame(0x04).empty());
-    EXPECT_EQ(Mmc3Counter, 0);  // without the reloads it would have run down to 26
-}
-
-TEST_F(Mmc3Irq, LatchZeroInterruptsOnceAndDisableStopsIt) {
+    EXPECT_TRUE(mmc3_frame(0x04).empty());  // masked requests are lost...
+    EXPECT_EQ(Mmc3Counter, 0);              // ...but the counter reloads, else it would be 26
     write(0xC001, 0);
-    write(0xE001, 0);
-    EXPECT_EQ(frame(0), std::vector<int>{0});
+    EXPECT_EQ(mmc3_frame(0), std::vector<int>{0});
     write(0xE000, 0);
-    EXPECT_TRUE(frame(0).empty());
-}
+    EXPECT_TRUE(mmc3_frame(0).empty());
 
-TEST_F(Mmc3Irq, OnlyMapper4Counts) {
     ASSERT_TRUE(load_image(make_ines(2, 1, 0x00)));
     Mmc3Counter = 0;
     Mmc3IrqEnabled = 1;

@@ -14,15 +14,10 @@
 
 namespace {
 
-struct Core {
-    void* handle = nullptr;
-    template <typename F>
-    F get(const char* name) {
-        return reinterpret_cast<F>(dlsym(handle, name));
-    }
-};
+void* Handle;
+// An entry point of the loaded core, typed as libretro.h declares it.
+#define CORE(name) reinterpret_cast<decltype(&name)>(dlsym(Handle, #name))
 
-std::vector<uint32_t> Frame;
 uint64_t PictureHash, SoundHash;
 uint32_t PadHeld;
 std::string Logged;
@@ -89,44 +84,42 @@ std::string qel_run_hashes(const char* rom, int frames) {
 
 class Libretro : public ::testing::Test {
 protected:
-    Core core;
     void SetUp() override {
-        core.handle = dlopen(QEL_CORE, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(core.handle, nullptr) << dlerror();
-        core.get<void (*)(retro_environment_t)>("retro_set_environment")(environment);
-        core.get<void (*)(retro_video_refresh_t)>("retro_set_video_refresh")(video);
-        core.get<void (*)(retro_audio_sample_batch_t)>("retro_set_audio_sample_batch")(audio);
-        core.get<void (*)(retro_input_poll_t)>("retro_set_input_poll")(poll);
-        core.get<void (*)(retro_input_state_t)>("retro_set_input_state")(input);
-        core.get<void (*)()>("retro_init")();
+        Handle = dlopen(QEL_CORE, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(Handle, nullptr) << dlerror();
+        CORE(retro_set_environment)(environment);
+        CORE(retro_set_video_refresh)(video);
+        CORE(retro_set_audio_sample_batch)(audio);
+        CORE(retro_set_input_poll)(poll);
+        CORE(retro_set_input_state)(input);
+        CORE(retro_init)();
     }
     void TearDown() override {
-        if (!core.handle) return;
-        core.get<void (*)()>("retro_deinit")();
-        dlclose(core.handle);
+        if (!Handle) return;
+        CORE(retro_deinit)();
+        dlclose(Handle);
     }
     bool load(const std::vector<uint8_t>& image) {
         retro_game_info game{"cartridge.nes", image.data(), image.size(), nullptr};
-        return core.get<bool (*)(const retro_game_info*)>("retro_load_game")(&game);
+        return CORE(retro_load_game)(&game);
     }
     // Frames counted from 1, with qel-run's --press script on the RetroPad.
     void run(int first, int last) {
-        auto run_frame = core.get<void (*)()>("retro_run");
         for (int frame = first; frame <= last; ++frame) {
             PadHeld = (frame >= 60 && frame <= 200 ? 1u << RETRO_DEVICE_ID_JOYPAD_RIGHT : 0) |
                       (frame >= 130 && frame <= 132 ? 1u << RETRO_DEVICE_ID_JOYPAD_A : 0);
-            run_frame();
+            CORE(retro_run)();
         }
     }
 };
 
 TEST_F(Libretro, ShowsAndPlaysWhatQelRunDoes) {
     retro_system_info info;
-    core.get<void (*)(retro_system_info*)>("retro_get_system_info")(&info);
+    CORE(retro_get_system_info)(&info);
     EXPECT_STREQ(info.valid_extensions, "nes");
     EXPECT_FALSE(info.need_fullpath);  // loads from the frontend's bytes
     retro_system_av_info av;
-    core.get<void (*)(retro_system_av_info*)>("retro_get_system_av_info")(&av);
+    CORE(retro_get_system_av_info)(&av);
     EXPECT_EQ(av.geometry.base_width, 256u);
     EXPECT_EQ(av.geometry.base_height, 240u);
     EXPECT_EQ(av.timing.fps, 60.0);
@@ -144,12 +137,12 @@ TEST_F(Libretro, ShowsAndPlaysWhatQelRunDoes) {
 TEST_F(Libretro, StatesRoundTripAndBadInputIsRefused) {
     ASSERT_TRUE(load(read_file(QEL_DEMO_ROM)));
     run(1, 100);
-    const size_t size = core.get<size_t (*)()>("retro_serialize_size")();
+    const size_t size = CORE(retro_serialize_size)();
     std::vector<uint8_t> state(size);
-    ASSERT_TRUE(core.get<bool (*)(void*, size_t)>("retro_serialize")(state.data(), size));
+    ASSERT_TRUE(CORE(retro_serialize)(state.data(), size));
     run(101, 300);
     const uint64_t later = PictureHash;
-    auto unserialize = core.get<bool (*)(const void*, size_t)>("retro_unserialize");
+    auto unserialize = CORE(retro_unserialize);
     std::vector<uint8_t> damaged = state;
     damaged[size / 2] ^= 1;
     EXPECT_FALSE(unserialize(damaged.data(), size));
@@ -158,7 +151,7 @@ TEST_F(Libretro, StatesRoundTripAndBadInputIsRefused) {
     run(101, 300);
     EXPECT_EQ(PictureHash, later);
 
-    auto memory_size = core.get<size_t (*)(unsigned)>("retro_get_memory_size");
+    auto memory_size = CORE(retro_get_memory_size);
     EXPECT_EQ(memory_size(RETRO_MEMORY_SYSTEM_RAM), 2048u);
     EXPECT_EQ(memory_size(RETRO_MEMORY_SAVE_RAM), 0u);  // the demo keeps no battery save
 

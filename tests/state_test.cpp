@@ -16,14 +16,8 @@
 
 namespace {
 
-struct FrameRecord {
-    ConsoleHashes hashes;
-    std::vector<uint8_t> samples;
-    bool operator==(const FrameRecord& o) const {
-        return hashes.Picture == o.hashes.Picture && hashes.Memory == o.hashes.Memory &&
-               hashes.Registers == o.hashes.Registers && samples == o.samples;
-    }
-};
+// A frame's hashes (picture, memory, registers), then its sound samples.
+using FrameRecord = std::vector<uint64_t>;
 
 // A pad that walks, jumps and pauses, by frame number.
 uint32_t pad_at(uint32_t frame) {
@@ -38,8 +32,10 @@ void run_frames(uint32_t first, uint32_t count, std::vector<FrameRecord>* out) {
         console_set_pad(pad_at(f));
         ASSERT_EQ(console_run_frame(), 0);
         if (out) {
-            const uint8_t* s = console_samples();
-            out->push_back({console_hashes(), {s, s + ConsoleSamplesPerFrame}});
+            const ConsoleHashes h = console_hashes();
+            FrameRecord r = {h.Picture, h.Memory, h.Registers};
+            r.insert(r.end(), console_samples(), console_samples() + ConsoleSamplesPerFrame);
+            out->push_back(r);
         }
     }
 }
@@ -196,13 +192,8 @@ TEST_F(Console, StateFilesAreWrittenWholeAndReadBack) {
 
 // CRC-32 as zlib computes it.
 TEST(Crc32, MatchesTheKnownValues) {
-    const struct {
-        const char* text;
-        uint32_t crc;
-    } cases[] = {{"", 0}, {"123456789", 0xCBF43926}};
-    for (const auto& c : cases)
-        EXPECT_EQ(crc32(reinterpret_cast<const uint8_t*>(c.text), std::strlen(c.text)), c.crc)
-            << c.text;
+    EXPECT_EQ(crc32(nullptr, 0), 0u);
+    EXPECT_EQ(crc32(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCBF43926u);
 }
 
 // The ring holds at most its count of states and its bytes of differences
@@ -232,9 +223,7 @@ TEST(Rewind, KeepsItsBoundsAndGivesBackTheStates) {
             EXPECT_LE(rewind_bytes(ring), c.max_bytes + kSize);
         }
         const size_t kept = rewind_states(ring);
-        if (c.kept) {
-            EXPECT_EQ(kept, c.kept);
-        }
+        EXPECT_TRUE(c.kept == 0 || kept == c.kept) << kept;
         EXPECT_GT(kept, 1u);
         EXPECT_TRUE(ring.Latest == pushed.back());
         for (size_t back = 1; back < kept; ++back) {

@@ -22,9 +22,6 @@ std::vector<uint8_t> read_file(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-#include <cstdio>
-#include <cstring>
-
 #include "apu/apu.h"
 #include "cart/cartridge.h"
 #include "core/machine.h"
@@ -43,10 +40,8 @@ std::vector<uint8_t> make_ines(uint32_t prg_banks, uint32_t chr_banks, uint8_t f
 
 std::string write_temp_file(const std::string& name, const std::vector<uint8_t>& bytes) {
     std::string path = ::testing::TempDir() + "qel-" + std::to_string(::getpid()) + "-" + name;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return path;
-    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     return path;
 }
 
@@ -71,21 +66,15 @@ void reset_machine_globals() {
 }
 
 bool load_file(const std::string& path) {
-    if (!set_cartridge_file_name(path.c_str())) return false;
-    return load_cartridge();
+    return set_cartridge_file_name(path.c_str()) && load_cartridge();
 }
 
 std::vector<uint8_t> make_nrom(const std::vector<uint8_t>& code, uint16_t nmi, uint16_t reset,
                                uint16_t irq) {
-    std::vector<uint8_t> image(16 + 32768 + 8192, 0);
-    const uint8_t header[6] = {'N', 'E', 'S', 0x1A, 2, 1};
-    std::copy(header, header + 6, image.begin());
+    std::vector<uint8_t> image = make_ines(2, 1, 0);
+    std::fill(image.begin() + 16, image.end(), 0);
     std::copy(code.begin(), code.end(), image.begin() + 16);
-    uint8_t* v = image.data() + 16 + 0x7FFA;
-    const uint16_t vectors[3] = {nmi, reset, irq};
-    for (int i = 0; i < 3; ++i) {
-        v[2 * i] = uint8_t(vectors[i]);
-        v[2 * i + 1] = uint8_t(vectors[i] >> 8);
-    }
+    size_t at = 16 + 0x7FFA;
+    for (uint16_t v : {nmi, reset, irq}) image[at++] = uint8_t(v), image[at++] = uint8_t(v >> 8);
     return image;
 }

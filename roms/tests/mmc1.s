@@ -25,6 +25,13 @@ test_name: .byte "mmc1", 0
 .segment "RAMCODE"
 define_mmc1_write
 
+; Writes the value to an MMC1 register ($80 control, $A0 and $C0 CHR, $E0 PRG).
+.macro mmc1_set value, register
+    lda #value
+    ldx #register
+    jsr mmc1_write
+.endmacro
+
 ; With PRG switched at $C000: selects bank A there, reads both halves, and
 ; puts the last bank back under the code.
 switch_c000:
@@ -42,9 +49,7 @@ switch_c000:
 ; again and 16 KB switching at $8000.
 switch_32k:
     pha
-    lda #$00
-    ldx #$80
-    jsr mmc1_write
+    mmc1_set $00, $80
     pla
     ldx #$E0
     jsr mmc1_write
@@ -52,9 +57,7 @@ switch_32k:
     sta sig0
     lda $C000
     sta sig1
-    lda #6
-    ldx #$E0
-    jsr mmc1_write
+    mmc1_set 6, $E0
     lda #$0C
     ldx #$80
     jmp mmc1_write
@@ -99,15 +102,11 @@ reset:
     sta $E000
     lda #$80
     sta $E000
-    lda #3
-    ldx #$E0
-    jsr mmc1_write
+    mmc1_set 3, $E0
     expect_mem $8000, 3
 
     check 4                     ; 16 KB at $C000: every bank but the code's
-    lda #$08
-    ldx #$80
-    jsr mmc1_write
+    mmc1_set $08, $80
     lda #0
     sta bank
 @prgc000:
@@ -123,9 +122,7 @@ reset:
     lda bank
     cmp #7
     bne @prgc000
-    lda #$0C
-    ldx #$80
-    jsr mmc1_write
+    mmc1_set $0C, $80
     jmp @prg32
 @bad:
     jmp fail
@@ -147,9 +144,7 @@ reset:
     expect_mem $C000, 7
 
     check 6                     ; CHR in 4 KB units
-    lda #$1C
-    ldx #$80
-    jsr mmc1_write
+    mmc1_set $1C, $80
     lda #0
     sta bank
 @chr4:
@@ -181,45 +176,29 @@ reset:
     bne @chr4
 
     check 7                     ; CHR in 8 KB units, from any 4 KB boundary
-    lda #$0C
-    ldx #$80
-    jsr mmc1_write
-    lda #2
-    ldx #$A0
-    jsr mmc1_write
+    mmc1_set $0C, $80
+    mmc1_set 2, $A0
     read_ppu $0000
     expect_a 8
     read_ppu $1000
     expect_a 12
-    lda #3
-    ldx #$A0
-    jsr mmc1_write
+    mmc1_set 3, $A0
     read_ppu $0000
     expect_a 12
     read_ppu $1000
     expect_a 16
-    lda #0
-    ldx #$C0                    ; CHR bank 1 in 8 KB mode: no effect
-    jsr mmc1_write
+    mmc1_set 0, $C0             ; CHR bank 1 in 8 KB mode: no effect
     read_ppu $1000
     expect_a 16
 
     check 8                     ; mirroring: bit 0 clear is vertical
-    lda #$20
-    sta $2006
-    lda #$00
-    sta $2006
+    set_ppu_address $2000
     lda #$AB
     sta $2007
     read_ppu $2800
     expect_a $AB
-    lda #$0D
-    ldx #$80
-    jsr mmc1_write
-    lda #$24
-    sta $2006
-    lda #$00
-    sta $2006
+    mmc1_set $0D, $80
+    set_ppu_address $2400
     lda #$CD
     sta $2007
     read_ppu $2000

@@ -29,6 +29,13 @@ test_name: .byte "mmc3", 0
     sta $8000
 .endmacro
 
+; Selects the register (with the mode bits) and writes the value to it.
+.macro set_bank register, value
+    select register
+    lda #value
+    sta $8001
+.endmacro
+
 define_wait_nmi
 
 ; Counts the interrupts of one whole frame with latch A.
@@ -99,9 +106,7 @@ reset:
     lda bank
     cmp #16
     bne @prg
-    select 6
-    lda #16 + 3                 ; masked to the image
-    sta $8001
+    set_bank 6, 16 + 3          ; masked to the image
     expect_mem $8000, 3
 
     check 3                     ; only the exact addresses act
@@ -125,16 +130,12 @@ reset:
     expect_mem $8000, 14        ; stays until register 6 is written
 
     check 5                     ; 2 KB CHR banks ignore bit 0
-    select 0
-    lda #7
-    sta $8001
+    set_bank 0, 7
     read_ppu $0000
     expect_a 6
     read_ppu $0400
     expect_a 7
-    select 1
-    lda #10
-    sta $8001
+    set_bank 1, 10
     read_ppu $0800
     expect_a 10
     read_ppu $0C00
@@ -160,26 +161,18 @@ reset:
     fail_ne
     inc bank
     bpl @chr
-    select 3
-    lda #33
-    sta $8001
+    set_bank 3, 33
     read_ppu $1400
     expect_a 33
-    select 4
-    lda #44
-    sta $8001
+    set_bank 4, 44
     read_ppu $1800
     expect_a 44
 
     check 7                     ; CHR inversion swaps the halves
-    select $82
-    lda #40
-    sta $8001
+    set_bank $82, 40
     read_ppu $0000
     expect_a 40
-    select $80
-    lda #20
-    sta $8001
+    set_bank $80, 20
     read_ppu $1000
     expect_a 20
     read_ppu $1400
@@ -189,10 +182,7 @@ reset:
     check 8                     ; mirroring
     lda #0
     sta $A000                   ; vertical
-    lda #$20
-    sta $2006
-    lda #$10
-    sta $2006
+    set_ppu_address $2010
     lda #$77
     sta $2007
     read_ppu $2810

@@ -54,10 +54,7 @@ reset:
     sta $2006
     lda #$5A
     sta $2007
-    lda #$1F
-    sta $2006
-    lda #$FF
-    sta $2006
+    set_ppu_address $1FFF
     lda #$A5
     sta $2007
     read_ppu $0000

@@ -67,7 +67,8 @@ TEST_F(Mappers, Mmc1LargeImageSelectsTheOuterBankThroughTheChrRegister) {
     EXPECT_EQ(Mmc1LargePrg, 1);
     EXPECT_EQ(prg16(1), 31);
     write(0x8000, 0x80);
-    for (auto [address, outer] : {std::pair{0x0000, 0x10}, {0x1000, 0}, {0x2000, 0}}) {
+    // The PPU address picks the outer bank; from $2000 up it keeps the last one.
+    for (auto [address, outer] : {std::pair{0x1000, 0}, {0x0000, 0x10}, {0x2000, 0x10}}) {
         set_address(uint16_t(address));
         mmc1(0xC000, 0);
         EXPECT_EQ(Mmc1PrgOuter, outer) << address;

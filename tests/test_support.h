@@ -11,12 +11,8 @@ std::string test_roms_dir();
 // Reads a whole file; empty when it cannot be read.
 std::vector<uint8_t> read_file(const std::string& path);
 
-#define SKIP_WITHOUT_TEST_ROMS(dir)                                                \
-    do {                                                                           \
-        if ((dir).empty())                                                         \
-            GTEST_SKIP() << "test cartridges not found: set QEL_TEST_ROMS to the " \
-                            "test-roms folder";                                    \
-    } while (0)
+#define SKIP_WITHOUT_TEST_ROMS(dir) \
+    if ((dir).empty()) GTEST_SKIP() << "test cartridges not found: set QEL_TEST_ROMS"
 
 // An iNES image built in memory. Every byte of 8 KB PRG unit u is u (so a
 // 16 KB bank b holds 2b then 2b + 1), every byte of 1 KB CHR unit k is k | $80.

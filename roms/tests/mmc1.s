@@ -131,16 +131,12 @@ reset:
     check 5                     ; 32 KB: pairs, bit 0 unused
     lda #2
     jsr switch_32k
-    lda sig0
-    expect_a 2
-    lda sig1
-    expect_a 3
+    expect_mem sig0, 2
+    expect_mem sig1, 3
     lda #5
     jsr switch_32k
-    lda sig0
-    expect_a 4
-    lda sig1
-    expect_a 5
+    expect_mem sig0, 4
+    expect_mem sig1, 5
     expect_mem $C000, 7
 
     check 6                     ; CHR in 4 KB units

@@ -367,7 +367,6 @@ private slots:
         QCOMPARE(MachineState.JoypadBits, 0x03u);
         poll_joypad(nullptr);
         QCOMPARE(MachineState.JoypadBits, 0x00u);
-        keyboard_release_all();
     }
 
     // Reset (Ctrl+R) restarts from the vector; Pause (P, Esc, the menu) stops

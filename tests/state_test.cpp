@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/console.h"
@@ -64,11 +65,8 @@ protected:
 // The project's cartridges: mapper 0 (the pictures), 1 (the demo and the MMC1
 // checks), 2, 3 and 4, states taken in mid-check and in mid-scene; then the
 // shared demos. Every frame after the load and every byte at the end match.
-struct RoundTrip {
-    const char* rom;
-    uint32_t before, after;
-};
-const RoundTrip kRoundTrips[] = {
+// {cartridge, frames before the state, frames after it}
+const std::tuple<const char*, uint32_t, uint32_t> kRoundTrips[] = {
     {"pictures.nes", 100, 90},
     {"demo.nes", 150, 120},
     {"mmc1.nes", 1, 30},
@@ -83,18 +81,18 @@ const RoundTrip kRoundTrips[] = {
 
 TEST_F(Console, AStateRunsOnToTheSameFramesOnEveryMapper) {
     const std::string shared = test_roms_dir();
-    for (const RoundTrip& c : kRoundTrips) {
-        SCOPED_TRACE(c.rom);
-        const bool own = !std::strchr(c.rom, '/');
+    for (auto [rom, before, after] : kRoundTrips) {
+        SCOPED_TRACE(rom);
+        const bool own = !std::strchr(rom, '/');
         if (!own && shared.empty()) continue;  // the shared cartridges are not here
-        load((own ? std::string(QEL_ROMS_DIR) : shared) + "/" + c.rom);
-        run_frames(1, c.before, nullptr);
+        load((own ? std::string(QEL_ROMS_DIR) : shared) + "/" + rom);
+        run_frames(1, before, nullptr);
         const std::vector<uint8_t> state = take_state();
         std::vector<FrameRecord> straight, again;
-        run_frames(c.before + 1, c.after, &straight);
+        run_frames(before + 1, after, &straight);
         const std::vector<uint8_t> end = take_state();
         ASSERT_EQ(console_load_state(state.data(), state.size()), nullptr);
-        run_frames(c.before + 1, c.after, &again);
+        run_frames(before + 1, after, &again);
         EXPECT_TRUE(straight == again);
         EXPECT_TRUE(take_state() == end);  // every byte, not only what the hashes see
     }

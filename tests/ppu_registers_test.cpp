@@ -98,9 +98,11 @@ TEST_F(PpuRegs, SecondScrollWriteCountsOnlyInVerticalBlank) {
     write(0x2005, 0x00);
     write(0x2005, 250);
     EXPECT_EQ(Regs.ScrollY, -6);
-    write(0x2005, 0x00);
-    write(0x2005, 239);
-    EXPECT_EQ(Regs.ScrollY, 239);
+    for (int v : {239, 240}) {  // 240 is the first value taken as negative
+        write(0x2005, 0x00);
+        write(0x2005, uint8_t(v));
+        EXPECT_EQ(Regs.ScrollY, v == 240 ? -16 : 239);
+    }
 }
 
 // (Palette RAM, VRAM reads and the nametables' arrangements: the palette_ram

@@ -38,14 +38,20 @@ test_name: .byte "mmc3", 0
 
 define_wait_nmi
 
-; Counts the interrupts of one whole frame with latch A.
-irqs_in_a_frame:
+; Latch A, the counter reloaded (off, then on), and from the next NMI on a
+; count of zero.
+arm_irq:
     sta $C001
-    sta $E000                   ; off, counter reloaded
-    sta $E001                   ; on
+    sta $E000
+    sta $E001
     jsr wait_nmi
     lda #0
     sta irq_count
+    rts
+
+; Counts the interrupts of one whole frame with latch A.
+irqs_in_a_frame:
+    jsr arm_irq
     cli
     jsr wait_nmi
     sei
@@ -54,12 +60,7 @@ irqs_in_a_frame:
 
 ; Polls from the NMI until the first interrupt, with latch A (7 cycles a poll).
 polls_to_irq:
-    sta $C001
-    sta $E000
-    sta $E001
-    jsr wait_nmi
-    lda #0
-    sta irq_count
+    jsr arm_irq
     sta polls
     sta polls + 1
     cli
@@ -206,12 +207,7 @@ reset:
     check 10                    ; with I set, no interrupt is taken later
     sei                         ; (each check starts with I clear)
     lda #10
-    sta $C001
-    sta $E000
-    sta $E001
-    jsr wait_nmi
-    lda #0
-    sta irq_count
+    jsr arm_irq
     jsr wait_nmi
     cli
     nop

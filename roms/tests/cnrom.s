@@ -60,8 +60,6 @@ reset:
     read_ppu $0000
     expect_a 16
     jmp pass
-@bad:
-    jmp fail
 
 nmi:
 irq:

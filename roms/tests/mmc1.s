@@ -123,11 +123,7 @@ reset:
     cmp #7
     bne @prgc000
     mmc1_set $0C, $80
-    jmp @prg32
-@bad:
-    jmp fail
 
-@prg32:
     check 5                     ; 32 KB: pairs, bit 0 unused
     lda #2
     jsr switch_32k

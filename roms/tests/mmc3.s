@@ -9,7 +9,13 @@
 .segment "HEADER"
     .byte "NES", $1A, 8, 16, $40, $00, 0, 0, 0, 0, 0, 0, 0, 0
 
-prg_signatures 16
+.segment "SIGNATURES"            ; each PRG bank starts with its number
+.repeat 15, i
+    .byte i
+    .res $1FFF, $FF
+.endrepeat
+.segment "BANK15"
+    .byte 15
 chr_signatures 128
 
 .segment "ZEROPAGE"

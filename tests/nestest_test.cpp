@@ -32,9 +32,6 @@ std::vector<TraceLine> read_trace(const std::string& path) {
     return lines;
 }
 
-uint32_t quiet_read(uint32_t) { return 0; }
-uint32_t quiet_write(uint32_t, uint32_t) { return 0; }
-
 std::string show(const TraceLine& t) {
     char b[80];
     std::snprintf(b, sizeof b, "PC:%04X A:%02X X:%02X Y:%02X P:%02X SP:%02X", t.pc, t.a, t.x, t.y,
@@ -53,7 +50,7 @@ TEST(Nestest, DocumentedInstructionsFollowTheReferenceTrace) {
     ASSERT_TRUE(allocate_memories());
     std::memcpy(PrgWindow, rom.data() + 16, 16384);
     std::memcpy(PrgWindow + 16384, rom.data() + 16, 16384);
-    wire_bare_cpu(quiet_read, quiet_write);
+    wire_bare_cpu([](uint32_t) { return 0u; }, [](uint32_t, uint32_t) { return 0u; });
     ncpu.rPC = 0xC000;
     ncpu.rF = 0x24;
     ncpu.rS = 0xFD;
@@ -117,10 +114,7 @@ TEST(Nestest, DocumentedInstructionsFollowTheReferenceTrace) {
 
         ncpu.cycles = 1;
         ASSERT_EQ(n6502_execute(), 0);
-        if (mode == OffTrace)
-            ++ncpu.totalcycles;
-        else
-            ++line;
+        mode == OffTrace ? ++ncpu.totalcycles : ++line;
     }
     EXPECT_EQ(mismatches, 0);
     EXPECT_EQ(ncpu.rPC, trace[5003].pc) << "the first undocumented instruction";

@@ -12,8 +12,7 @@ std::string test_roms_dir() {
     const char* env = std::getenv("QEL_TEST_ROMS");
     std::string dir = (env && *env) ? env : QEL_DEFAULT_TEST_ROMS;
     std::error_code ec;
-    if (!std::filesystem::is_directory(dir, ec)) return {};
-    return dir;
+    return std::filesystem::is_directory(dir, ec) ? dir : std::string();
 }
 
 std::vector<uint8_t> read_file(const std::string& path) {

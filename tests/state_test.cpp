@@ -121,16 +121,9 @@ TEST_F(Console, RefusedStatesLeaveTheMachineAsItWas) {
     const std::vector<uint8_t> good = take_state();
     const size_t size = good.size();
     const char* const cut = "the state is cut short or has bytes past its end";
-    // Each spoils a copy: a byte flipped (then the checksum made right again
-    // when asked), then the length changed.
-    const struct {
-        const char* name;
-        size_t at;
-        uint8_t flip;
-        bool reseal;
-        size_t length;
-        const char* why;
-    } refusals[] = {
+    // Each spoils a copy: {name, a byte at, flipped by, then the checksum made
+    // right again, the length, the reason}.
+    const std::tuple<const char*, size_t, uint8_t, bool, size_t, const char*> refusals[] = {
         {"empty", 0, 0, false, 0, "not a Qel state"},
         {"not a state", 0, 1, false, size, "not a Qel state"},
         {"header only", 0, 0, false, 12, "the state is cut short"},
@@ -147,15 +140,15 @@ TEST_F(Console, RefusedStatesLeaveTheMachineAsItWas) {
     // Somewhere else than the state, so that a half-done load would show.
     run_frames(61, 30, nullptr);
     const std::vector<uint8_t> before = take_state();
-    for (const auto& r : refusals) {
-        SCOPED_TRACE(r.name);
+    for (auto [name, at, flip, seal, length, want] : refusals) {
+        SCOPED_TRACE(name);
         std::vector<uint8_t> bad = good;
-        bad[r.at] ^= r.flip;
-        if (r.reseal) reseal(bad);
-        bad.resize(r.length);
+        bad[at] ^= flip;
+        if (seal) reseal(bad);
+        bad.resize(length);
         const char* why = console_load_state(bad.data(), bad.size());
         ASSERT_NE(why, nullptr);
-        EXPECT_STREQ(why, r.why);
+        EXPECT_STREQ(why, want);
         EXPECT_TRUE(take_state() == before);
         EXPECT_TRUE(console_running());
     }

@@ -73,13 +73,10 @@ std::vector<uint8_t> read_file(const char* path) {
 std::string qel_run_hashes(const char* rom, int frames) {
     std::string command = std::string(QEL_RUN) + " -n " + std::to_string(frames) +
                           " --press 60-200:RIGHT,130-132:A --hash " + rom;
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char line[64];
-        while (std::fgets(line, sizeof line, p)) out += line;
-        pclose(p);
-    }
-    return out;
+    std::string out(256, '\0');
+    FILE* p = popen(command.c_str(), "r");
+    out.resize(p ? std::fread(out.data(), 1, out.size(), p) : 0);
+    return p && pclose(p) == 0 ? out : "qel-run failed";
 }
 
 class Libretro : public ::testing::Test {

@@ -192,29 +192,27 @@ TEST(Crc32, MatchesTheKnownValues) {
 // each state as it was pushed.
 TEST(Rewind, KeepsItsBoundsAndGivesBackTheStates) {
     const size_t kSize = 100000;
-    const struct {
-        size_t max_states, max_bytes, changes;
-        size_t kept;  // states held after 600 pushes
-    } cases[] = {
+    // {most states, most bytes, bytes changed a push, states held after 600 pushes}
+    const size_t cases[][4] = {
         {450, size_t(24) << 20, 50, 450},  // bound by the count
         {450, 200000, 3000, 0},            // bound by the bytes
     };
-    for (const auto& c : cases) {
+    for (auto [max_states, max_bytes, changes, want_kept] : cases) {
         RewindRing ring;
-        ring.MaxStates = c.max_states;
-        ring.MaxBytes = c.max_bytes;
+        ring.MaxStates = max_states;
+        ring.MaxBytes = max_bytes;
         std::mt19937 rng(7);
         std::vector<std::vector<uint8_t>> pushed;
         std::vector<uint8_t> state(kSize, 0);
         for (int i = 0; i < 600; ++i) {
-            for (size_t k = 0; k < c.changes; ++k) state[rng() % kSize] = uint8_t(rng());
+            for (size_t k = 0; k < changes; ++k) state[rng() % kSize] = uint8_t(rng());
             rewind_push(ring, state.data(), state.size());
             pushed.push_back(state);
-            EXPECT_LE(rewind_states(ring), c.max_states);
-            EXPECT_LE(rewind_bytes(ring), c.max_bytes + kSize);
+            EXPECT_LE(rewind_states(ring), max_states);
+            EXPECT_LE(rewind_bytes(ring), max_bytes + kSize);
         }
         const size_t kept = rewind_states(ring);
-        EXPECT_TRUE(c.kept == 0 || kept == c.kept) << kept;
+        EXPECT_TRUE(want_kept == 0 || kept == want_kept) << kept;
         EXPECT_GT(kept, 1u);
         EXPECT_TRUE(ring.Latest == pushed.back());
         for (size_t back = 1; back < kept; ++back) {

@@ -6,7 +6,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -47,11 +46,8 @@ void video(const void* data, unsigned width, unsigned height, size_t pitch) {
     const uint8_t* rows = static_cast<const uint8_t*>(data);
     PictureHash = kFnvOffset;
     for (unsigned y = 0; y < height; ++y)
-        for (unsigned x = 0; x < width; ++x) {
-            uint32_t p;
-            std::memcpy(&p, rows + y * pitch + x * 4, 4);
-            for (int shift : {16, 8, 0}) PictureHash = fnv(PictureHash, uint8_t(p >> shift));
-        }
+        for (unsigned x = 0; x < width; ++x)  // red, green, blue of little-endian XRGB
+            for (int i : {2, 1, 0}) PictureHash = fnv(PictureHash, rows[y * pitch + x * 4 + i]);
 }
 size_t audio(const int16_t* samples, size_t frames) {
     for (size_t i = 0; i < frames; ++i) {

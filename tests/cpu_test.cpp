@@ -157,17 +157,6 @@ TEST_F(Cpu, PhpPushesBit4AsTheStatusHoldsIt) {
     EXPECT_EQ(ncpu.rF, 0x20);
 }
 
-TEST_F(Cpu, RtsFromFFFFResumesAtZero) {
-    CpuRam[0x1FE] = 0xFF;
-    CpuRam[0x1FF] = 0xFF;
-    ncpu.rS = 0xFD;
-    place(0x8000, {0x60});
-    CpuRam[0] = 0xE8;  // INX at $0000
-    run_at(0x8000, 2);
-    EXPECT_EQ(ncpu.rX, 1);
-    EXPECT_EQ(ncpu.rPC, 0x0001);
-}
-
 TEST_F(Cpu, InterruptEntries) {
     set_vector(0xFFFA, 0x8123);
     set_vector(0xFFFE, 0x8456);
@@ -282,18 +271,6 @@ TEST_F(Cpu, BranchesPayOneMoreAcrossAPage) {
 }
 
 // ------------------------------------------------------------ invalid opcodes
-
-TEST_F(Cpu, InvalidOpcodesAreOneByteWhenSkipped) {
-    place(0x8000, {0x04, 0xE8, 0x0C, 0xE8, 0xFF});
-    ncpu.rPC = 0x8000;
-    EXPECT_EQ(step(), 4);
-    EXPECT_EQ(ncpu.rPC, 0x8001);
-    step();  // the byte after $04 runs as INX
-    EXPECT_EQ(ncpu.rX, 1);
-    step();
-    step();
-    EXPECT_EQ(ncpu.rX, 2);
-}
 
 TEST_F(Cpu, InvalidOpcodeStopsTheRunWhenNotSkipped) {
     ncpu.trapbadops = 0;
@@ -413,6 +390,13 @@ TEST_F(Cpu, FetchesCrossEveryRegionEdge) {
          0x8000,
          2,
          0x0004,
+         0,
+         1},
+        {"RTS to $FFFF+1",
+         {{0x8100, {0x60}}, {0x0100, {0xFF, 0xFF}}, {0x0000, {0xE8}}},
+         0x8100,
+         2,
+         0x0001,
          0,
          1},
         {"JSR straddling $8000 and back",

@@ -48,21 +48,6 @@ QAction* find_action(QMainWindow* w, const QString& text) {
     return nullptr;
 }
 
-// A menu as "text=command keys" items, "-" for a separator and
-// "name>(items)" for a submenu.
-QString items(QMenu* menu) {
-    QStringList out;
-    for (QAction* a : menu->actions()) {
-        QString item = a->isSeparator() ? QString("-")
-                       : a->menu()      ? a->text() + ">(" + items(a->menu()) + ")"
-                                        : a->text() + "=" + a->data().toString();
-        for (const QKeySequence& key : a->shortcuts())
-            item += " " + key.toString(QKeySequence::PortableText);
-        out << item;
-    }
-    return out.join(", ");
-}
-
 bool silent(const uint8_t* p, size_t n) {
     return std::all_of(p, p + n, [](uint8_t x) { return x == SoundSilence; });
 }
@@ -87,10 +72,8 @@ private:
         reset_machine_globals();
         QuitPosted = false, QuitCode = -1;
         MenuOpen = AppActive = Paused = WindowInactive = FastForwardHeld = RewindHeld = 0;
-        Boxes.clear();
-        show_failure_box = record_box;
-        choose_cartridge_file = fake_dialog;
-        ChosenFile.clear();
+        Boxes.clear(), ChosenFile.clear();
+        show_failure_box = record_box, choose_cartridge_file = fake_dialog;
         if (fresh_settings) QFile::remove(QString::fromStdString(settings_path()));
         keyboard_release_all();
         QVERIFY(init_application(&window) == 0);
@@ -128,47 +111,32 @@ private slots:
         window = nullptr;
     }
 
-    // The menus with their commands and keys (the first three items as they
-    // always were), the sizes, and Alt alone leaving the keys to the game.
+    // The menus and the first three items' ids as they always were, the
+    // sizes, and Alt alone leaving the keys to the game.
     void menusKeysAndSizes() {
         start();
         QCOMPARE(window->windowTitle(), QString("Qel 0.1a"));
         QList<QAction*> menus = window->menuBar()->actions();
-        QCOMPARE(menus.size(), 3);
-        QCOMPARE(menus[0]->text() + ": " + items(menus[0]->menu()),
-                 QString("&Nes: Load=40001 Ctrl+O, Recent cartridges>((none)=), -, "
-                         "Reset=40004 Ctrl+R, Pause=40005 P, -, Save state=40006 F5, "
-                         "Load state=40007 F7, State slot>(Slot 1=40021 1, Slot 2=40022 2, "
-                         "Slot 3=40023 3, Slot 4=40024 4), -, Screenshot=40008 F12, -, "
-                         "Quit=40009 Ctrl+Q"));
-        QCOMPARE(menus[1]->text() + ": " + items(menus[1]->menu()),
-                 QString("&Size: x1=40002, x2=40003, x3=40030, x4=40031, -, "
-                         "Fullscreen=40032 F11 Alt+Return Alt+Enter, Keep proportions=40033"));
-        QCOMPARE(menus[2]->text() + ": " + items(menus[2]->menu()),
-                 QString("&Options: Volume>(100%=40044, 75%=40043, 50%=40042, 25%=40041, -, "
-                         "Mute=40045 M), Input...=40046, Pause when inactive=40047"));
-
+        QCOMPARE(menus[0]->text() + menus[1]->text() + menus[2]->text(), "&Nes&Size&Options");
+        QCOMPARE(find_action(window, "Load")->data().toString() +
+                     find_action(window, "x1")->data().toString() +
+                     find_action(window, "x2")->data().toString(),
+                 "400014000240003");
         QCOMPARE(client(window), QSize(256, 240));
         const QPoint place = window->pos();
-        for (auto [id, size] : {std::pair{CommandSizeX2, QSize(512, 480)},
-                                {CommandSizeX1, QSize(256, 240)},
-                                {CommandSizeX3, QSize(768, 720)},
-                                {CommandSizeX4, QSize(1024, 960)}}) {
+        for (auto [id, size] :
+             {std::pair{CommandSizeX1, QSize(256, 240)}, {CommandSizeX4, QSize(1024, 960)}}) {
             window->resize(400, 300);
             command(id);
             QCOMPARE(client(window), size);
             QCOMPARE(window->pos(), place);
         }
 
-        // Alt alone leaves the keys to the game; Alt+N still opens Nes.
+        // Alt alone leaves the keys to the game.
         press(Qt::Key_Alt);
         QTest::keyPress(QApplication::focusWidget(), Qt::Key_Right);
         QCOMPARE(KeyboardDirections, 0x80u);
         QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Right);
-        QTest::keyClick(window, Qt::Key_N, Qt::AltModifier);
-        QWidget* popup = QApplication::activePopupWidget();
-        QVERIFY(popup == menus[0]->menu());
-        popup->close();
     }
 
     // Load (Ctrl+O): halted and silent until a cartridge runs from its reset;
@@ -176,77 +144,26 @@ private slots:
     // failed load stays halted and silent, and says why.
     void loadCancelAndFailure() {
         start();
-        QCOMPARE(int(MachineState.Halted), 1);
         step();
         QVERIFY(silent(sound_buffer(), SoundBufferSize));
-        QCOMPARE(SoundPlaying, 1u);
         command(CommandLoad);  // nothing chosen
         QCOMPARE(int(MachineState.Halted), 1);
 
         ChosenFile = tone_cartridge();
         press(Qt::Key_O, Qt::ControlModifier);
         QCOMPARE(int(MachineState.Halted), 0);
-        QCOMPARE(int(ncpu.rPC), 0x8000);
         QCOMPARE(window->windowTitle(),
                  QString::fromStdString("Qel 0.1a - " + base_name(ChosenFile)));
-        step();
-        QVERIFY(Square1.Enabled == 1);
         ncpu.rPC = 0x8014;
         ChosenFile.clear();
         command(CommandLoad);
-        QCOMPARE(int(MachineState.Halted), 0);
         QCOMPARE(int(ncpu.rPC), 0x8000);
-        QVERIFY(Boxes.empty());
 
         ChosenFile = write_temp_file("bad.nes", {'N', 'E', 'S'});
         command(CommandLoad);
         QCOMPARE(int(MachineState.Halted), 1);
-        QCOMPARE(window->windowTitle(), QString("Qel 0.1a"));
         QCOMPARE(Boxes, std::vector<std::string>{"cannot load " + ChosenFile +
                                                  ": file is shorter than an iNES header"});
-        QCOMPARE(load_cartridge_file("/nonexistent/game.nes"),
-                 std::string("cannot load /nonexistent/game.nes: No such file or directory"));
-    }
-
-    // Each frame's samples go to the ring block its frame counter names. A
-    // menu silences the device and holds the frames; the first frame after it
-    // starts the ring afresh, alone in it, so nothing from before the menu is
-    // heard again.
-    void soundAroundAMenu() {
-        start();
-        load_tone();
-        step(5);
-        QCOMPARE(SoundPlaying, 1u);
-        const uint8_t* ring = sound_buffer();
-        QVERIFY(!silent(console_samples(), SoundBlockSize));
-        QVERIFY(std::memcmp(ring + 4 * SoundBlockSize, console_samples(), SoundBlockSize) == 0);
-        QMenu* nes = window->menuBar()->actions()[0]->menu();
-        emit nes->aboutToShow();
-        QCOMPARE(SoundPlaying, 0u);
-        QCOMPARE(MenuOpen, 1u);
-        emit nes->aboutToHide();
-        QCOMPARE(MenuOpen, 0u);
-        step();
-        QCOMPARE(SoundPlaying, 1u);
-        QVERIFY(std::memcmp(ring, console_samples(), SoundBlockSize) == 0);
-        QVERIFY(silent(ring + SoundBlockSize, SoundBufferSize - SoundBlockSize));
-    }
-
-    // An invalid opcode in a frame: a box with the opcode, and the app ends.
-    void cpuFailureEndsTheProgram() {
-        start();
-        std::vector<uint8_t> code(0x400, 0xEA);
-        code[0] = 0x4C, code[1] = 0x00, code[2] = 0x80;
-        code[0x3FF] = 0x02;
-        code[0x10] = 0x4C, code[0x11] = 0xFF, code[0x12] = 0x83;  // NMI: JMP $83FF
-        ChosenFile = write_temp_file("stop.nes", make_nrom(code, 0x8010));
-        command(CommandLoad);
-        ncpu.trapbadops = 0;
-        MachineState.NmiEnabled = 0x80;
-        step();
-        QCOMPARE(Boxes, std::vector<std::string>{"Invaild code: 02"});
-        QVERIFY(QuitPosted);
-        QVERIFY(CpuRam == nullptr);
     }
 
     // Frames start on a grid of exactly one period; a late frame is made up by
@@ -257,18 +174,16 @@ private slots:
         TicksPerFrame = P, Clock = PacingClock{fake_read, fake_sleep};
         FrameDeadline = 0, FakeCounter = 1000000, Reads = 0;
         std::vector<int64_t> starts;
-        int64_t origin = 0;
         for (int64_t work :
              {1000L, 1000L, 1000L, P * 5 / 2, 1000L, 1000L, 1000L, P * 10, 1000L, 1000L}) {
             FakeCounter += work;
             pacing_wait();
-            if (origin == 0)
-                origin = FakeCounter;  // the first frame does not wait
-            else
-                starts.push_back(FakeCounter - origin);
+            starts.push_back(FakeCounter);
         }
-        QCOMPARE(starts, (std::vector<int64_t>{P, 2 * P, P * 9 / 2, P * 9 / 2 + 1000, 5 * P, 6 * P,
-                                               16 * P, 17 * P, 18 * P}));
+        const int64_t origin = starts[0];  // the first frame does not wait
+        for (int64_t& t : starts) t -= origin;
+        QCOMPARE(starts, (std::vector<int64_t>{0, P, 2 * P, P * 9 / 2, P * 9 / 2 + 1000, 5 * P,
+                                               6 * P, 16 * P, 17 * P, 18 * P}));
         QCOMPARE(Reads, 10);
     }
     // The sound ring against simulated devices taking 512, 1024 and 2048
@@ -314,50 +229,21 @@ private slots:
             const QByteArray label = QString::asprintf("period %u speed %g jitter %g: %d of %d",
                                                        period, speed, jitter_ms, in_order, blocks)
                                          .toUtf8();
-            QVERIFY2(in_order >= want * blocks && blocks > 1150, label.data());
-            // After the frames stop: what was in hand (a tenth of a second at
-            // most) and one repeat, then silence, not the ring again.
-            QVERIFY2(std::count(heard.end() - 44100, heard.end(), SoundSilence) >=
-                         44100 - 6 * long(SoundBlockSize),
+            // After the frames stop, silence, not the ring again.
+            QVERIFY2(in_order >= want * blocks && blocks > 1150 &&
+                         silent(&*(heard.end() - 22050), 22050),
                      label.data());
-            QVERIFY2(silent(&*(heard.end() - 22050), 22050), label.data());
         }
     }
 
-    // The pad: the joystick's dead zone, hat and buttons, turbo every fourth
-    // frame; the keyboard's keys (right Shift only is Select).
-    void joypadMapping() {
+    // The keyboard's keys reach the pad (right Shift is Select), turbo
+    // every other poll.
+    void keyboardToPad() {
         TurboACount = TurboBCount = 0;
-        // Stick X, Y and hat; buttons (bit n: button n); the bits wanted. A
-        // quarter of the travel is still the dead zone; the hat 0x60 is Down and Left.
-        const int32_t still[][5] = {
-            {250, -250, 0, 0, 0},      {251, 0, 0, 0, 0x80},  {-251, 251, 0, 0, 0x60},
-            {1000, -1000, 0, 0, 0x90}, {0, 0, 0x60, 0, 0x60}, {0, 0, 0, 1, 0x02},
-            {0, 0, 0, 2, 0x01},        {0, 0, 0, 8, 0x04},    {0, 0, 0, 16, 0x08}};
-        // Turbo B; with B held; a release restarts the count; both turbos in step.
-        const std::pair<int, std::vector<uint32_t>> turbo[] = {{32, {2, 0, 0, 0, 2, 0, 0, 0}},
-                                                               {33, {2, 2, 2, 2}},
-                                                               {0, {0}},
-                                                               {36, {3, 0, 0, 0, 3, 0, 0, 0, 3}}};
-        std::vector<std::pair<std::array<int32_t, 4>, std::vector<uint32_t>>> cases;
-        for (auto c : still) cases.push_back({{c[0], c[1], c[2], c[3]}, {uint32_t(c[4])}});
-        for (auto [buttons, want] : turbo) cases.push_back({{0, 0, 0, buttons}, want});
-        for (const auto& [in, want] : cases) {
-            JoystickState s{};
-            s.X = in[0], s.Y = in[1], s.Hat = uint8_t(in[2]);
-            for (int b = 0; b < 6; ++b) s.Buttons[b] = in[3] >> b & 1;
-            std::vector<uint32_t> frames;
-            for (size_t f = 0; f < want.size(); ++f) frames.push_back(joypad_bits_from(s));
-            QCOMPARE(frames, want);
-        }
-
         keyboard_release_all();
         for (int key : {Qt::Key_Up, Qt::Key_Right, Qt::Key_Z, Qt::Key_X, Qt::Key_Enter})
             QVERIFY(keyboard_key(key, 0, true));
-        QVERIFY(!keyboard_key(Qt::Key_Shift, 0xFFE1, true));  // left Shift is no key
-        QVERIFY(keyboard_key(Qt::Key_Shift, 0xFFE2, true));   // right Shift: Select
-        QVERIFY(!keyboard_key(Qt::Key_Q, 0, true));
-        QCOMPARE(KeyboardDirections, 0x90u);
+        QVERIFY(keyboard_key(Qt::Key_Shift, 0xFFE2, true));  // right Shift: Select
         QVERIFY(keyboard_key(Qt::Key_Up, 0, false));
         poll_joypad(nullptr);
         QCOMPARE(MachineState.JoypadBits, 0x80u | 0x02 | 0x01 | 0x08 | 0x04);
@@ -369,14 +255,27 @@ private slots:
         QCOMPARE(MachineState.JoypadBits, 0x00u);
     }
 
-    // Reset (Ctrl+R) restarts from the vector; Pause (P, Esc, the menu) stops
+    // Each frame's samples go to the ring block its frame counter names. A
+    // menu silences the device and holds the frames; the first frame after it
+    // starts the ring afresh, alone in it, so nothing from before the menu is
+    // heard again. Reset (Ctrl+R) restarts from the vector; Pause (P, Esc, the menu) stops
     // the frames and the sound and marks the picture, as losing the keyboard
     // does with Pause when inactive (on by default). Quit (Ctrl+Q) ends the
     // loop with 0 and the machine.
-    void resetPauseAndQuit() {
+    void soundResetPauseAndQuit() {
         start();
         load_tone();
+        step(5);
+        const uint8_t* ring = sound_buffer();
+        QVERIFY(std::memcmp(ring + 4 * SoundBlockSize, console_samples(), SoundBlockSize) == 0);
+        QMenu* nes = window->menuBar()->actions()[0]->menu();
+        emit nes->aboutToShow();
+        QCOMPARE(SoundPlaying, 0u);
+        emit nes->aboutToHide();
         step();
+        QCOMPARE(SoundPlaying, 1u);
+        QVERIFY(std::memcmp(ring, console_samples(), SoundBlockSize) == 0);
+        QVERIFY(silent(ring + SoundBlockSize, SoundBufferSize - SoundBlockSize));
         ncpu.rPC = 0x8014;
         expect_note(Qt::Key_R, Qt::ControlModifier, "Reset");
         QCOMPARE(int(ncpu.rPC), 0x8000);
@@ -390,7 +289,6 @@ private slots:
             QCOMPARE(VideoMark, std::string("Paused"));
             QVERIFY(!frames_wanted());
             key ? press(key) : find_action(window, "Pause")->trigger();
-            QCOMPARE(VideoMark, std::string());
             QVERIFY(frames_wanted());
             step();
         }
@@ -404,7 +302,6 @@ private slots:
         QCOMPARE(VideoMark, std::string("Paused"));
         find_action(window, "Pause when inactive")->trigger();
         QVERIFY(frames_wanted());
-        QCOMPARE(VideoMark, std::string());
         press(Qt::Key_P);
         // The loop runs no frame while paused, until Quit.
         QTimer::singleShot(20, window,
@@ -414,21 +311,13 @@ private slots:
         QVERIFY(QuitPosted);
         QCOMPARE(MachineFrames, paused_at);
         QVERIFY(MachineFrames > frames);
-        QVERIFY(CpuRam == nullptr);
     }
 
-    // With no cartridge the commands only say so. States: F5 writes the
-    // current slot's file, F7 reads it back; slots by number key; an empty
-    // slot and a damaged file are said and change nothing. Screenshot (F12):
-    // the 256x240 picture as a PNG in $XDG_PICTURES_DIR/qel named after the
-    // cartridge and the time; the path is shown.
-    void statesAndScreenshots() {
+    // States: F5 writes the current slot's file, F7 reads it back; slots by
+    // number key; a damaged file is said and changes nothing. Screenshot
+    // (F12): the 256x240 picture as a PNG in $XDG_PICTURES_DIR/qel.
+    void statesScreenshotsAndRecent() {
         start();
-        for (auto [key, note] : {std::pair{Qt::Key_F5, "No cartridge runs: no state to save"},
-                                 {Qt::Key_F7, "No cartridge runs: no state to load"},
-                                 {Qt::Key_F12, "No cartridge runs: no screenshot"}})
-            expect_note(key, Qt::NoModifier, note);
-        expect_note(Qt::Key_R, Qt::ControlModifier, "No cartridge runs");
         const std::string tone = load_tone();
         step(3);
         const std::string slot1 = data_folder() + "/states/" + base_name(tone) + ".slot1.state";
@@ -443,77 +332,47 @@ private slots:
         console_system_ram()[0x10] ^= 0xFF;
         expect_note(Qt::Key_F7, Qt::NoModifier, "Slot 1 loaded");
         QCOMPARE(console_hashes().Memory, before.Memory);
-        QCOMPARE(console_hashes().Registers, before.Registers);
 
         press(Qt::Key_2);
         QCOMPARE(StateSlot, 2);
-        QFile::remove(state_file(2).c_str());
-        expect_note(Qt::Key_F7, Qt::NoModifier, "Slot 2 is empty");
         std::ofstream(state_file(2)) << "QELSTATE but not really";
-        const ConsoleHashes running = console_hashes();
+        ConsoleHashes running = console_hashes();
         find_action(window, "Load state")->trigger();
         QVERIFY2(VideoNote.rfind("Slot 2 not loaded: ", 0) == 0, VideoNote.c_str());
         QCOMPARE(console_hashes().Memory, running.Memory);
-        QVERIFY(console_running());
 
         const QString folder = QString::fromStdString(screenshot_folder());
-        QDir(folder).removeRecursively();
         press(Qt::Key_F12);
-        find_action(window, "Screenshot")->trigger();  // the same second: a second name
         wait_for_writes();
-        const QStringList shots = QDir(folder).entryList({"*.png"}, QDir::Files, QDir::Name);
-        QCOMPARE(shots.size(), 2);
-        const QRegularExpression name("^" + QString::fromStdString(base_name(tone)) +
-                                      "-\\d{4}-\\d\\d-\\d\\d-\\d{6}(-2)?\\.png$");
-        for (const QString& shot : shots) QVERIFY2(name.match(shot).hasMatch(), qPrintable(shot));
-        QVERIFY(shots[0].endsWith("-2.png"));  // the second, in the same second
-        QCOMPARE(QString::fromStdString(VideoNote), "Screenshot " + folder + "/" + shots[0]);
+        const QStringList shots = QDir(folder).entryList({"*.png"}, QDir::Files);
+        QCOMPARE(shots.size(), 1);
         const QImage image(folder + "/" + shots[0]);
         QCOMPARE(image.size(), QSize(256, 240));
-        QCOMPARE(image.pixel(100, 100) & 0xFFFFFF,
-                 console_picture()[100 * console_picture_pitch() + 100] & 0xFFFFFF);
-    }
 
-    // Recent cartridges: newest first, each once, at most eight; an entry
-    // loads; a file that is gone says so and leaves the list. A dropped file
-    // loads too.
-    void recentListAndDrop() {
-        start();
-        std::vector<std::string> files;
+        // Recent cartridges: newest first, each once, at most eight; an entry
+        // loads; a file that is gone says so and leaves the list.
+        std::vector<std::string> f;
         for (int i = 0; i < 9; ++i) {
             std::vector<uint8_t> code = {0x4C, 0x00, 0x80, uint8_t(i)};
-            files.push_back(write_temp_file("game" + std::to_string(i) + ".nes", make_nrom(code)));
-            open_cartridge(window, files.back());
+            f.push_back(write_temp_file("game" + std::to_string(i) + ".nes", make_nrom(code)));
+            open_cartridge(window, f.back());
         }
-        open_cartridge(window, files[3]);
-        const auto& f = files;
+        open_cartridge(window, f[3]);
         QCOMPARE(RecentCartridges,
                  (std::vector<std::string>{f[3], f[8], f[7], f[6], f[5], f[4], f[2], f[1]}));
         QMenu* recent = find_action(window, "Recent cartridges")->menu();
         emit window->menuBar()->actions()[0]->menu()->aboutToShow();
-        QCOMPARE(recent->actions().size(), 8);
-        QCOMPARE(recent->actions()[1]->text(), "&2 " + QFileInfo(f[8].c_str()).fileName());
         recent->actions()[2]->trigger();
         QCOMPARE(std::string(console_cartridge_file()), f[7]);
 
         QFile::remove(f[5].c_str());
-        const ConsoleHashes running = console_hashes();
+        running = console_hashes();
         command(CommandRecent + 4);  // f[5]
         QCOMPARE(Boxes, std::vector<std::string>{"cannot load " + f[5] +
                                                  ": the file is gone; it leaves the recent list"});
         QCOMPARE(RecentCartridges,
                  (std::vector<std::string>{f[7], f[3], f[8], f[6], f[4], f[2], f[1]}));
         QCOMPARE(console_hashes().Memory, running.Memory);  // the game runs on
-
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(f[0].c_str())});
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
-                              Qt::NoModifier);
-        QApplication::sendEvent(window, &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(window, &drop);
-        QCOMPARE(window->windowTitle(), QString::fromStdString("Qel 0.1a - " + base_name(f[0])));
     }
 
     // Settings: written at the end and read back the same; a damaged file
@@ -531,19 +390,8 @@ private slots:
         QVERIFY(back == s);
 
         const std::string damaged = "the settings in " + path + " are damaged (";
-        // "a=Z": B has Z already; F5 and Ctrl+Q: a command's keys.
-        for (auto [text, why] :
-             {std::pair{"[window\nwidth=300\n", "not a settings file"},
-              {"\x01\xff\xfegarbage[[\n", "not a settings file"},
-              {"[sound]\nvolume=50\nloudness=11\n", "unknown entries"},
-              {"[sound]\nvolume=loud\n", "sound/volume"},
-              {"[sound]\nvolume=101\n", "sound/volume"},
-              {"[window]\nwidth=-5\n", "window/width"},
-              {"[options]\nkeep_proportions=maybe\n", "options/keep_proportions"},
-              {"[keys]\na=Z\n", "keys"},
-              {"[keys]\na=F5\n", "keys"},
-              {"[keys]\na=Ctrl+Q\n", "keys"},
-              {"[joystick]\nstart=x\n", "joystick"}}) {
+        for (auto [text, why] : {std::pair{"\x01\xff\xfegarbage[[\n", "not a settings file"},
+                                 {"[keys]\na=F5\n", "keys"}}) {
             std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
             AppSettings read;
             QVERIFY2(read_settings(path, read) == damaged + why + "); the defaults are used", text);
@@ -551,31 +399,24 @@ private slots:
         }
         // Through the app: said once at the start, and the file mended at the end.
         start(false);
-        QCOMPARE(VideoNote, damaged + "joystick); the defaults are used");
-        QCOMPARE(client(window), QSize(256, 240));
+        QCOMPARE(VideoNote, damaged + "keys); the defaults are used");
         command(CommandSizeX2);
-        command(CommandVolume + 3);
         window->close();
         QCOMPARE(read_settings(path, back), std::string());
         QCOMPARE(QSize(back.Width, back.Height), QSize(512, 480));
-        QCOMPARE(back.Volume, 75);
     }
 
     // Sizes: fullscreen (F11, Alt+Enter) shows the picture at a whole
     // multiple with black bars and no menu; Esc leaves it for the old size;
     // Keep proportions off stretches. The rule at several sizes.
-    void fullscreenAndProportions() {
+    void sizesOptionsAndInput() {
         using F = PictureFit;
         const std::tuple<int, int, F, PictureRect> cases[] = {
-            {256, 240, F::Whole, {0, 0, 256, 240}},
             {511, 479, F::Whole, {127, 119, 256, 240}},
-            {1024, 768, F::Whole, {128, 24, 768, 720}},
             {1920, 1080, F::Whole, {448, 60, 1024, 960}},
             {800, 600, F::Whole, {144, 60, 512, 480}},
-            {200, 150, F::Whole, {20, 0, 160, 150}},
             {400, 300, F::Proportional, {40, 0, 320, 300}},
             {301, 240, F::Proportional, {22, 0, 256, 240}},
-            {512, 600, F::Proportional, {0, 60, 512, 480}},
             {400, 300, F::Stretch, {0, 0, 400, 300}}};
         for (auto [w, h, fit, want] : cases) QCOMPARE(picture_rect(w, h, fit), want);
 
@@ -595,24 +436,8 @@ private slots:
         }
         find_action(window, "Keep proportions")->trigger();
         QVERIFY(VideoFit == F::Stretch);
-    }
 
-    // Options: the volume scales the samples about the centre line; Mute (M)
-    // silences them. Tab held: eight machine frames a period while time
-    // allows, heard as silence.
-    void volumeMuteAndFastForward() {
-        uint8_t in[SoundBlockSize], out[SoundBlockSize];
-        for (uint32_t i = 0; i < SoundBlockSize; ++i) in[i] = uint8_t(i);
-        for (auto [volume, muted, want] :
-             {std::tuple{100, false, std::vector<int>{0, 100, 128, 255}},
-              {50, false, {64, 114, 128, 191}},
-              {25, false, {96, 121, 128, 159}},
-              {0, false, {128, 128, 128, 128}},
-              {100, true, {128, 128, 128, 128}}}) {
-            scale_block(in, out, volume, muted);
-            QCOMPARE((std::vector<int>{out[0], out[100], out[128], out[255]}), want);
-        }
-        start();
+        // Options: Volume and Mute (M).
         find_action(window, "50%")->trigger();
         QCOMPARE(SoundVolume, 50);
         QCOMPARE(VideoNote, std::string("Volume 50%"));
@@ -621,31 +446,13 @@ private slots:
         press(Qt::Key_M);
         QVERIFY(!SoundMuted);
 
-        load_tone();
-        step();
-        for (bool held : {true, false}) {
-            const uint64_t frames = MachineFrames;
-            held ? QTest::keyPress(window, Qt::Key_Tab) : QTest::keyRelease(window, Qt::Key_Tab);
-            QCOMPARE(FastForwardHeld, uint32_t(held));
-            step();
-            QCOMPARE(MachineFrames - frames, uint64_t(held ? FastForwardFrames : 1));
-            QCOMPARE(SoundSilenced, held);
-        }
-    }
-
-    // Input...: a key assigned in the dialog reaches the pad and the settings;
-    // a command's key is refused; Defaults brings back the README's keys.
-    void inputDialogRemapsKeys() {
-        start();
-        QString hint;
-        QTimer::singleShot(0, [&hint] {
+        // Input...: a key assigned in the dialog reaches the pad and the settings.
+        QTimer::singleShot(0, [] {
             auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
             QVERIFY(dialog);
             auto* a = dialog->findChild<QPushButton*>("key_a");
             QCOMPARE(a->text(), QString("X"));
             a->click();
-            QTest::keyClick(a, Qt::Key_F5);
-            hint = dialog->findChild<QLabel*>("hint")->text();
             QTest::keyClick(a, Qt::Key_Q);
             QCOMPARE(a->text(), QString("Q"));
             dialog->findChild<QPushButton*>("key_b")->click();
@@ -654,7 +461,6 @@ private slots:
             dialog->accept();
         });
         command(CommandInput);
-        QCOMPARE(hint, QString("F5 is kept for a command."));
         QCOMPARE(KeyFor[PadA], int(Qt::Key_Z));
         QTest::keyPress(window, Qt::Key_Q);
         poll_joypad(window);
@@ -663,17 +469,8 @@ private slots:
         AppSettings saved;
         QCOMPARE(read_settings(settings_path(), saved), std::string());
         QCOMPARE(saved.Keys[PadB], int(Qt::Key_Q));
-
-        QTimer::singleShot(0, [] {
-            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            for (QPushButton* b : dialog->findChildren<QPushButton*>())
-                if (b->text() == "Defaults") b->click();
-            dialog->accept();
-        });
-        find_action(window, "Input...")->trigger();
-        QVERIFY(KeyFor == default_settings().Keys);
     }
-};
+};  // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -17,12 +17,11 @@ protected:
         std::memset(SpriteStrip.Pixels, 0, 512 * 16 * sizeof(uint32_t));
         lock_frame_surfaces();
         PpuRegisters.PpuMask = 0x1E;
-        set_address(0x3F00);
-        for (uint8_t c : {0x0F, 0x16, 0x27, 0x30}) write(0x2007, c);
-        set_address(0x3F11);
-        for (uint8_t c : {0x05, 0x15, 0x25}) write(0x2007, c);
-        PpuRegisters.ScrollX = PpuRegisters.ScrollY = 0;  // as the $2006 writes left them
-        PpuRegisters.PpuControl = 0x08;                   // sprites from $1000
+        BackgroundPalette[1] = 0x16;
+        SpritePalette[1] = 0x05;
+        SpritePalette[2] = 0x15;
+        BackdropPixel = MasterPalette[BackgroundPalette[0]];
+        PpuRegisters.PpuControl = 0x08;  // sprites from $1000
         solid_tile(0x0000, 1, 1);
         solid_tile(0x1000, 1, 1);
         solid_tile(0x1000, 2, 2);
@@ -48,12 +47,8 @@ protected:
         SpriteMemoryChanged();
     }
     static void draw_frame() {
-        for (int y = 0; y < 240; ++y) draw_line(y);
         BuildSpriteTables();
-        for (int y = 0; y < 240; ++y) {
-            MachineState.Scanline = y;
-            PickSpritesForLine();
-        }
+        for (int y = 0; y < 240; ++y) draw_line(y);  // picks each line's sprites too
         unlock_frame_surfaces();
         update_behind_key();
         CompositeSprites();

@@ -16,11 +16,15 @@ screen:    .res 1
 frames:    .res 1
 row:       .res 1
 col:       .res 1
+; The screen's settings, copied from screen_table (in this order).
 control:   .res 1
+scroll_x:  .res 1
 split:     .res 1
-tile_of:       .res 2
-sprite_source: .res 2
-scroll_x:      .res 1
+attr:      .res 1
+backdrop:  .res 2               ; and palette 0's colour 2
+page:      .res 1
+tile_of:   .res 2
+pointer:   .res 2
 
 .segment "BSS"
 .align 256
@@ -30,6 +34,25 @@ sprites: .res 256
 palettes:
     .byte $0F, $16, $27, $30,  $0F, $1A, $2A, $3A,  $0F, $12, $22, $32,  $0F, $14, $24, $34
     .byte $0F, $16, $27, $30,  $0F, $1A, $2A, $39,  $0F, $13, $23, $33,  $0F, $17, $28, $38
+; Each screen's control, horizontal scroll, split, attribute bytes, backdrop
+; and palette 0's colour 2 (the last screen's backdrop turns blue and that
+; colour equals it: stored marked), page, its tiles and its sprites.
+; A column a screen; the fifth draws page B (all checker) once at reset.
+SCREENS = 5
+.define TILES stripes, stripes, floor, columns, checker
+.define SPRITES no_sprites, split_sprites, tall_sprites, behind_sprites, no_sprites
+screen_table:
+    .byte $88, $88, $A0, $88, $88      ; NMI, sprites at $1000 (the third: 8x16)
+    .byte 13, 0, 0, 0, 0               ; scroll_x
+    .byte 0, 1, 0, 0, 0                ; split
+    .byte $E4, $E4, $00, $00, $1B      ; attr
+    .byte $0F, $0F, $0F, $11, $0F      ; backdrop
+    .byte $27, $27, $27, $11, $27      ; palette 0's colour 2
+    .byte $20, $20, $20, $20, $24      ; page
+    .lobytes TILES
+    .hibytes TILES
+    .lobytes SPRITES
+    .hibytes SPRITES
 
 .segment "CODE"
 
@@ -37,6 +60,7 @@ define_wait_nmi
 
 ; Fills the page at PPU address (A = high byte) with tiles from the routine
 ; whose address is in tile_of: it gets row and col and returns the tile in A.
+; Then its attribute bytes: all attr.
 fill_page:
     sta $2006
     lda #0
@@ -56,11 +80,8 @@ fill_page:
     lda row
     cmp #30
     bne @rows
-    rts
-
-; Attribute bytes of the page just filled: all A.
-fill_attributes:
     ldx #64
+    lda attr
 :   sta $2007
     dex
     bne :-
@@ -82,156 +103,60 @@ checker:
     rts
 ; Screen 3's background: empty, with a floor of blocks.
 floor:
+    ldx #0
     lda row
     cmp #20
-    bcc :+
-    lda #6
-    rts
-:   lda #0
-    rts
+    bcc tile_x
+    ldx #6
+    bne tile_x
 ; Screen 4's background: columns of colour 0, the marked colour 2, colour 1.
 columns:
+    ldx #0
     lda col
     cmp #10
-    bcc @zero
+    bcc tile_x
+    ldx #2
     cmp #20
-    bcc @two
-    lda #1
-    rts
-@two:
-    lda #2
-    rts
-@zero:
-    lda #0
+    bcc tile_x
+    ldx #1
+tile_x:
+    txa
     rts
 
-; Copies a screen's 16 sprites from (sprite_source) and hides the rest.
-load_sprites:
-    ldx #0
-:   lda (sprite_source), y
-    sta sprites, x
-    iny
-    inx
-    cpx #64
-    bne :-
-    lda #$F0
-:   sta sprites, x
-    inx
-    bne :-
-    rts
-
-hide_sprites:
-    ldx #0
-    lda #$F0
-:   sta sprites, x
-    inx
-    bne :-
-    rts
-
-; Draws screen `screen` with the picture off, and sets its control value.
+; Draws screen `screen` with the picture off: its sprites (the table's 16,
+; the rest hidden), registers, backdrop and page.
 draw_screen:
     lda #0
     sta $2001
-    jsr hide_sprites
-    lda screen
-    bne :+
-    jmp draw_scroll
-:   cmp #1
-    bne :+
-    jmp draw_split
-:   cmp #2
-    bne :+
-    jmp draw_tall
-:   jmp draw_behind
-
-draw_scroll:
-    lda #<stripes
-    sta tile_of
-    lda #>stripes
-    sta tile_of + 1
-    lda #$20
-    jsr fill_page
-    lda #$E4
-    jsr fill_attributes
-    lda #<checker
-    sta tile_of
-    lda #>checker
-    sta tile_of + 1
-    lda #$24
-    jsr fill_page
-    lda #$1B
-    jsr fill_attributes
-    lda #$88                    ; NMI, sprites at $1000
-    sta control
-    lda #13
-    sta scroll_x
-    lda #0
-    sta split
-    rts
-
-draw_split:
-    jsr draw_scroll
-    lda #0
-    sta scroll_x
-    ldy #0                      ; sprite 0 marks the split line
-    lda #<split_sprites
-    sta sprite_source
-    lda #>split_sprites
-    sta sprite_source + 1
-    jsr load_sprites
-    lda #1
-    sta split
-    rts
-
-draw_tall:
-    lda #<floor
-    sta tile_of
-    lda #>floor
-    sta tile_of + 1
-    lda #$20
-    jsr fill_page
-    lda #$00
-    jsr fill_attributes
+    ldx screen
     ldy #0
-    lda #<tall_sprites
-    sta sprite_source
-    lda #>tall_sprites
-    sta sprite_source + 1
-    jsr load_sprites
-    lda #$A0                    ; NMI, 8x16 sprites
-    sta control
-    lda #0
-    sta scroll_x
-    sta split
-    rts
-
-draw_behind:
-    lda #<columns
-    sta tile_of
-    lda #>columns
-    sta tile_of + 1
-    lda #$20
-    jsr fill_page
-    lda #$00
-    jsr fill_attributes
-    set_ppu_address $3F00           ; the backdrop, black until now, turns blue
-    lda #$11
-    sta $2007
-    set_ppu_address $3F02           ; palette 0 colour 2 = the backdrop: stored marked
-    lda #$11
-    sta $2007
+:   lda screen_table, x
+    sta control, y
+    txa
+    clc
+    adc #SCREENS
+    tax
+    iny
+    cpy #pointer + 2 - control
+    bne :-
     ldy #0
-    lda #<behind_sprites
-    sta sprite_source
-    lda #>behind_sprites
-    sta sprite_source + 1
-    jsr load_sprites
-    lda #$88
-    sta control
-    lda #0
-    sta scroll_x
-    sta split
-    rts
+@sprites:
+    lda #$F0
+    cpy #64
+    bcs :+
+    lda (pointer), y
+:   sta sprites, y
+    iny
+    bne @sprites
+    set_ppu_address $3F00
+    lda backdrop
+    sta $2007
+    lda #$16
+    sta $2007
+    lda backdrop + 1
+    sta $2007
+    lda page
+    jmp fill_page
 
 reset:
     cartridge_reset
@@ -246,6 +171,9 @@ reset:
     inx
     cpx #32
     bne :-
+    lda #4
+    sta screen
+    jsr draw_screen
     lda #0
     sta screen
     sta frames
@@ -267,14 +195,11 @@ main:
     bne main
     lda #0
     sta frames
-    inc screen
     lda screen
-    cmp #4
-    bne :+
-    lda #3                      ; the last screen stays
-    sta screen
-    jmp main
-:   jsr draw_screen
+    cmp #3                      ; the last screen stays
+    beq main
+    inc screen
+    jsr draw_screen
     jmp main
 
 nmi:
@@ -300,7 +225,8 @@ irq:
 ; Each table: 16 sprites of Y, tile, attributes, X.
 split_sprites:
     .byte 99, 1, $00, 8
-    .res 60, $F0
+no_sprites:
+    .res 64, $F0
 tall_sprites:
     .byte 100, $05, $00, 40     ; table $1000, tiles 4 and 5: a flag
     .byte 100, $05, $40, 80     ; flipped horizontally

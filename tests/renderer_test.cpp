@@ -21,10 +21,10 @@ protected:
         SpritePalette[1] = 0x05;
         SpritePalette[2] = 0x15;
         BackdropPixel = MasterPalette[BackgroundPalette[0]];
-        PpuRegisters.PpuControl = 0x08;  // sprites from $1000
-        solid_tile(0x0000, 1, 1);
-        solid_tile(0x1000, 1, 1);
-        solid_tile(0x1000, 2, 2);
+        PpuRegisters.PpuControl = 0x08;            // sprites from $1000
+        std::memset(PpuMemory + 0x0010, 0xFF, 8);  // tile 1 of both tables: colour 1
+        std::memset(PpuMemory + 0x1010, 0xFF, 8);
+        std::memset(PpuMemory + 0x1028, 0xFF, 8);  // tile 2 of $1000: colour 2
     }
     void TearDown() override {
         unlock_frame_surfaces();
@@ -34,12 +34,6 @@ protected:
     static void draw_line(int y) {
         MachineState.Scanline = y;
         RenderBackgroundLine();
-    }
-    static void solid_tile(uint32_t base, uint32_t t, uint32_t col) {
-        for (int r = 0; r < 8; ++r) {
-            PpuMemory[base + t * 16 + r] = (col & 1) ? 0xFF : 0;
-            PpuMemory[base + t * 16 + r + 8] = (col & 2) ? 0xFF : 0;
-        }
     }
     static void sprite(int i, uint8_t y, uint8_t tile, uint8_t attr, uint8_t x) {
         const uint8_t bytes[4] = {y, tile, attr, x};

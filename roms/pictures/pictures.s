@@ -103,25 +103,19 @@ checker:
     rts
 ; Screen 3's background: empty, with a floor of blocks.
 floor:
-    ldx #0
-    lda row
-    cmp #20
-    bcc tile_x
-    ldx #6
-    bne tile_x
+    ldx row
+    lda floor_tiles, x
+    rts
+floor_tiles: .res 20, 0
+    .res 10, 6
 ; Screen 4's background: columns of colour 0, the marked colour 2, colour 1.
 columns:
-    ldx #0
-    lda col
-    cmp #10
-    bcc tile_x
-    ldx #2
-    cmp #20
-    bcc tile_x
-    ldx #1
-tile_x:
-    txa
+    ldx col
+    lda column_tiles, x
     rts
+column_tiles: .res 10, 0
+    .res 10, 2
+    .res 12, 1
 
 ; Draws screen `screen` with the picture off: its sprites (the table's 16,
 ; the rest hidden), registers, backdrop and page.

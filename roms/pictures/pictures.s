@@ -14,7 +14,6 @@
 nmi_count: .res 1
 screen:    .res 1
 frames:    .res 1
-row:       .res 1
 col:       .res 1
 ; The screen's settings, copied from screen_table (in this order).
 control:   .res 1
@@ -59,26 +58,22 @@ screen_table:
 define_wait_nmi
 
 ; Fills the page at PPU address (A = high byte) with tiles from the routine
-; whose address is in tile_of: it gets row and col and returns the tile in A.
-; Then its attribute bytes: all attr.
+; whose address is in tile_of: it gets the row in Y and the column in X and
+; returns the tile in A. Then its attribute bytes: all attr.
 fill_page:
     sta $2006
-    lda #0
-    sta $2006
-    sta row
+    ldy #0
+    sty $2006
 @rows:
-    lda #0
-    sta col
+    ldx #0
 @cols:
     jsr tile_at
     sta $2007
-    inc col
-    lda col
-    cmp #32
+    inx
+    cpx #32
     bne @cols
-    inc row
-    lda row
-    cmp #30
+    iny
+    cpy #30
     bne @rows
     ldx #64
     lda attr
@@ -92,7 +87,8 @@ tile_at:
 
 ; Page A of screens 1 and 2: diagonal stripes of colours 0-3.
 stripes:
-    lda row
+    stx col
+    tya
     lsr a
     clc
     adc col
@@ -103,14 +99,12 @@ checker:
     rts
 ; Screen 3's background: empty, with a floor of blocks.
 floor:
-    ldx row
-    lda floor_tiles, x
+    lda floor_tiles, y
     rts
 floor_tiles: .res 20, 0
     .res 10, 6
 ; Screen 4's background: columns of colour 0, the marked colour 2, colour 1.
 columns:
-    ldx col
     lda column_tiles, x
     rts
 column_tiles: .res 10, 0
@@ -170,6 +164,7 @@ reset:
     jsr draw_screen
     lda #0
     sta screen
+    lda #60
     sta frames
     jsr draw_screen
 
@@ -183,11 +178,9 @@ main:
     bvc :-
     set_ppu_address $2400           ; page B from its top row, from here down
 @no_split:
-    inc frames
-    lda frames
-    cmp #60
+    dec frames                  ; 60 frames a screen
     bne main
-    lda #0
+    lda #60
     sta frames
     lda screen
     cmp #3                      ; the last screen stays

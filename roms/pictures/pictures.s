@@ -1,10 +1,12 @@
-; pictures: four screens for golden images, each held for 60 frames:
+; pictures: five screens for golden images, each held for 60 frames:
 ;   frames   1-60   fine horizontal scroll of 13 across both pages
 ;   frames  61-120  a mid-frame scroll split through $2006 under a sprite-0 hit
 ;   frames 121-180  8x16 sprites with every flip, from both pattern tables
 ;   frames 181-240  behind-background sprites over colour 0, colour 1 and a
 ;                   colour marked as the backdrop's; front sprites over all;
 ;                   the backdrop changed from black to blue
+;   frames 241-     a scroll of -16 (the attribute rows on top), overlapping
+;                   sprites, sprites at the right and bottom edges
 
 .include "console.inc"
 .segment "HEADER"
@@ -18,6 +20,7 @@ col:       .res 1
 ; The screen's settings, copied from screen_table (in this order).
 control:   .res 1
 scroll_x:  .res 1
+scroll_y:  .res 1
 split:     .res 1
 attr:      .res 1
 backdrop:  .res 2               ; and palette 0's colour 2
@@ -36,18 +39,19 @@ palettes:
 ; Each screen's control, horizontal scroll, split, attribute bytes, backdrop
 ; and palette 0's colour 2 (the last screen's backdrop turns blue and that
 ; colour equals it: stored marked), page, its tiles and its sprites.
-; A column a screen; the fifth draws page B (all checker) once at reset.
-SCREENS = 5
-.define TILES stripes, stripes, floor, columns, checker
-.define SPRITES no_sprites, split_sprites, tall_sprites, behind_sprites, no_sprites
+; A column a screen; the sixth draws page B (all checker) once at reset.
+SCREENS = 6
+.define TILES stripes, stripes, floor, columns, floor, checker
+.define SPRITES no_sprites, split_sprites, tall_sprites, behind_sprites, edge_sprites, no_sprites
 screen_table:
-    .byte $88, $88, $A0, $88, $88      ; NMI, sprites at $1000 (the third: 8x16)
-    .byte 13, 0, 0, 0, 0               ; scroll_x
-    .byte 0, 1, 0, 0, 0                ; split
-    .byte $E4, $E4, $00, $00, $1B      ; attr
-    .byte $0F, $0F, $0F, $11, $0F      ; backdrop
-    .byte $27, $27, $27, $11, $27      ; palette 0's colour 2
-    .byte $20, $20, $20, $20, $24      ; page
+    .byte $88, $88, $A0, $88, $88, $88 ; NMI, sprites at $1000 (the third: 8x16)
+    .byte 13, 0, 0, 0, 0, 0            ; scroll_x
+    .byte 0, 0, 0, 0, $F0, 0           ; scroll_y: $F0 = -16, rows 30 and 31 on top
+    .byte 0, 1, 0, 0, 0, 0             ; split
+    .byte $E4, $E4, $00, $00, $06, $1B ; attr
+    .byte $0F, $0F, $0F, $11, $0F, $0F ; backdrop
+    .byte $27, $27, $27, $11, $27, $27 ; palette 0's colour 2
+    .byte $20, $20, $20, $20, $20, $24 ; page
     .lobytes TILES
     .hibytes TILES
     .lobytes SPRITES
@@ -159,7 +163,7 @@ reset:
     inx
     cpx #32
     bne :-
-    lda #4
+    lda #5
     sta screen
     jsr draw_screen
     lda #0
@@ -183,7 +187,7 @@ main:
     lda #60
     sta frames
     lda screen
-    cmp #3                      ; the last screen stays
+    cmp #4                      ; the last screen stays
     beq main
     inc screen
     jsr draw_screen
@@ -197,7 +201,7 @@ nmi:
     sta $2000
     lda scroll_x
     sta $2005
-    lda #0
+    lda scroll_y
     sta $2005
     lda #$1E
     sta $2001
@@ -230,6 +234,13 @@ behind_sprites:
     .repeat 8, i
         .byte 120, 2, $01, 24 + i * 32 ; in front
     .endrepeat
+
+edge_sprites:
+    .byte 50, 1, $00, 100       ; over sprite 1: the lower number lies on top
+    .byte 50, 2, $00, 104
+    .byte 235, 1, $00, 252      ; clipped at the right and bottom edges
+    .byte 239, 2, $00, 10       ; below the picture
+    .res 48, $F0
 
 .segment "VECTORS"
     .word nmi, reset, irq

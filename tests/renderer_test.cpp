@@ -1,5 +1,4 @@
-// What the pictures and the demos do not show: the background switched off,
-// sprite Y written through $2004 and sprite 0 moved during the frame.
+// What the pictures and the demos do not show, on memory set up by the test.
 #include <cstring>
 
 #include "ppu/ppu.h"
@@ -16,10 +15,8 @@ protected:
         std::memset(SpriteStrip.Pixels, 0, 512 * 16 * sizeof(uint32_t));
         lock_frame_surfaces();
         PpuRegisters.PpuMask = 0x1E;
-        PpuRegisters.PpuControl = 0x08;            // sprites from $1000
-        std::memset(PpuMemory + 0x0010, 0xFF, 8);  // tile 1 of both tables: colour 1
-        std::memset(PpuMemory + 0x1010, 0xFF, 8);
-        std::memset(NametablePageA, 1, 0x3C0);  // opaque background everywhere
+        std::memset(PpuMemory + 0x0010, 0xFF, 8);  // tile 1, background and sprites: colour 1
+        std::memset(NametablePageA, 1, 0x3C0);     // opaque background everywhere
     }
     void TearDown() override {
         unlock_frame_surfaces();
@@ -31,22 +28,20 @@ protected:
     }
 };
 
-TEST_F(Renderer, BackgroundOffBlanksTheLine) {
-    draw_lines();
-    PpuRegisters.PpuMask = 0x10;
-    draw_lines();
-    for (int x = 0; x < 256; ++x) ASSERT_EQ(FramePixels[x], 0u);
-}
-
-TEST_F(Renderer, SpriteYThroughTheDataPortIsFiled) {
+// Sprite memory changed during the frame: a Y written through $2004 is filed
+// under its new line; sprite 0 moved after the frame started gets no hit. And
+// the background switched off blanks its lines.
+TEST_F(Renderer, SpriteMemoryWrittenDuringTheFrameAndBackgroundOff) {
     write(0x2003, 4 * 6);
     write(0x2004, 30);
     MachineState.Scanline = 30;
     PickSpritesForLine();
     EXPECT_EQ(SpritePixels[8 * 6], SpriteKeyColour);  // tile 0 decoded
-}
-
-TEST_F(Renderer, SpriteZeroMovedDuringTheFrameStaysInsideTheStrip) {
+    draw_lines();
+    PpuRegisters.PpuMask = 0x10;
+    draw_lines();
+    for (int x = 0; x < 256; ++x) ASSERT_EQ(FramePixels[x], 0u);
+    PpuRegisters.PpuMask = 0x1E;
     const uint8_t sprite0[4] = {50, 1, 0x00, 0};
     std::memcpy(SpriteRam, sprite0, 4);
     BuildSpriteTables();

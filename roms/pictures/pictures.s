@@ -115,12 +115,11 @@ column_tiles: .res 10, 0
     .res 10, 2
     .res 12, 1
 
-; Draws screen `screen` with the picture off: its sprites (the table's 16,
+; Draws screen X with the picture off: its sprites (the table's 16,
 ; the rest hidden), registers, backdrop and page.
 draw_screen:
     lda #0
     sta $2001
-    ldx screen
     ldy #0
 :   lda screen_table, x
     sta control, y
@@ -163,11 +162,10 @@ reset:
     inx
     cpx #32
     bne :-
-    lda #5
-    sta screen
+    ldx #5
     jsr draw_screen
-    lda #0
-    sta screen
+    ldx #0
+    stx screen
     lda #60
     sta frames
     jsr draw_screen
@@ -190,6 +188,7 @@ main:
     cmp #4                      ; the last screen stays
     beq main
     inc screen
+    ldx screen
     jsr draw_screen
     jmp main
 
@@ -207,8 +206,6 @@ nmi:
     sta $2001
     inc nmi_count
     pla
-    rti
-
 irq:
     rti
 

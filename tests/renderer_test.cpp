@@ -37,17 +37,15 @@ TEST_F(Renderer, SpriteMemoryWrittenDuringTheFrameAndBackgroundOff) {
     MachineState.Scanline = 30;
     PickSpritesForLine();
     EXPECT_EQ(SpritePixels[8 * 6], SpriteKeyColour);  // tile 0 decoded
-    draw_lines();
-    PpuRegisters.PpuMask = 0x10;
-    draw_lines();
-    for (int x = 0; x < 256; ++x) ASSERT_EQ(FramePixels[x], 0u);
-    PpuRegisters.PpuMask = 0x1E;
     const uint8_t sprite0[4] = {50, 1, 0x00, 0};
     std::memcpy(SpriteRam, sprite0, 4);
     BuildSpriteTables();
     SpriteRam[0] = 200;  // moved after the tables were built
     draw_lines();
     EXPECT_FALSE(PpuRegisters.PpuStatus & 0x40);
+    PpuRegisters.PpuMask = 0x10;  // background off, over the lines just drawn
+    draw_lines();
+    for (int x = 0; x < 256; ++x) ASSERT_EQ(FramePixels[x], 0u);
 }
 
 }  // namespace

@@ -183,35 +183,18 @@ TEST_F(Cpu, InterruptEntries) {
 
 // ------------------------------------------------------- budget and branches
 
-TEST_F(Cpu, RunWithNoBudgetDoesNothing) {
-    place(0x8000, {0xE8});
-    for (int32_t budget : {0, -5}) {
-        ncpu.rPC = 0x8000;
+TEST_F(Cpu, NoBudgetRunsNothingAndTheLastInstructionMayOverdraw) {
+    place(0x8100, {0xE8, 0xE8, 0xE8, 0xE8, 0xE8});  // five 2-cycle INX
+    for (int32_t budget : {0, -5, 5}) {
+        ncpu.rPC = 0x8100;
         ncpu.rF = 0xE7;
+        ncpu.rX = 0;
         ncpu.cycles = budget;
         EXPECT_EQ(n6502_execute(), 0);
-        EXPECT_EQ(ncpu.rPC, 0x8000);
-        EXPECT_EQ(ncpu.rX, 0);
-        EXPECT_EQ(ncpu.rF, 0xE7);
-        EXPECT_EQ(ncpu.cycles, budget);
+        EXPECT_EQ(ncpu.rX, budget > 0 ? 3 : 0);
+        EXPECT_EQ(ncpu.rF, budget > 0 ? 0x65 : 0xE7);  // INX cleared N and Z
+        EXPECT_EQ(ncpu.cycles, budget > 0 ? -1 : budget);
     }
-}
-
-TEST_F(Cpu, LastInstructionMayOverdrawTheBudget) {
-    set_vector(0xFFFE, 0x9000);
-    place(0x8000, {0x00});
-    ncpu.rPC = 0x8000;
-    ncpu.cycles = 1;
-    n6502_execute();
-    EXPECT_EQ(ncpu.cycles, -6);
-
-    place(0x8100, {0xE8, 0xE8, 0xE8, 0xE8, 0xE8});  // five 2-cycle INX
-    ncpu.rPC = 0x8100;
-    ncpu.rX = 0;
-    ncpu.cycles = 5;
-    n6502_execute();
-    EXPECT_EQ(ncpu.rX, 3);
-    EXPECT_EQ(ncpu.cycles, -1);
     EXPECT_EQ(ncpu.totalcycles, 0u);
 }
 
@@ -260,11 +243,8 @@ TEST_F(Cpu, EveryOpcodeCostsItsTableEntryAndInvalidOnesAreOneByte) {
         EXPECT_EQ(ncpu.rS, 0xF0);
     }
     EXPECT_EQ(invalid, 105);
-}
-
-TEST_F(Cpu, BranchesPayOneMoreAcrossAPage) {
-    place(0xC010, {0xD0, 0xE0});
-    ncpu.rF = 0x20;  // Z clear: taken, to $BFF2
+    place(0xC010, {0xD0, 0xE0});  // a taken branch to another page pays one more
+    ncpu.rF = 0x20;
     ncpu.rPC = 0xC010;
     EXPECT_EQ(step(), 4);
     EXPECT_EQ(ncpu.rPC, 0xBFF2);

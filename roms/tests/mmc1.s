@@ -23,7 +23,6 @@ chr_signatures 32
 reg:  .res 2
 sig0: .res 1
 sig1: .res 1
-bank: .res 1
 
 .segment "RODATA"
 test_name: .byte "mmc1", 0
@@ -38,9 +37,29 @@ define_mmc1_write
     jsr mmc1_write
 .endmacro
 
-; With PRG switched at $C000: selects bank A there, reads both halves, and
-; puts the last bank back under the code.
-switch_c000:
+; Fails unless the PPU address reads as the value.
+.macro expect_ppu address, value
+    read_ppu address
+    expect_a value
+.endmacro
+
+; Writes the control value, selects PRG bank `bank`, and expects the two
+; halves to start with `low` and `high`; then selects bank 7 again (in 32 KB
+; mode the pair 6 / 7), keeping the code mapped.
+.macro expect_prg control, bank, low, high
+    ldx #control
+    lda #bank
+    jsr prg_read
+    expect_mem sig0, low
+    expect_mem sig1, high
+.endmacro
+
+prg_read:
+    pha
+    txa
+    ldx #$80
+    jsr mmc1_write
+    pla
     ldx #$E0
     jsr mmc1_write
     lda $8000
@@ -49,23 +68,6 @@ switch_c000:
     sta sig1
     lda #7
     ldx #$E0
-    jmp mmc1_write
-
-; In 32 KB mode: selects pair A / 2, reads both halves, then banks 6 and 7
-; again and 16 KB switching at $8000.
-switch_32k:
-    pha
-    mmc1_set $00, $80
-    pla
-    ldx #$E0
-    jsr mmc1_write
-    lda $8000
-    sta sig0
-    lda $C000
-    sta sig1
-    mmc1_set 6, $E0
-    lda #$0C
-    ldx #$80
     jmp mmc1_write
 
 .segment "CODE"
@@ -87,20 +89,11 @@ reset:
     check 2                     ; 16 KB at $8000: every bank
     lda #$80
     sta $8000
-    lda #0
-    sta bank
-@prg16:
-    lda bank
-    ldx #$E0
-    jsr mmc1_write
-    lda $8000
-    cmp bank
-    fail_ne
+.repeat 8, i
+    mmc1_set i, $E0
+    expect_mem $8000, i
     expect_mem $C000, 7
-    inc bank
-    lda bank
-    cmp #8
-    bne @prg16
+.endrepeat
 
     check 3                     ; the reset bit discards the bits so far
     lda #1
@@ -112,95 +105,46 @@ reset:
     expect_mem $8000, 3
 
     check 4                     ; 16 KB at $C000: every bank but the code's
-    mmc1_set $08, $80
-    lda #0
-    sta bank
-@prgc000:
-    lda bank
-    jsr switch_c000
-    lda sig1
-    cmp bank
-    fail_ne
-    lda sig0
-    cmp #3                      ; $8000 stays
-    fail_ne
-    inc bank
-    lda bank
-    cmp #7
-    bne @prgc000
-    mmc1_set $0C, $80
+.repeat 7, i
+    expect_prg $08, i, 3, i     ; $8000 stays
+.endrepeat
 
     check 5                     ; 32 KB: pairs, bit 0 unused
-    lda #2
-    jsr switch_32k
-    expect_mem sig0, 2
-    expect_mem sig1, 3
-    lda #5
-    jsr switch_32k
-    expect_mem sig0, 4
-    expect_mem sig1, 5
+    expect_prg $00, 2, 2, 3
+    expect_prg $00, 5, 4, 5
+    mmc1_set $0C, $80
     expect_mem $C000, 7
 
     check 6                     ; CHR in 4 KB units
     mmc1_set $1C, $80
-    lda #0
-    sta bank
-@chr4:
-    lda bank
-    ldx #$A0
-    jsr mmc1_write
-    lda bank
-    eor #7                      ; the other half gets another bank
-    ldx #$C0
-    jsr mmc1_write
-    read_ppu $0000
-    sta sig0
-    lda bank
-    asl a
-    asl a
-    cmp sig0
-    fail_ne
-    read_ppu $1000
-    sta sig1
-    lda bank
-    eor #7
-    asl a
-    asl a
-    cmp sig1
-    fail_ne
-    inc bank
-    lda bank
-    cmp #8
-    bne @chr4
+.repeat 8, i                    ; the other half gets another bank
+    mmc1_set i, $A0
+    mmc1_set i ^ 7, $C0
+    expect_ppu $0000, i * 4
+    expect_ppu $1000, (i ^ 7) * 4
+.endrepeat
 
     check 7                     ; CHR in 8 KB units, from any 4 KB boundary
     mmc1_set $0C, $80
     mmc1_set 2, $A0
-    read_ppu $0000
-    expect_a 8
-    read_ppu $1000
-    expect_a 12
+    expect_ppu $0000, 8
+    expect_ppu $1000, 12
     mmc1_set 3, $A0
-    read_ppu $0000
-    expect_a 12
-    read_ppu $1000
-    expect_a 16
+    expect_ppu $0000, 12
+    expect_ppu $1000, 16
     mmc1_set 0, $C0             ; CHR bank 1 in 8 KB mode: no effect
-    read_ppu $1000
-    expect_a 16
+    expect_ppu $1000, 16
 
     check 8                     ; mirroring: bit 0 clear is vertical
     set_ppu_address $2000
     lda #$AB
     sta $2007
-    read_ppu $2800
-    expect_a $AB
+    expect_ppu $2800, $AB
     mmc1_set $0D, $80
     set_ppu_address $2400
     lda #$CD
     sta $2007
-    read_ppu $2000
-    expect_a $CD
+    expect_ppu $2000, $CD
     jmp pass
 
 nmi:

@@ -42,6 +42,19 @@ test_name: .byte "mmc3", 0
     sta $8001
 .endmacro
 
+; Fails unless the PPU address reads as the value.
+.macro expect_ppu address, value
+    read_ppu address
+    expect_a value
+.endmacro
+
+; Fails unless a whole frame with the latch has that many interrupts.
+.macro expect_irqs latch, count
+    lda #latch
+    jsr irqs_in_a_frame
+    expect_a count
+.endmacro
+
 define_wait_nmi
 
 ; Latch A, the counter reloaded (off, then on), and from the next NMI on a
@@ -93,26 +106,13 @@ reset:
     expect_mem $E000, 15
 
     check 2                     ; PRG mode 0: registers 6 and 7, every bank
-    lda #0
-    sta bank
-@prg:
-    select 6
-    lda bank
-    sta $8001
-    lda $8000
-    cmp bank
-    fail_ne
-    select 7
-    lda bank
-    sta $8001
-    lda $A000
-    cmp bank
-    fail_ne
+.repeat 16, i
+    set_bank 6, i
+    expect_mem $8000, i
+    set_bank 7, i
+    expect_mem $A000, i
     expect_mem $C000, 14
-    inc bank
-    lda bank
-    cmp #16
-    bne @prg
+.endrepeat
     set_bank 6, 16 + 3          ; masked to the image
     expect_mem $8000, 3
 
@@ -138,15 +138,11 @@ reset:
 
     check 5                     ; 2 KB CHR banks ignore bit 0
     set_bank 0, 7
-    read_ppu $0000
-    expect_a 6
-    read_ppu $0400
-    expect_a 7
+    expect_ppu $0000, 6
+    expect_ppu $0400, 7
     set_bank 1, 10
-    read_ppu $0800
-    expect_a 10
-    read_ppu $0C00
-    expect_a 11
+    expect_ppu $0800, 10
+    expect_ppu $0C00, 11
 
     check 6                     ; every 1 KB CHR bank, in registers 2 to 5
     lda #0
@@ -169,21 +165,16 @@ reset:
     inc bank
     bpl @chr
     set_bank 3, 33
-    read_ppu $1400
-    expect_a 33
+    expect_ppu $1400, 33
     set_bank 4, 44
-    read_ppu $1800
-    expect_a 44
+    expect_ppu $1800, 44
 
     check 7                     ; CHR inversion swaps the halves
     set_bank $82, 40
-    read_ppu $0000
-    expect_a 40
+    expect_ppu $0000, 40
     set_bank $80, 20
-    read_ppu $1000
-    expect_a 20
-    read_ppu $1400
-    expect_a 21
+    expect_ppu $1000, 20
+    expect_ppu $1400, 21
     select 0
 
     check 8                     ; mirroring
@@ -192,23 +183,15 @@ reset:
     set_ppu_address $2010
     lda #$77
     sta $2007
-    read_ppu $2810
-    expect_a $77
+    expect_ppu $2810, $77
     lda #1
     sta $A000                   ; horizontal
-    read_ppu $2410
-    expect_a $77
+    expect_ppu $2410, $77
 
     check 9                     ; interrupts every N lines of a frame
-    lda #20
-    jsr irqs_in_a_frame
-    expect_a 11                 ; lines 20, 40, ... 220
-    lda #10
-    jsr irqs_in_a_frame
-    expect_a 23
-    lda #0
-    jsr irqs_in_a_frame
-    expect_a 1
+    expect_irqs 20, 11          ; lines 20, 40, ... 220
+    expect_irqs 10, 23
+    expect_irqs 0, 1
 
     check 10                    ; with I set, no interrupt is taken later
     sei                         ; (each check starts with I clear)
@@ -219,8 +202,7 @@ reset:
     nop
     nop
     sei
-    lda irq_count
-    expect_a 0
+    expect_mem irq_count, 0
 
     check 11                    ; latch 20 arrives about 10 lines after latch 10
     lda #10

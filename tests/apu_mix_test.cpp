@@ -13,10 +13,6 @@ namespace {
 
 class Mix : public PoweredMachine {
 protected:
-    void SetUp() override {
-        PoweredMachine::SetUp();
-        apu_reset();
-    }
     // Register writes in order: address, value.
     static void writes(std::initializer_list<std::pair<uint16_t, uint8_t>> list) {
         for (auto [address, value] : list) write(address, value);
@@ -65,13 +61,8 @@ TEST_F(Mix, LevelsFollowTheConsoleMixing) {
 TEST_F(Mix, StopsHoldTheLevel) {
     // Five quarter frames, then the triangle stops mid-wave; one delta byte:
     // eight bits, then that channel idles.
-    writes({{0x4015, 0x14},
-            {0x4008, 0x05},
-            {0x400A, 0x30},
-            {0x400B, 0x00},
-            {0x4011, 0x40},
-            {0x4010, 0x0F},
-            {0x4013, 0x00}});
+    writes({{0x4015, 0x14}, {0x4008, 0x05}, {0x400A, 0x30}, {0x400B, 0x00}});
+    writes({{0x4011, 0x40}, {0x4010, 0x0F}, {0x4013, 0x00}});
     std::vector<int> s = frames(3);
     EXPECT_EQ(Triangle.LinearCounter, 0);
     EXPECT_EQ(apu_status() & 0x14, 0x04);

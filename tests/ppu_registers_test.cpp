@@ -1,4 +1,7 @@
 // Register sequences of the picture unit, written through the CPU's bus.
+#include <tuple>
+#include <utility>
+
 #include "ppu/ppu.h"
 #include "tests/machine_fixture.h"
 
@@ -27,18 +30,16 @@ TEST_F(PpuRegs, StatusReadTakesTheVerticalBlankBitAndResetsTheToggles) {
 
 TEST_F(PpuRegs, AddressWriteInVerticalBlankSetsTheScroll) {
     MachineState.InVblank = 1;
-    set_address(0x2000);
-    EXPECT_EQ(Regs.VramAddress, 0x2000);
-    EXPECT_EQ(Regs.ScrollX, 0u);
-    EXPECT_EQ(Regs.ScrollY, 2);  // bits 12-14 are the fine row
-    EXPECT_EQ(Regs.PpuControl & 3, 0);
-    set_address(0x2400);
-    EXPECT_EQ(Regs.PpuControl & 3, 1);
-
-    set_address(0x23C5);
-    EXPECT_EQ(Regs.ScrollX, 40u);
-    EXPECT_EQ(Regs.ScrollY, 242);  // no limit in vertical blank
-    EXPECT_EQ(Regs.PpuControl & 3, 0);
+    // Bits 12-14 are the fine row; no limit on the row in vertical blank.
+    // {address, scroll x, scroll y, page}
+    for (auto [address, x, y, page] :
+         {std::tuple{0x2000, 0u, 2, 0}, {0x2400, 0u, 2, 1}, {0x23C5, 40u, 242, 0}}) {
+        set_address(uint16_t(address));
+        EXPECT_EQ(Regs.VramAddress, address);
+        EXPECT_EQ(std::tuple(Regs.ScrollX, Regs.ScrollY, Regs.PpuControl & 3),
+                  std::tuple(x, y, page))
+            << address;
+    }
     EXPECT_EQ(Regs.MidFrameAddressWrite, 0);
 }
 
@@ -95,13 +96,11 @@ TEST_F(PpuRegs, SecondScrollWriteCountsOnlyInVerticalBlank) {
     EXPECT_EQ(Regs.ScrollY, 7);
     EXPECT_EQ(Regs.ScrollToggle, 0);
     MachineState.InVblank = 1;
-    write(0x2005, 0x00);
-    write(0x2005, 250);
-    EXPECT_EQ(Regs.ScrollY, -6);
-    for (int v : {239, 240}) {  // 240 is the first value taken as negative
+    // 240 is the first value taken as negative.
+    for (auto [value, want] : {std::pair{250, -6}, {239, 239}, {240, -16}}) {
         write(0x2005, 0x00);
-        write(0x2005, uint8_t(v));
-        EXPECT_EQ(Regs.ScrollY, v == 240 ? -16 : 239);
+        write(0x2005, uint8_t(value));
+        EXPECT_EQ(Regs.ScrollY, want) << value;
     }
 }
 
@@ -150,17 +149,15 @@ TEST_F(PpuRegs, PaletteWritesMirrorTheBackdropAndMarkItsColour) {
 
 TEST_F(PpuRegs, SpriteDmaSources) {
     for (int i = 0; i < 256; ++i) CpuRam[0x200 + i] = uint8_t(i ^ 0x5A);
-    write(0x4014, 0x0A);  // 10 AND 7 = 2
-    EXPECT_EQ(SpriteRam[0], 0x5A);
-    EXPECT_EQ(SpriteRam[255], 0xFF ^ 0x5A);
     PrgWindow[0x7F00] = 0x77;
-    write(0x4014, 0xFF);
-    EXPECT_EQ(SpriteRam[0], 0x77);
     SaveRam[0x100] = 0x66;
-    write(0x4014, 0x61);
-    EXPECT_EQ(SpriteRam[0], 0x66);
-    write(0x4014, 0x30);
-    EXPECT_EQ(SpriteRam[0], 0);
+    // RAM page $0A (10 AND 7 = 2), the cartridge's ROM and RAM; $3000 gives zeros.
+    for (auto [page, first] : {std::pair{0x0A, 0x5A}, {0xFF, 0x77}, {0x61, 0x66}, {0x30, 0}}) {
+        write(0x4014, uint8_t(page));
+        EXPECT_EQ(SpriteRam[0], first) << page;
+    }
+    write(0x4014, 0x02);
+    EXPECT_EQ(SpriteRam[255], 0xFF ^ 0x5A);
 }
 
 }  // namespace

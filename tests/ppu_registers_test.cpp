@@ -106,16 +106,14 @@ TEST_F(PpuRegs, SecondScrollWriteCountsOnlyInVerticalBlank) {
 
 // (Palette RAM, VRAM reads and the nametables' arrangements: the palette_ram
 // and vram_access pictures and the MMC1 cartridge's mirroring check.)
-TEST_F(PpuRegs, AccessIsBy14BitAddressesStepping1BeforeTheFirstControlWrite) {
+// The address steps by 1 before the first control write.
+TEST_F(PpuRegs, DataAccessIsBy14BitAddressesAndPatternWritesNeedChrRam) {
     set_address(0x6005);  // $2005 after reduction
     write(0x2007, 0xAA);
     write(0x2007, 0xBB);
     EXPECT_EQ(PpuMemory[0x2005], 0xAA);
     EXPECT_EQ(PpuMemory[0x2006], 0xBB);
     EXPECT_EQ(Regs.VramAddress, 0x2007);
-}
-
-TEST_F(PpuRegs, PatternWritesNeedChrRam) {
     for (uint32_t chr_banks : {1u, 0u}) {
         CartridgeImage.ChrBanks = chr_banks;
         PpuMemory[0x0010] = 0xFF;

@@ -80,15 +80,6 @@ constexpr uint8_t C = 0x01, Z = 0x02, I = 0x04, D = 0x08, B = 0x10, V = 0x40, N 
 
 // ---------------------------------------------------------------- flag cells
 
-TEST_F(Cpu, EveryStatusByteSurvivesUnpackAndPack) {
-    for (unsigned f = 0; f < 256; ++f) {
-        const n6502flags& e = flagtable[f];
-        EXPECT_EQ(n6502_pack(uint8_t(f), e.zero, e.over, e.carry, e.sign), f) << f;
-        EXPECT_LE(e.carry, 1);
-        EXPECT_LE(e.over, 1);
-    }
-}
-
 // ---------------------------------------------------------- addressing modes
 
 TEST_F(Cpu, RamMirrorsFoldToTheFirstTwoKilobytes) {
@@ -155,30 +146,6 @@ TEST_F(Cpu, PhpPushesBit4AsTheStatusHoldsIt) {
     step();
     step();  // PLP of $00
     EXPECT_EQ(ncpu.rF, 0x20);
-}
-
-TEST_F(Cpu, InterruptEntries) {
-    set_vector(0xFFFA, 0x8123);
-    set_vector(0xFFFE, 0x8456);
-    ncpu.rPC = 0xC001;
-    ncpu.rF = 0x32;
-    n6502_nmi();
-    EXPECT_EQ(CpuRam[0x1FD], 0x22);
-    EXPECT_EQ(ncpu.rF, 0x26);
-    EXPECT_EQ(ncpu.rPC, 0x8123);
-    EXPECT_EQ(ncpu.rS, 0xFC);
-
-    // With I set the maskable request does nothing at all and is forgotten.
-    n6502_int();
-    EXPECT_EQ(ncpu.rPC, 0x8123);
-    EXPECT_EQ(ncpu.rS, 0xFC);
-
-    ncpu.rF = 0x22;
-    n6502_int();
-    EXPECT_EQ(ncpu.rPC, 0x8456);
-    EXPECT_EQ(ncpu.rS, 0xF9);
-    EXPECT_EQ(CpuRam[0x1FA], 0x22);
-    EXPECT_EQ(ncpu.rF, 0x26);
 }
 
 // ------------------------------------------------------- budget and branches

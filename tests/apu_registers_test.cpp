@@ -63,13 +63,4 @@ TEST_F(ApuRegs, DeltaChannelStartsWhenIdleAndClearsItsInterrupt) {
     EXPECT_EQ(Dmc.Level, 127);
 }
 
-TEST_F(ApuRegs, ResetZeroesTheChannels) {
-    Square2.Period = 5;
-    Dmc.BytesRemaining = 3;
-    apu_reset();
-    EXPECT_EQ(Square2.Period, 0);
-    EXPECT_EQ(Dmc.BytesRemaining, 0);
-    EXPECT_EQ(Dmc.ReadPointer, nullptr);
-}
-
 }  // namespace

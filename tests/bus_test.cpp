@@ -60,15 +60,12 @@ TEST_F(Power, EmptyNameComesUpHaltedWithClearedMemories) {
     EXPECT_EQ(SpritePalette[0], 0x40);
 }
 
+// (The memories' surviving a reset: the reset cartridge, QelRun.ResetRequest.)
 TEST_F(Power, ResetTakesTheVectorAndKeepsEverythingElse) {
     std::vector<uint8_t> image = make_ines(1, 1, 0x00);
     image[16 + 0x3FFC] = 0x34;  // reset vector of the only bank
     image[16 + 0x3FFD] = 0x92;
-    SpriteRam[5] = 0x55;
-    NametablePageA[3] = 0x66;
-    PpuRegisters.PpuMask = 0x18;
     CpuRam[0x10] = 0x77;
-    SaveRam[0x10] = 0x88;
     ncpu.rA = 9;
     Square1.Enabled = 1;
     ASSERT_TRUE(load_image(image));
@@ -78,11 +75,7 @@ TEST_F(Power, ResetTakesTheVectorAndKeepsEverythingElse) {
     EXPECT_EQ(ncpu.rF, 0x22);
     EXPECT_EQ(ncpu.rA, 0);
     EXPECT_EQ(Square1.Enabled, 0);
-    EXPECT_EQ(SpriteRam[5], 0x55);
-    EXPECT_EQ(NametablePageA[3], 0x66);
-    EXPECT_EQ(PpuRegisters.PpuMask, 0x18);
     EXPECT_EQ(CpuRam[0x10], 0x77);
-    EXPECT_EQ(SaveRam[0x10], 0x88);
 }
 
 }  // namespace

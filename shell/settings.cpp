@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "shell/shell.h"
+
 namespace {
 
 // Names of the pad functions in the file, in PadFunction order.
@@ -48,17 +50,7 @@ AppSettings default_settings() {
     return s;
 }
 
-std::string settings_path() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    std::string base;
-    if (config && *config == '/') {
-        base = config;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home ? home : ".") + "/.config";
-    }
-    return base + "/qel/qel.conf";
-}
+std::string settings_path() { return xdg_folder("XDG_CONFIG_HOME", "/.config") + "/qel/qel.conf"; }
 
 bool key_reserved(int key) {
     switch (key) {

@@ -158,17 +158,14 @@ std::string base_name(const std::string& path) {
     return name;
 }
 
-std::string data_folder() {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    std::string base;
-    if (data && *data == '/') {
-        base = data;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home ? home : ".") + "/.local/share";
-    }
-    return base + "/qel";
+std::string xdg_folder(const char* variable, const char* home_default) {
+    const char* value = std::getenv(variable);
+    if (value && *value == '/') return value;
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : ".") + home_default;
 }
+
+std::string data_folder() { return xdg_folder("XDG_DATA_HOME", "/.local/share") + "/qel"; }
 
 std::string save_folder() { return data_folder() + "/saves"; }
 

@@ -144,6 +144,9 @@ std::string store_settings(QMainWindow* window);
 bool run_input_dialog(QWidget* owner);
 // The cartridge file's name without folder and .nes.
 std::string base_name(const std::string& path);
+// A base folder of the XDG layout: the variable when it holds an absolute
+// path, else HOME (or .) followed by home_default.
+std::string xdg_folder(const char* variable, const char* home_default);
 // The machine's data folder: $XDG_DATA_HOME/qel, else ~/.local/share/qel.
 std::string data_folder();
 

@@ -10,6 +10,7 @@ struct CartridgeImageRecord {
     uint32_t ChrBanks;  // 0: the pattern area is CHR RAM
     uint8_t MapperNumber;
     uint32_t VerticalMirroring;  // 1: $2000 shares with $2800; 0: $2000 shares with $2400
+    uint8_t Battery;             // header byte 6 bit 1: the save RAM is kept between runs
 };
 extern CartridgeImageRecord CartridgeImage;
 

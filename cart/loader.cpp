@@ -125,6 +125,7 @@ bool load_from(Source& from) {
     const bool junk = header[12] | header[13] | header[14] | header[15];
     CartridgeImage.MapperNumber = uint8_t((flags >> 4) | (junk ? 0 : header[7] & 0xF0));
     CartridgeImage.VerticalMirroring = flags & 1;
+    CartridgeImage.Battery = (flags & 0x02) ? 1 : 0;
     MachineState.CyclesPerLine = 113;
     forget_mapped_banks();
 

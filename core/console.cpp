@@ -20,7 +20,6 @@ static_assert(ConsoleSaveRamSize == SaveRamSize);
 namespace {
 
 uint8_t Samples[SamplesPerFrame];
-bool Battery;
 
 constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
 constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
@@ -31,22 +30,11 @@ uint64_t fnv1a(uint64_t h, const void* bytes, size_t n) {
     return h;
 }
 
-// The battery flag as the header on disk has it.
-bool read_battery_flag(const char* path) {
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
-    uint8_t header[7] = {};
-    const bool ok = std::fread(header, 1, sizeof header, f) == sizeof header;
-    std::fclose(f);
-    return ok && (header[6] & 0x02);
-}
-
 }  // namespace
 
 void console_power_up() {
     create_surfaces();
     MachineState.CartridgeFileName[0] = '\0';
-    Battery = false;
     std::memset(Samples, 0x80, sizeof Samples);
     power_up();
 }
@@ -62,31 +50,27 @@ bool console_choose_cartridge(const char* path) { return set_cartridge_file_name
 
 const char* console_cartridge_file() { return MachineState.CartridgeFileName; }
 
-const char* console_load_cartridge() {
-    MachineState.Halted = 1;
-    if (!load_cartridge()) {
-        Battery = false;
-        return CartridgeLoadFailure;
-    }
-    Battery = read_battery_flag(MachineState.CartridgeFileName);
+namespace {
+// The end of either load: the new cartridge runs from its reset, or the
+// machine stays halted with the reason.
+const char* start_loaded(bool loaded) {
+    if (!loaded) return CartridgeLoadFailure;
     cartridge_checksum();
     cpu_reset();
     MachineState.Halted = 0;
     return nullptr;
 }
+}  // namespace
+
+const char* console_load_cartridge() {
+    MachineState.Halted = 1;
+    return start_loaded(load_cartridge());
+}
 
 const char* console_load_cartridge_image(const uint8_t* bytes, size_t size) {
     MachineState.Halted = 1;
     MachineState.CartridgeFileName[0] = '\0';
-    if (!load_cartridge_image(bytes, size)) {
-        Battery = false;
-        return CartridgeLoadFailure;
-    }
-    Battery = bytes[6] & 0x02;  // the image has a whole header once it loaded
-    cartridge_checksum();
-    cpu_reset();
-    MachineState.Halted = 0;
-    return nullptr;
+    return start_loaded(load_cartridge_image(bytes, size));
 }
 
 void console_halt() { MachineState.Halted = 1; }
@@ -95,7 +79,7 @@ bool console_running() { return !MachineState.Halted; }
 
 void console_reset() { cpu_reset(); }
 
-bool console_has_battery() { return !MachineState.Halted && Battery; }
+bool console_has_battery() { return !MachineState.Halted && CartridgeImage.Battery; }
 
 uint32_t console_cartridge_checksum() { return cartridge_checksum(); }
 

@@ -6,6 +6,9 @@
 #include "ppu/pattern.h"
 #include "ppu/ppu.h"
 #include "ppu/surfaces.h"
+#if defined(__SSE2__)
+#include <tmmintrin.h>
+#endif
 
 namespace {
 
@@ -72,12 +75,178 @@ struct LineOpacity {
     uint32_t fine_x;
 } Opacity;
 
+// The four background palettes as pixels, kept from line to line: the
+// palette seldom changes, and MasterPalette only at power-up.
+struct LinePalette {
+    uint8_t bytes[16];  // the palette bytes the pixels were looked up for
+    bool valid;
+    alignas(16) uint32_t pixels[16];
+} Palette;
+
+const uint32_t* line_palette() {
+    if (!Palette.valid || std::memcmp(Palette.bytes, BackgroundPalette, 16) != 0) {
+        std::memcpy(Palette.bytes, BackgroundPalette, 16);
+        for (int i = 0; i < 16; ++i) Palette.pixels[i] = MasterPalette[BackgroundPalette[i]];
+        Palette.valid = true;
+    }
+    return Palette.pixels;
+}
+
+// Where a line's tiles come from.
+struct LinePlace {
+    const uint8_t* page;   // the page of the leftmost tile
+    const uint8_t* next;   // the page the line runs on into
+    uint32_t row;          // tile row, 0-31
+    uint32_t cx, fx;       // leftmost column and its first pixel
+    const uint8_t* pattern;  // the background pattern table plus the fine row
+    uint32_t attribute_shift;  // 0 or 4: the half of the attribute bytes of this row
+};
+
+void draw_plain(const LinePlace& p, const uint32_t* pixels, uint32_t* L) {
+    LineSource src;
+    src.pattern = p.pattern;
+    src.attribute_shift = p.attribute_shift;
+#if defined(__SSE2__)
+    for (int i = 0; i < 4; ++i) src.palettes[i] = palette_vectors(pixels + 4 * i);
+#else
+    std::memcpy(src.pixels, pixels, sizeof src.pixels);
+#endif
+    src.opaque = Opacity.tiles;
+    src.last_key = ~0u;
+    src.last_out = nullptr;
+    src.last_opaque = 0;
+    const uint32_t cx = p.cx, fx = p.fx, row = p.row;
+    const uint8_t* tiles = p.page + row * 32;
+    const uint8_t* attributes = p.page + AttributeOffset + (row >> 2) * 8;
+    uint32_t* out = L;
+    uint32_t tile[8];
+    uint32_t col = cx;
+    if (fx) {
+        decode_tile(tiles, attributes, col, src, tile);
+        for (uint32_t k = fx; k < 8; ++k) *out++ = tile[k];
+        ++col;
+    }
+    for (; col < 32; ++col, out += 8) decode_tile(tiles, attributes, col, src, out);
+    tiles = p.next + row * 32;
+    attributes = p.next + AttributeOffset + (row >> 2) * 8;
+    for (col = 0; col < cx; ++col, out += 8) decode_tile(tiles, attributes, col, src, out);
+    if (fx) {
+        decode_tile(tiles, attributes, cx, src, tile);
+        for (uint32_t k = 0; k < fx; ++k) *out++ = tile[k];
+    }
+}
+
+#if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
+// The faster decode, on CPUs with byte shuffles (SSSE3, chosen at run time).
+// A palette's four pixels fill one 16-byte vector; a pattern row's eight
+// pixels pick their bytes from it with two shuffles, whose controls are the
+// sum of one vector pair for the low plane byte and one for the high.
+struct PlaneControls {
+    alignas(16) uint8_t bytes[256][32];
+    constexpr explicit PlaneControls(int plane) : bytes() {
+        for (int v = 0; v < 256; ++v)
+            for (int k = 0; k < 8; ++k)
+                for (int b = 0; b < 4; ++b)
+                    bytes[v][4 * k + b] =
+                        uint8_t((((v >> (7 - k)) & 1) << (2 + plane)) + (plane ? 0 : b));
+    }
+};
+constexpr PlaneControls kLowPlane{0}, kHighPlane{1};
+
+// The palettes of a tile row's four columns under one attribute byte (shifted
+// to the row's half), a byte each.
+constexpr uint32_t column_palettes(uint32_t n) {
+    const uint32_t l = n & 3, r = (n >> 2) & 3;
+    return l | (l << 8) | (r << 16) | (r << 24);
+}
+constexpr uint32_t kColumnPalettes[16] = {
+    column_palettes(0),  column_palettes(1),  column_palettes(2),  column_palettes(3),
+    column_palettes(4),  column_palettes(5),  column_palettes(6),  column_palettes(7),
+    column_palettes(8),  column_palettes(9),  column_palettes(10), column_palettes(11),
+    column_palettes(12), column_palettes(13), column_palettes(14), column_palettes(15)};
+
+// The 32 columns of a page's tile row as keys: tile number in the low byte,
+// palette in the high one.
+void page_keys(const uint8_t* page, const LinePlace& p, uint16_t* keys) {
+    const uint8_t* attributes = page + AttributeOffset + (p.row >> 2) * 8;
+    alignas(16) uint32_t palettes[8];
+    for (int k = 0; k < 8; ++k)
+        palettes[k] = kColumnPalettes[(attributes[k] >> p.attribute_shift) & 15];
+    const __m128i* tiles = reinterpret_cast<const __m128i*>(page + p.row * 32);
+    const __m128i t0 = _mm_loadu_si128(tiles), t1 = _mm_loadu_si128(tiles + 1);
+    const __m128i p0 = _mm_load_si128(reinterpret_cast<const __m128i*>(palettes));
+    const __m128i p1 = _mm_load_si128(reinterpret_cast<const __m128i*>(palettes + 4));
+    __m128i* k = reinterpret_cast<__m128i*>(keys);
+    _mm_store_si128(k, _mm_unpacklo_epi8(t0, p0));
+    _mm_store_si128(k + 1, _mm_unpackhi_epi8(t0, p0));
+    _mm_store_si128(k + 2, _mm_unpacklo_epi8(t1, p1));
+    _mm_store_si128(k + 3, _mm_unpackhi_epi8(t1, p1));
+}
+
+// Tiles [from, to) of the keys, eight pixels and one opaque byte each; a tile
+// with the key of the one before it repeats its pixels.
+__attribute__((target("ssse3"))) void shuffle_tiles(const uint16_t* keys, uint32_t from,
+                                                    uint32_t to, const uint8_t* pattern,
+                                                    const uint32_t* pixels, uint32_t* out,
+                                                    uint8_t* opaque) {
+    const __m128i* palettes = reinterpret_cast<const __m128i*>(pixels);
+    uint32_t last = ~0u, last_opaque = 0;
+    __m128i left = _mm_setzero_si128(), right = _mm_setzero_si128();
+    for (uint32_t i = from; i < to; ++i, out += 8) {
+        const uint32_t key = keys[i];
+        if (key != last) {
+            last = key;
+            const uint8_t* row = pattern + size_t(key & 0xFF) * 16;
+            const uint32_t lo = row[0], hi = row[8];
+            last_opaque = lo | hi;
+            const __m128i* l = reinterpret_cast<const __m128i*>(kLowPlane.bytes[lo]);
+            const __m128i* h = reinterpret_cast<const __m128i*>(kHighPlane.bytes[hi]);
+            const __m128i pal = _mm_load_si128(palettes + (key >> 8));
+            left = _mm_shuffle_epi8(pal, _mm_or_si128(_mm_load_si128(l), _mm_load_si128(h)));
+            right = _mm_shuffle_epi8(pal,
+                                     _mm_or_si128(_mm_load_si128(l + 1), _mm_load_si128(h + 1)));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), left);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), right);
+        *opaque++ = uint8_t(last_opaque);
+    }
+}
+
+const bool kShuffles = __builtin_cpu_supports("ssse3");
+
+// The line as whole tiles from fx pixels left of the picture: the pixels
+// written past either end of the line are put back.
+void draw_shuffled(const LinePlace& p, const uint32_t* pixels, uint32_t* L) {
+    alignas(16) uint16_t keys[64];
+    page_keys(p.page, p, keys);
+    if (p.cx != 0 || p.fx != 0) {
+        if (p.next == p.page)
+            std::memcpy(keys + 32, keys, 32 * sizeof(uint16_t));
+        else
+            page_keys(p.next, p, keys + 32);
+    }
+    const uint32_t count = p.fx ? 33 : 32;
+    if (!p.fx) {
+        shuffle_tiles(keys, p.cx, p.cx + count, p.pattern, pixels, L, Opacity.tiles);
+        return;
+    }
+    uint32_t before[8], after[8];
+    std::memcpy(before, L - 8, sizeof before);
+    std::memcpy(after, L + 256, sizeof after);
+    shuffle_tiles(keys, p.cx, p.cx + count, p.pattern, pixels, L - p.fx, Opacity.tiles);
+    std::memcpy(L - 8, before, sizeof before);
+    std::memcpy(L + 256, after, sizeof after);
+}
+#endif
+
 }  // namespace
 
 bool BackgroundOpaqueAt(uint32_t x) {
     const uint32_t p = x + Opacity.fine_x;
     return (Opacity.tiles[p >> 3] >> (7 - (p & 7))) & 1;
 }
+
+void ForgetBackgroundPalette() { Palette.valid = false; }
 
 void RenderBackgroundLine() {
     PickSpritesForLine();
@@ -90,8 +259,6 @@ void RenderBackgroundLine() {
     }
     const bool vertical = CartridgeImage.VerticalMirroring != 0;
     uint32_t s = vertical ? (regs.PpuControl & 1) : ((regs.PpuControl >> 1) & 1);  // the page bits
-    uint32_t fx = regs.ScrollX & 7;
-    uint32_t cx = (regs.ScrollX >> 3) & 31;
 
     // Positions past the picture: above it (a negative position) the console
     // shows rows 30 and 31 of the page and then its top rows; below row 29 the
@@ -104,48 +271,24 @@ void RenderBackgroundLine() {
         y = (y - 240) & 0xFF;
         if (!vertical) s ^= 1;
     }
-    const uint32_t row = uint32_t(y) >> 3;
-    LineSource src;
-    src.pattern = PpuMemory + ((regs.PpuControl & PpuControlBackgroundTable) ? 0x1000 : 0) +
-                  (uint32_t(y) & 7);
-    src.attribute_shift = (row & 2) * 2;
-    // The palette cannot change within a line: look its pixels up once.
-    uint32_t pixels[16];
-    for (int i = 0; i < 16; ++i) pixels[i] = MasterPalette[BackgroundPalette[i]];
-#if defined(__SSE2__)
-    for (int i = 0; i < 4; ++i) src.palettes[i] = palette_vectors(pixels + 4 * i);
-#else
-    std::memcpy(src.pixels, pixels, sizeof pixels);
+    LinePlace p;
+    p.page = page_of(s);
+    p.next = vertical ? page_of(s ^ 1) : p.page;
+    p.row = uint32_t(y) >> 3;
+    p.cx = (regs.ScrollX >> 3) & 31;
+    p.fx = regs.ScrollX & 7;
+    p.pattern = PpuMemory + ((regs.PpuControl & PpuControlBackgroundTable) ? 0x1000 : 0) +
+                (uint32_t(y) & 7);
+    p.attribute_shift = (p.row & 2) * 2;
+    Opacity.fine_x = p.fx;
+    // The palette cannot change within a line.
+    const uint32_t* pixels = line_palette();
+#if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
+    if (kShuffles)
+        draw_shuffled(p, pixels, L);
+    else
 #endif
-    src.opaque = Opacity.tiles;
-    src.last_key = ~0u;
-    src.last_out = nullptr;
-    src.last_opaque = 0;
-    Opacity.fine_x = fx;
-
-    // Tiles of the row, and its eight attribute bytes.
-    const uint8_t* page = page_of(s);
-    const uint8_t* tiles = page + row * 32;
-    const uint8_t* attributes = page + AttributeOffset + (row >> 2) * 8;
-    uint32_t* out = L;
-    uint32_t tile[8];
-    uint32_t col = cx;
-    if (fx) {
-        decode_tile(tiles, attributes, col, src, tile);
-        for (uint32_t k = fx; k < 8; ++k) *out++ = tile[k];
-        ++col;
-    }
-    for (; col < 32; ++col, out += 8) decode_tile(tiles, attributes, col, src, out);
-    if (vertical) {
-        page = page_of(s ^ 1);
-        tiles = page + row * 32;
-        attributes = page + AttributeOffset + (row >> 2) * 8;
-    }
-    for (col = 0; col < cx; ++col, out += 8) decode_tile(tiles, attributes, col, src, out);
-    if (fx) {
-        decode_tile(tiles, attributes, cx, src, tile);
-        for (uint32_t k = 0; k < fx; ++k) *out++ = tile[k];
-    }
+        draw_plain(p, pixels, L);
 
     if (!(regs.PpuMask & PpuMaskBackgroundLeft)) {
         std::memset(L, 0, 8 * sizeof(uint32_t));

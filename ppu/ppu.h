@@ -92,6 +92,9 @@ void RenderBackgroundLine();
 // Whether pixel x (0-255) of the line drawn last has an opaque background
 // pattern pixel (not colour 0 of its palette).
 bool BackgroundOpaqueAt(uint32_t x);
+// The background keeps its palette's pixels from line to line; MasterPalette
+// changes drop them.
+void ForgetBackgroundPalette();
 
 // ---- sprite renderer ----
 

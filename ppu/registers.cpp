@@ -123,6 +123,7 @@ void PpuPowerUp() {
         MasterPalette[i + MarkedColourOffset] = kColours[i] | BackdropMarker;
     }
     MasterPalette[64] = SpriteKeyColour;
+    ForgetBackgroundPalette();
     for (int i = 0; i < 16; i += 4) SpritePalette[i] = 0x40;
     for (uint32_t c = 0; c < NametableCells; ++c) {
         AttributeByteIndex[c] = uint8_t((c / 128) * 8 + ((c / 4) % 8));

@@ -5,7 +5,9 @@
 #include "ppu/ppu.h"
 
 namespace {
-uint32_t FrameMemory[256 * 240];
+// Eight pixels either side of the picture: a line drawn from whole tiles may
+// run into them before its ends are put back.
+uint32_t FrameMemory[8 + 256 * 240 + 8];
 uint32_t SpriteStripMemory[512 * 16];
 uint32_t BehindStripMemory[512 * 16];
 }  // namespace
@@ -21,7 +23,7 @@ int32_t SpritePitch;
 uint32_t AppliedBackdrop;
 
 void create_surfaces() {
-    FrameSurface = VideoSurface{FrameMemory, 256, 256, 240, 0};
+    FrameSurface = VideoSurface{FrameMemory + 8, 256, 256, 240, 0};
     SpriteStrip = VideoSurface{SpriteStripMemory, 512, 512, 16, SpriteKeyColour};
     BehindStrip = VideoSurface{BehindStripMemory, 512, 512, 16, 0};
     AppliedBackdrop = 0;

@@ -11,13 +11,11 @@ constexpr int32_t kVisibleLines = 240;
 constexpr int32_t kTrailingLines = 20;
 
 int32_t run_budget(uint32_t cycles) {
-    ncpu.cycles = int32_t(cycles);
     ncpu.totalcycles += cycles;
-    return n6502_execute();
+    return n6502_run_budget(int32_t(cycles));
 }
-}  // namespace
 
-int32_t run_frame() {
+int32_t run_lines() {
     if (MachineState.Halted) return 0;
     BuildSpriteTables();
     PpuStartFrame();
@@ -44,4 +42,11 @@ int32_t run_frame() {
         if (run_budget(line) != 0) return -1;
     }
     return 0;
+}
+}  // namespace
+
+int32_t run_frame() {
+    const int32_t result = run_lines();
+    n6502_settle();
+    return result;
 }

@@ -67,15 +67,28 @@ uint32_t RefusedHead = ~0u, RefusedBranch = ~0u;
 enum LoopKind : uint8_t { NotALoop, ReadsOnly, CountX, CountY };
 struct LoopShape {
     LoopKind kind;
-    int32_t cost;  // cycles of one iteration, the branch back excluded
+    int32_t cost;       // cycles of one iteration, the branch back excluded
+    bool reads_status;  // reads $2002, which the picture unit changes between budgets
+};
+
+// The instructions of one iteration, the branch back last.
+constexpr uint32_t kMaxLoopSteps = 12;
+struct LoopSteps {
+    uint32_t count;
+    uint16_t pc[kMaxLoopSteps];
+    uint8_t cost[kMaxLoopSteps];
 };
 
 inline bool quiet_read(uint32_t a) { return a < 0x2000 || a >= 0x6000 || (a & 0xE007) == 0x2002; }
 
 // The shape of the loop body [head, branch), branch being the branch back.
 // Forward branches in the body count as not taken (the cost tells).
-LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_t x, uint8_t y) {
-    constexpr LoopShape kNot{NotALoop, 0};
+// With steps, also lists the body's instructions.
+LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_t x, uint8_t y,
+                     LoopSteps* steps = nullptr) {
+    constexpr LoopShape kNot{NotALoop, 0, false};
+    bool reads_status = false;
+    if (steps) steps->count = 0;
     // A counting loop ends in the counter step and BNE; nothing else in it
     // may use that register, and its branches test flags that the loop's own
     // reads set, not the counter's.
@@ -147,18 +160,21 @@ LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_
                 if ((op == 0xAE || op == 0xEC) && !x_free) return kNot;
                 if ((op == 0xAC || op == 0xCC) && !y_free) return kNot;
                 if (!quiet_read(abs)) return kNot;
+                reads_status |= abs >= 0x2000 && abs < 0x6000;
                 size = 3, cycles = 4;
                 break;
             case 0xBD:
             case 0xBC:  // absolute, X
                 if (!x_free || (op == 0xBC && !y_free) || !quiet_read((abs + x) & 0xFFFF))
                     return kNot;
+                reads_status |= ((abs + x) & 0xFFFF) >= 0x2000 && ((abs + x) & 0xFFFF) < 0x6000;
                 size = 3, cycles = 4;
                 break;
             case 0xB9:
             case 0xBE:  // absolute, Y
                 if (!y_free || (op == 0xBE && !x_free) || !quiet_read((abs + y) & 0xFFFF))
                     return kNot;
+                reads_status |= ((abs + y) & 0xFFFF) >= 0x2000 && ((abs + y) & 0xFFFF) < 0x6000;
                 size = 3, cycles = 4;
                 break;
             case 0xAA:
@@ -191,11 +207,75 @@ LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_
             default: return kNot;
         }
         nz_set |= sets_nz;
+        if (steps && steps->count < kMaxLoopSteps - 1) {
+            steps->pc[steps->count] = uint16_t(pc);
+            steps->cost[steps->count++] = uint8_t(cycles);
+        }
         pc += size;
         cost += int32_t(cycles);
         if (pc > end) return kNot;
     }
-    return LoopShape{kind, cost};
+    return LoopShape{kind, cost, reads_status};
+}
+
+// ---- idle budgets ----
+// A wait loop that reads only RAM, ROM or save RAM cannot end by itself: the
+// frame driver's line work between budgets changes none of them, and only an
+// interrupt takes the CPU out. Once such a loop is charged at the end of a
+// budget, the frame driver's next budgets are charged without running the
+// CPU: it stands before a known instruction of the loop, found from the
+// instructions' costs exactly as running them would end each budget.
+// n6502_settle puts the registers there when anything needs them.
+struct IdleCandidate {
+    bool found;
+    uint32_t head, branch;
+    int32_t back;
+    uint8_t a, x, y, zero, over, carry, sign;  // at the loop's head
+} Candidate;
+struct IdleLoop {
+    bool active;
+    LoopSteps steps;
+    int32_t period;
+    uint32_t at;        // the CPU stands before steps.pc[at]
+    int32_t overshoot;  // ncpu.cycles as the last budget left it
+    n6502cpu head;      // the CPU at the loop's head
+    n6502cpu rest;      // ncpu as the last run left it
+} Idle;
+bool RestAllowed;  // the run is a frame driver's budget
+
+bool same_registers(const n6502cpu& a, const n6502cpu& b) {
+    return a.rA == b.rA && a.rS == b.rS && a.rX == b.rX && a.rY == b.rY && a.rF == b.rF &&
+           a.rPC == b.rPC && a.zero == b.zero && a.over == b.over && a.carry == b.carry &&
+           a.sign == b.sign && a.PCBASE == b.PCBASE && a.ROM == b.ROM && a.RAM == b.RAM;
+}
+
+// At the end of a budget that charged an idle loop: the loop's instructions
+// and where in them the CPU stopped.
+void rest_in_loop() {
+    const IdleCandidate c = Candidate;
+    Candidate.found = false;
+    LoopSteps& st = Idle.steps;
+    const LoopShape k = loop_shape(ncpu.PCBASE, c.head, c.branch, c.x, c.y, &st);
+    if (k.kind != ReadsOnly || k.reads_status || st.count + 1 > kMaxLoopSteps) return;
+    st.pc[st.count] = uint16_t(c.branch);
+    st.cost[st.count++] = uint8_t(c.back);
+    int32_t period = 0;
+    for (uint32_t i = 0; i < st.count; ++i) period += st.cost[i];
+    if (period != k.cost + c.back) return;
+    uint32_t at = 0;
+    while (at < st.count && st.pc[at] != ncpu.rPC) ++at;
+    if (at == st.count) return;
+    Idle.period = period;
+    Idle.at = at;
+    Idle.overshoot = ncpu.cycles;
+    Idle.head = ncpu;
+    Idle.head.rA = c.a, Idle.head.rX = c.x, Idle.head.rY = c.y;
+    Idle.head.zero = c.zero, Idle.head.over = c.over, Idle.head.carry = c.carry;
+    Idle.head.sign = c.sign;
+    Idle.head.rF = n6502_pack(ncpu.rF, c.zero, c.over, c.carry, c.sign);
+    Idle.head.rPC = uint16_t(c.head);
+    Idle.rest = ncpu;
+    Idle.active = true;
 }
 #endif
 
@@ -470,8 +550,12 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
             } else if (k_.cost + (back_) != c_) {                           \
             } else if (k_.kind == ReadsOnly) {                              \
                 if (s_.a == A && s_.x == X && s_.y == Y && s_.zero == zero && \
-                    s_.over == over && s_.carry == carry && s_.sign == sign) \
+                    s_.over == over && s_.carry == carry && s_.sign == sign) { \
                     cyc -= (cyc - 1) / c_ * c_;                             \
+                    if (!k_.reads_status)                                   \
+                        Candidate = IdleCandidate{true, (h_), (b_), (back_), A, X, Y, \
+                                                  zero, over, carry, sign}; \
+                }                                                           \
             } else if (s_.a == A && s_.over == over && s_.carry == carry && \
                        (k_.kind == CountX ? s_.y == Y : s_.x == X)) {       \
                 uint8_t& r_ = k_.kind == CountX ? X : Y;                    \
@@ -525,6 +609,8 @@ int32_t n6502_execute() {
     UNPACK();
 #if !defined(QEL_NO_SHORTCUTS)
     Seen.head = RefusedHead = ~0u;  // loops seen in another budget tell nothing of this one
+    Candidate.found = false;
+    Idle.active = false;
 #endif
     naturalizeESI(ncpu.rPC);
     if (cyc <= 0) goto done;
@@ -785,6 +871,9 @@ leave:
     ncpu.sign = sign;
     ncpu.rF = PACK();
     ncpu.cycles = cyc;
+#if !defined(QEL_NO_SHORTCUTS)
+    if (Candidate.found && RestAllowed && result == 0) rest_in_loop();
+#endif
     return result;
 }
 
@@ -805,9 +894,58 @@ void take_interrupt(uint32_t vector) {
 }
 }  // namespace
 
-void n6502_nmi() { take_interrupt(0xFFFA); }
+int32_t n6502_run_budget(int32_t cycles) {
+#if !defined(QEL_NO_SHORTCUTS)
+    if (Idle.active && same_registers(ncpu, Idle.rest)) {
+        int32_t left = cycles;
+        if (left > 0) {
+            left -= (left - 1) / Idle.period * Idle.period;
+            uint32_t at = Idle.at;
+            while (left > 0) {
+                left -= Idle.steps.cost[at];
+                at = at + 1 == Idle.steps.count ? 0 : at + 1;
+            }
+            Idle.at = at;
+        }
+        Idle.overshoot = left;
+        return 0;
+    }
+    ncpu.cycles = cycles;
+    RestAllowed = true;
+    const int32_t result = n6502_execute();
+    RestAllowed = false;
+    return result;
+#else
+    ncpu.cycles = cycles;
+    return n6502_execute();
+#endif
+}
+
+void n6502_settle() {
+#if !defined(QEL_NO_SHORTCUTS)
+    if (!Idle.active) return;
+    Idle.active = false;
+    if (!same_registers(ncpu, Idle.rest)) return;
+    // From the loop's head, the instructions before the one it stands at.
+    const n6502cpu& h = Idle.head;
+    ncpu.rA = h.rA, ncpu.rX = h.rX, ncpu.rY = h.rY, ncpu.rS = h.rS, ncpu.rF = h.rF;
+    ncpu.zero = h.zero, ncpu.over = h.over, ncpu.carry = h.carry, ncpu.sign = h.sign;
+    ncpu.rPC = h.rPC;
+    int32_t cycles = 0;
+    for (uint32_t i = 0; i < Idle.at; ++i) cycles += Idle.steps.cost[i];
+    ncpu.cycles = cycles;
+    n6502_execute();
+    ncpu.cycles = Idle.overshoot;
+#endif
+}
+
+void n6502_nmi() {
+    n6502_settle();
+    take_interrupt(0xFFFA);
+}
 
 void n6502_int() {
+    n6502_settle();
     if (ncpu.rF & 0x04) return;
     take_interrupt(0xFFFE);
 }

@@ -39,6 +39,14 @@ extern const n6502flags flagtable[256];
 // Runs whole instructions while ncpu.cycles is positive. Returns 0 when the
 // budget is used up, -1 when it stopped at an invalid opcode (trapbadops = 0).
 int32_t n6502_execute();
+// One budget of the frame driver: sets ncpu.cycles and runs. A budget that
+// starts in a wait loop which reads only RAM, ROM or save RAM, charged at
+// the end of the budget before, is charged without running: the registers
+// then stay as that budget left them until n6502_settle.
+int32_t n6502_run_budget(int32_t cycles);
+// Puts the registers where the budgets charged without running left them.
+// The frame driver calls it before anything reads ncpu; the interrupts call it.
+void n6502_settle();
 // Takes the non-maskable interrupt now (between runs only).
 void n6502_nmi();
 // Takes the maskable interrupt unless I is set; a refused request is forgotten.

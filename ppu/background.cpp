@@ -94,11 +94,11 @@ const uint32_t* line_palette() {
 
 // Where a line's tiles come from.
 struct LinePlace {
-    const uint8_t* page;   // the page of the leftmost tile
-    const uint8_t* next;   // the page the line runs on into
-    uint32_t row;          // tile row, 0-31
-    uint32_t cx, fx;       // leftmost column and its first pixel
-    const uint8_t* pattern;  // the background pattern table plus the fine row
+    const uint8_t* page;       // the page of the leftmost tile
+    const uint8_t* next;       // the page the line runs on into
+    uint32_t row;              // tile row, 0-31
+    uint32_t cx, fx;           // leftmost column and its first pixel
+    const uint8_t* pattern;    // the background pattern table plus the fine row
     uint32_t attribute_shift;  // 0 or 4: the half of the attribute bytes of this row
 };
 
@@ -153,34 +153,32 @@ struct PlaneControls {
 };
 constexpr PlaneControls kLowPlane{0}, kHighPlane{1};
 
-// The palettes of a tile row's four columns under one attribute byte (shifted
-// to the row's half), a byte each.
-constexpr uint32_t column_palettes(uint32_t n) {
-    const uint32_t l = n & 3, r = (n >> 2) & 3;
-    return l | (l << 8) | (r << 16) | (r << 24);
-}
-constexpr uint32_t kColumnPalettes[16] = {
-    column_palettes(0),  column_palettes(1),  column_palettes(2),  column_palettes(3),
-    column_palettes(4),  column_palettes(5),  column_palettes(6),  column_palettes(7),
-    column_palettes(8),  column_palettes(9),  column_palettes(10), column_palettes(11),
-    column_palettes(12), column_palettes(13), column_palettes(14), column_palettes(15)};
-
 // The 32 columns of a page's tile row as keys: tile number in the low byte,
-// palette in the high one.
-void page_keys(const uint8_t* page, const LinePlace& p, uint16_t* keys) {
-    const uint8_t* attributes = page + AttributeOffset + (p.row >> 2) * 8;
-    alignas(16) uint32_t palettes[8];
-    for (int k = 0; k < 8; ++k)
-        palettes[k] = kColumnPalettes[(attributes[k] >> p.attribute_shift) & 15];
+// palette in the high one. An attribute byte n (shifted to the row's half)
+// gives its four columns the palettes n & 3, n & 3, n >> 2 & 3, n >> 2 & 3.
+struct PageKeys {
+    __m128i k[4];
+};
+
+PageKeys page_keys(const uint8_t* page, const LinePlace& p) {
+    const __m128i three = _mm_set1_epi8(3);
+    __m128i n = _mm_loadl_epi64(
+        reinterpret_cast<const __m128i*>(page + AttributeOffset + (p.row >> 2) * 8));
+    n = _mm_srl_epi16(n, _mm_cvtsi32_si128(int(p.attribute_shift)));
+    const __m128i left = _mm_and_si128(n, three);
+    const __m128i right = _mm_and_si128(_mm_srli_epi16(n, 2), three);
+    const __m128i pairs_l = _mm_unpacklo_epi8(left, left),
+                  pairs_r = _mm_unpacklo_epi8(right, right);
+    const __m128i p0 = _mm_unpacklo_epi16(pairs_l, pairs_r),
+                  p1 = _mm_unpackhi_epi16(pairs_l, pairs_r);
     const __m128i* tiles = reinterpret_cast<const __m128i*>(page + p.row * 32);
     const __m128i t0 = _mm_loadu_si128(tiles), t1 = _mm_loadu_si128(tiles + 1);
-    const __m128i p0 = _mm_load_si128(reinterpret_cast<const __m128i*>(palettes));
-    const __m128i p1 = _mm_load_si128(reinterpret_cast<const __m128i*>(palettes + 4));
-    __m128i* k = reinterpret_cast<__m128i*>(keys);
-    _mm_store_si128(k, _mm_unpacklo_epi8(t0, p0));
-    _mm_store_si128(k + 1, _mm_unpackhi_epi8(t0, p0));
-    _mm_store_si128(k + 2, _mm_unpacklo_epi8(t1, p1));
-    _mm_store_si128(k + 3, _mm_unpackhi_epi8(t1, p1));
+    return PageKeys{{_mm_unpacklo_epi8(t0, p0), _mm_unpackhi_epi8(t0, p0),
+                     _mm_unpacklo_epi8(t1, p1), _mm_unpackhi_epi8(t1, p1)}};
+}
+
+inline void store_keys(const PageKeys& k, uint16_t* keys) {
+    for (int i = 0; i < 4; ++i) _mm_store_si128(reinterpret_cast<__m128i*>(keys) + i, k.k[i]);
 }
 
 // Tiles [from, to) of the keys, eight pixels and one opaque byte each; a tile
@@ -203,8 +201,8 @@ __attribute__((target("ssse3"))) void shuffle_tiles(const uint16_t* keys, uint32
             const __m128i* h = reinterpret_cast<const __m128i*>(kHighPlane.bytes[hi]);
             const __m128i pal = _mm_load_si128(palettes + (key >> 8));
             left = _mm_shuffle_epi8(pal, _mm_or_si128(_mm_load_si128(l), _mm_load_si128(h)));
-            right = _mm_shuffle_epi8(pal,
-                                     _mm_or_si128(_mm_load_si128(l + 1), _mm_load_si128(h + 1)));
+            right =
+                _mm_shuffle_epi8(pal, _mm_or_si128(_mm_load_si128(l + 1), _mm_load_si128(h + 1)));
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), left);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), right);
@@ -218,13 +216,10 @@ const bool kShuffles = __builtin_cpu_supports("ssse3");
 // written past either end of the line are put back.
 void draw_shuffled(const LinePlace& p, const uint32_t* pixels, uint32_t* L) {
     alignas(16) uint16_t keys[64];
-    page_keys(p.page, p, keys);
-    if (p.cx != 0 || p.fx != 0) {
-        if (p.next == p.page)
-            std::memcpy(keys + 32, keys, 32 * sizeof(uint16_t));
-        else
-            page_keys(p.next, p, keys + 32);
-    }
+    const PageKeys first = page_keys(p.page, p);
+    store_keys(first, keys);
+    if (p.cx != 0 || p.fx != 0)
+        store_keys(p.next == p.page ? first : page_keys(p.next, p), keys + 32);
     const uint32_t count = p.fx ? 33 : 32;
     if (!p.fx) {
         shuffle_tiles(keys, p.cx, p.cx + count, p.pattern, pixels, L, Opacity.tiles);

@@ -59,8 +59,8 @@ struct LoopSeen {
     uint32_t head, branch;  // ~0u: nothing seen in this budget
     LoopState state;
 } Seen{~0u, ~0u, {}};
-// The last loop found not to be a wait: it is not decoded again in this
-// budget (at worst a loop goes uncharged, never wrongly charged).
+// The last loop found not to be a wait: it is not decoded again until the
+// frame ends (at worst a loop goes uncharged, never wrongly charged).
 uint32_t RefusedHead = ~0u, RefusedBranch = ~0u;
 
 // What an iteration changes: nothing, or X or Y by one.
@@ -608,7 +608,7 @@ int32_t n6502_execute() {
 
     UNPACK();
 #if !defined(QEL_NO_SHORTCUTS)
-    Seen.head = RefusedHead = ~0u;  // loops seen in another budget tell nothing of this one
+    Seen.head = ~0u;  // loops seen in another budget tell nothing of this one
     Candidate.found = false;
     Idle.active = false;
 #endif
@@ -923,6 +923,7 @@ int32_t n6502_run_budget(int32_t cycles) {
 
 void n6502_settle() {
 #if !defined(QEL_NO_SHORTCUTS)
+    RefusedHead = ~0u;
     if (!Idle.active) return;
     Idle.active = false;
     if (!same_registers(ncpu, Idle.rest)) return;

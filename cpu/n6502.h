@@ -45,7 +45,8 @@ int32_t n6502_execute();
 // then stay as that budget left them until n6502_settle.
 int32_t n6502_run_budget(int32_t cycles);
 // Puts the registers where the budgets charged without running left them.
-// The frame driver calls it before anything reads ncpu; the interrupts call it.
+// The frame driver calls it at the frame's end, the interrupts before they act; it
+// also lets loops refused as waits be looked at again.
 void n6502_settle();
 // Takes the non-maskable interrupt now (between runs only).
 void n6502_nmi();

@@ -41,3 +41,12 @@ uint32_t bus_write(uint32_t value, uint32_t address) {
     // Bank switches copy into the fixed PRG window: nothing ever moves.
     return 0;
 }
+
+bool bus_repeatable(uint32_t address, bool write) {
+    if (write) return address == 0x4016;
+    return address == 0x4016 || address == 0x4017 || (address >= 0x6000 && address < 0x8000);
+}
+
+uint64_t bus_device_state() {
+    return uint64_t(MachineState.JoypadBits) | (uint64_t(MachineState.JoypadShift) << 32);
+}

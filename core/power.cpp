@@ -26,6 +26,8 @@ void power_up() {
     ncpu.trapbadops = 1;
     ncpu.readtrap = bus_read;
     ncpu.writetrap = bus_write;
+    ncpu.repeatabletrap = bus_repeatable;
+    ncpu.devicestate = bus_device_state;
     if (!load_cartridge()) {
         MachineState.Halted = 1;
         return;

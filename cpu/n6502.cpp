@@ -12,6 +12,7 @@
 #include "cpu/n6502.h"
 
 #include <algorithm>
+#include <cstring>
 
 n6502cpu ncpu;
 
@@ -62,6 +63,14 @@ struct LoopSeen {
 // The last loop found not to be a wait: it is not decoded again until the
 // frame ends (at worst a loop goes uncharged, never wrongly charged).
 uint32_t RefusedHead = ~0u, RefusedBranch = ~0u;
+// The last backward JMP (not to itself) taken: it may close a steady loop.
+struct JumpSeen {
+    uint32_t target, from;
+};
+JumpSeen BackJump{~0u, ~0u};
+// A backward JMP to here ends the run at once (the steady-loop search).
+uint32_t StopAt = ~0u;
+bool Stopped;
 
 // What an iteration changes: nothing, or X or Y by one.
 enum LoopKind : uint8_t { NotALoop, ReadsOnly, CountX, CountY };
@@ -802,7 +811,18 @@ op76: {  // JMP absolute
     uint32_t w = FETCH16();
 #if !defined(QEL_NO_SHORTCUTS)
     // A jump to itself waits out the budget: nothing it does changes.
-    if (UNLIKELY(w == uint32_t(PC() - 3))) cyc -= (cyc - 1) / 3 * 3;
+    if (UNLIKELY(w <= uint32_t(PC() - 3))) {
+        if (w == uint32_t(PC() - 3))
+            cyc -= (cyc - 1) / 3 * 3;
+        else
+            BackJump = JumpSeen{w, uint32_t(PC() - 3)};  // a loop may close here
+        if (UNLIKELY(w == StopAt)) {
+            naturalizeESI(w);
+            cyc -= 3;
+            Stopped = true;
+            goto done;
+        }
+    }
 #endif
     naturalizeESI(w);
     NEXT(3);
@@ -894,6 +914,174 @@ void take_interrupt(uint32_t vector) {
 }
 }  // namespace
 
+#if !defined(QEL_NO_SHORTCUTS)
+namespace {
+
+// ---- steady loops ----
+// A main loop that polls the joypad until the next interrupt, closed by a
+// backward JMP, repeats the same iteration once the iteration leaves RAM,
+// registers and the devices it touches as it found them: nothing else
+// changes them until an interrupt. Such a loop is found from a backward JMP
+// taken twice, then one iteration is run an instruction at a time and
+// traced, from its head to its head. If it proves steady, the following
+// budgets move the CPU's place in the trace by the instructions' costs,
+// and n6502_settle runs from the head to that place.
+enum SteadyPhase : uint8_t { Watching, Seeking, Tracing, Replaying };
+constexpr uint32_t kMaxTrace = 1024;
+struct SteadyLoop {
+    SteadyPhase phase;
+    uint32_t head, jump;  // the loop's head and its JMP
+    uint32_t hits;        // budgets in a row whose last backward JMP was this one
+    uint32_t budgets;     // budgets spent seeking the head
+    uint32_t wait;        // frames left before the next try
+    uint32_t backoff;     // frames to wait after the next failure
+    uint32_t last_pc;     // the instruction stepped last
+    bool unsafe;          // the iteration used a device it cannot repeat
+    uint32_t count;
+    uint16_t pc[kMaxTrace];
+    uint8_t cost[kMaxTrace];
+    int32_t period;
+    uint32_t at;         // the CPU stands before pc[at]
+    int32_t overshoot;   // ncpu.cycles as the last budget left it
+    n6502cpu open;       // the CPU at the head where the trace began
+    uint64_t devices;    // and the devices' state
+    uint8_t ram[0x800];  // and RAM
+} Steady;
+n6502readtrap RealRead;
+n6502writetrap RealWrite;
+
+uint32_t traced_read(uint32_t a) {
+    if (!ncpu.repeatabletrap(a, false)) Steady.unsafe = true;
+    return RealRead(a);
+}
+uint32_t traced_write(uint32_t v, uint32_t a) {
+    if (!ncpu.repeatabletrap(a, true)) Steady.unsafe = true;
+    return RealWrite(v, a);
+}
+
+void give_up() {
+    Steady.phase = Watching;
+    Steady.hits = 0;
+    Steady.wait = Steady.backoff;
+    Steady.backoff = std::min<uint32_t>(Steady.backoff * 2 + 1, 64);
+}
+
+// Moves the place in the trace through a budget as running would: whole
+// instructions while cycles are left.
+void replay(int32_t left) {
+    if (left > 0) left -= (left - 1) / Steady.period * Steady.period;
+    uint32_t at = Steady.at;
+    while (left > 0) {
+        left -= Steady.cost[at];
+        at = at + 1 == Steady.count ? 0 : at + 1;
+    }
+    Steady.at = at;
+    Steady.overshoot = left;
+}
+
+// The CPU has just come back to the head: the trace is steady when the
+// iteration left everything as it was.
+void close_trace(int32_t left) {
+    const n6502cpu& o = Steady.open;
+    if (Steady.unsafe || !same_registers(ncpu, o) || ncpu.devicestate() != Steady.devices ||
+        std::memcmp(ncpu.RAM, Steady.ram, sizeof Steady.ram) != 0 || Steady.count == 0) {
+        give_up();
+        return;
+    }
+    Steady.period = 0;
+    for (uint32_t i = 0; i < Steady.count; ++i) Steady.period += Steady.cost[i];
+    Steady.phase = Replaying;
+    Steady.backoff = 0;
+    Steady.at = 0;
+    Steady.open = ncpu;
+    replay(left);
+}
+
+// A budget run an instruction at a time, tracing the iteration from the head.
+int32_t step_budget(int32_t left) {
+    RealRead = ncpu.readtrap;
+    RealWrite = ncpu.writetrap;
+    int32_t result = 0;
+    while (left > 0) {
+        if (ncpu.rPC == Steady.head && Steady.last_pc == Steady.jump && Steady.count > 0) {
+            close_trace(left);
+            if (Steady.phase == Replaying) return 0;
+            break;
+        }
+        const uint32_t pc = ncpu.rPC;
+        ncpu.readtrap = traced_read;
+        ncpu.writetrap = traced_write;
+        ncpu.cycles = 1;
+        result = n6502_execute();
+        ncpu.readtrap = RealRead;
+        ncpu.writetrap = RealWrite;
+        if (result != 0) {
+            ncpu.cycles = left;
+            give_up();
+            return result;
+        }
+        const int32_t cost = 1 - ncpu.cycles;
+        left -= cost;
+        Steady.last_pc = pc;
+        if (Steady.unsafe || Steady.count == kMaxTrace) {
+            give_up();
+            break;
+        }
+        Steady.pc[Steady.count] = uint16_t(pc);
+        Steady.cost[Steady.count++] = uint8_t(cost);
+    }
+    if (left > 0) {  // given up in mid-budget: the rest runs as usual
+        ncpu.cycles = left;
+        return n6502_execute();
+    }
+    ncpu.cycles = left;
+    return result;
+}
+
+// A budget run as usual until the loop's JMP lands on its head: the trace
+// begins there.
+int32_t seek_budget(int32_t cycles) {
+    ncpu.cycles = cycles;
+    StopAt = Steady.head;
+    Stopped = false;
+    const int32_t result = n6502_execute();
+    StopAt = ~0u;
+    if (result != 0 || !Stopped) {
+        if (result != 0 || ++Steady.budgets > 4) give_up();
+        return result;
+    }
+    Steady.phase = Tracing;
+    Steady.open = ncpu;
+    Steady.devices = ncpu.devicestate();
+    std::memcpy(Steady.ram, ncpu.RAM, sizeof Steady.ram);
+    Steady.count = 0;
+    Steady.unsafe = false;
+    Steady.last_pc = Steady.jump;
+    return step_budget(ncpu.cycles);
+}
+
+// After a budget run as usual: a backward JMP taken at the end of two
+// budgets in a row may close a steady loop.
+void watch_jumps() {
+    if (BackJump.target == ~0u) return;
+    if (BackJump.target == Steady.head && BackJump.from == Steady.jump) {
+        ++Steady.hits;
+    } else {
+        Steady.head = BackJump.target;
+        Steady.jump = BackJump.from;
+        Steady.hits = 1;
+    }
+    BackJump.target = ~0u;
+    if (Steady.hits >= 2 && Steady.wait == 0 && ncpu.repeatabletrap && ncpu.devicestate) {
+        Steady.phase = Seeking;
+        Steady.budgets = 0;
+        Steady.last_pc = ~0u;
+    }
+}
+
+}  // namespace
+#endif
+
 int32_t n6502_run_budget(int32_t cycles) {
 #if !defined(QEL_NO_SHORTCUTS)
     if (Idle.active && same_registers(ncpu, Idle.rest)) {
@@ -910,10 +1098,23 @@ int32_t n6502_run_budget(int32_t cycles) {
         Idle.overshoot = left;
         return 0;
     }
+    switch (Steady.phase) {
+        case Replaying:
+            if (same_registers(ncpu, Steady.open)) {
+                replay(cycles);
+                return 0;
+            }
+            Steady.phase = Watching;
+            break;
+        case Seeking: return seek_budget(cycles);
+        case Tracing: return step_budget(cycles);
+        case Watching: break;
+    }
     ncpu.cycles = cycles;
     RestAllowed = true;
     const int32_t result = n6502_execute();
     RestAllowed = false;
+    if (result == 0 && !Idle.active) watch_jumps();
     return result;
 #else
     ncpu.cycles = cycles;
@@ -924,6 +1125,22 @@ int32_t n6502_run_budget(int32_t cycles) {
 void n6502_settle() {
 #if !defined(QEL_NO_SHORTCUTS)
     RefusedHead = ~0u;
+    BackJump.target = ~0u;
+    if (Steady.wait) --Steady.wait;
+    if (Steady.phase == Replaying) {
+        Steady.phase = Watching;
+        Steady.hits = 0;
+        if (same_registers(ncpu, Steady.open)) {
+            // From the head, the instructions before the one it stands at.
+            int32_t cycles = 0;
+            for (uint32_t i = 0; i < Steady.at; ++i) cycles += Steady.cost[i];
+            ncpu.cycles = cycles;
+            n6502_execute();
+            ncpu.cycles = Steady.overshoot;
+        }
+    } else if (Steady.phase != Watching) {
+        give_up();  // the trace is cut short
+    }
     if (!Idle.active) return;
     Idle.active = false;
     if (!same_registers(ncpu, Idle.rest)) return;

@@ -26,6 +26,11 @@ struct n6502cpu {
     n6502readtrap readtrap;
     n6502writetrap writetrap;
     uint32_t breakpoint;
+    // For the steady-loop shortcut of n6502_run_budget (null: none): whether
+    // a trap access answers and acts by what devicestate returns alone, and
+    // that state.
+    bool (*repeatabletrap)(uint32_t address, bool write);
+    uint64_t (*devicestate)();
 };
 
 extern n6502cpu ncpu;
@@ -41,8 +46,10 @@ extern const n6502flags flagtable[256];
 int32_t n6502_execute();
 // One budget of the frame driver: sets ncpu.cycles and runs. A budget that
 // starts in a wait loop which reads only RAM, ROM or save RAM, charged at
-// the end of the budget before, is charged without running: the registers
-// then stay as that budget left them until n6502_settle.
+// the end of the budget before, is charged without running; so is a budget
+// in a steady loop, one that a backward JMP closes and whose iteration was
+// seen to leave RAM, registers and devices as it found them. The registers
+// then stay as they were until n6502_settle.
 int32_t n6502_run_budget(int32_t cycles);
 // Puts the registers where the budgets charged without running left them.
 // The frame driver calls it at the frame's end, the interrupts before they act; it

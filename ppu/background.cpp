@@ -6,9 +6,6 @@
 #include "ppu/pattern.h"
 #include "ppu/ppu.h"
 #include "ppu/surfaces.h"
-#if defined(__SSE2__)
-#include <tmmintrin.h>
-#endif
 
 namespace {
 
@@ -137,21 +134,7 @@ void draw_plain(const LinePlace& p, const uint32_t* pixels, uint32_t* L) {
 }
 
 #if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
-// The faster decode, on CPUs with byte shuffles (SSSE3, chosen at run time).
-// A palette's four pixels fill one 16-byte vector; a pattern row's eight
-// pixels pick their bytes from it with two shuffles, whose controls are the
-// sum of one vector pair for the low plane byte and one for the high.
-struct PlaneControls {
-    alignas(16) uint8_t bytes[256][32];
-    constexpr explicit PlaneControls(int plane) : bytes() {
-        for (int v = 0; v < 256; ++v)
-            for (int k = 0; k < 8; ++k)
-                for (int b = 0; b < 4; ++b)
-                    bytes[v][4 * k + b] =
-                        uint8_t((((v >> (7 - k)) & 1) << (2 + plane)) + (plane ? 0 : b));
-    }
-};
-constexpr PlaneControls kLowPlane{0}, kHighPlane{1};
+// The faster decode, on CPUs with byte shuffles (see pattern.h).
 
 // The 32 columns of a page's tile row as keys: tile number in the low byte,
 // palette in the high one. An attribute byte n (shifted to the row's half)
@@ -209,8 +192,6 @@ __attribute__((target("ssse3"))) void shuffle_tiles(const uint16_t* keys, uint32
         *opaque++ = uint8_t(last_opaque);
     }
 }
-
-const bool kShuffles = __builtin_cpu_supports("ssse3");
 
 // The line as whole tiles from fx pixels left of the picture: the pixels
 // written past either end of the line are put back.

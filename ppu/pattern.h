@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <tmmintrin.h>
 #endif
 
 // Writes the 8 pixels of one pattern row (bit planes lo and hi, leftmost
@@ -61,4 +61,35 @@ inline void decode_pattern_row(uint32_t lo, uint32_t hi, const PaletteVectors& p
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * half), r);
     }
 }
+
+#if !defined(QEL_NO_SHORTCUTS)
+// The faster decode, on CPUs with byte shuffles (SSSE3, chosen at run time).
+// A palette's four pixels fill one 16-byte vector; a pattern row's eight
+// pixels pick their bytes from it with two shuffles, whose controls are the
+// OR of one vector pair for the low plane byte and one for the high.
+struct PlaneControls {
+    alignas(16) uint8_t bytes[256][32];
+    constexpr explicit PlaneControls(int plane) : bytes() {
+        for (int v = 0; v < 256; ++v)
+            for (int k = 0; k < 8; ++k)
+                for (int b = 0; b < 4; ++b)
+                    bytes[v][4 * k + b] =
+                        uint8_t((((v >> (7 - k)) & 1) << (2 + plane)) + (plane ? 0 : b));
+    }
+};
+inline constexpr PlaneControls kLowPlane{0}, kHighPlane{1};
+inline const bool kShuffles = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
+
+// Pattern row lo, hi through the palette's pixels pal into out[0..7].
+__attribute__((target("ssse3"))) inline void shuffle_pattern_row(uint32_t lo, uint32_t hi,
+                                                                 __m128i pal, uint32_t* out) {
+    const __m128i* l = reinterpret_cast<const __m128i*>(kLowPlane.bytes[lo]);
+    const __m128i* h = reinterpret_cast<const __m128i*>(kHighPlane.bytes[hi]);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_shuffle_epi8(pal, _mm_or_si128(_mm_load_si128(l), _mm_load_si128(h))));
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(out + 4),
+        _mm_shuffle_epi8(pal, _mm_or_si128(_mm_load_si128(l + 1), _mm_load_si128(h + 1))));
+}
+#endif
 #endif

@@ -39,17 +39,6 @@ using SpritePixelSet = PaletteVectors;
 using SpritePixelSet = const uint32_t*;
 #endif
 
-// Decodes one pattern row into 8 strip pixels, flipped when asked.
-inline void decode_sprite_row(uint32_t lo, uint32_t hi, bool hflip, const SpritePixelSet& px,
-                              uint32_t* out) {
-    if (hflip) {
-        // Bit k of the pattern bytes makes pixel k: reverse the bytes once.
-        lo = kReversed.b[lo];
-        hi = kReversed.b[hi];
-    }
-    decode_pattern_row(lo, hi, px, out);
-}
-
 struct SpriteLook {
     uint32_t px[4];
     bool hflip, vflip;
@@ -151,37 +140,50 @@ void PickSpritesForLine() {
     }
 }
 
-void DrawSprite8x8(uint32_t i) {
-    SpriteLook s = look_of(i);
-    const uint8_t* t =
-        PpuMemory + ((PpuRegisters.PpuControl & PpuControlSpriteTable) ? 0x1000 : 0) + s.tile * 16;
+namespace {
+
+// Decodes rows pattern rows (flipped as the sprite asks) into the sprite's
+// strip column.
+void draw_sprite(uint32_t i, const uint8_t* const* row, uint32_t rows) {
+    const SpriteLook s = look_of(i);
     uint32_t* strip = SpritePixels + 8 * i;
-    const SpritePixelSet px = s.pixels();
-    for (uint32_t r = 0; r < 8; ++r) {
-        uint32_t pr = s.vflip ? 7 - r : r;
-        decode_sprite_row(t[pr], t[pr + 8], s.hflip, px, strip + r * SpritePitch);
+    uint8_t lo[16], hi[16];
+    for (uint32_t r = 0; r < rows; ++r) {
+        const uint8_t* t = row[s.vflip ? rows - 1 - r : r];
+        lo[r] = s.hflip ? kReversed.b[t[0]] : t[0];
+        hi[r] = s.hflip ? kReversed.b[t[8]] : t[8];
     }
+#if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
+    if (kShuffles) {
+        const __m128i pal = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.px));
+        for (uint32_t r = 0; r < rows; ++r)
+            shuffle_pattern_row(lo[r], hi[r], pal, strip + r * SpritePitch);
+        return;
+    }
+#endif
+    const SpritePixelSet px = s.pixels();
+    for (uint32_t r = 0; r < rows; ++r)
+        decode_pattern_row(lo[r], hi[r], px, strip + r * SpritePitch);
+}
+
+}  // namespace
+
+void DrawSprite8x8(uint32_t i) {
+    const uint8_t* t = PpuMemory +
+                       ((PpuRegisters.PpuControl & PpuControlSpriteTable) ? 0x1000 : 0) +
+                       SpriteRam[4 * i + 1] * 16;
+    const uint8_t* const row[8] = {t, t + 1, t + 2, t + 3, t + 4, t + 5, t + 6, t + 7};
+    draw_sprite(i, row, 8);
 }
 
 void DrawSprite8x16(uint32_t i) {
-    SpriteLook s = look_of(i);
-    const uint8_t* table = PpuMemory + ((s.tile & 1) ? 0x1000 : 0);
-    const uint8_t* top = table + (s.tile & 0xFE) * 16;
+    const uint32_t tile = SpriteRam[4 * i + 1];
+    const uint8_t* top = PpuMemory + ((tile & 1) ? 0x1000 : 0) + (tile & 0xFE) * 16;
     const uint8_t* bottom = top + 16;
-    uint32_t* strip = SpritePixels + 8 * i;
-    const SpritePixelSet px = s.pixels();
-    for (uint32_t r = 0; r < 16; ++r) {
-        const uint8_t* t;
-        uint32_t pr;
-        if (!s.vflip) {
-            t = r < 8 ? top : bottom;
-            pr = r & 7;
-        } else {
-            t = r < 8 ? bottom : top;
-            pr = 7 - (r & 7);
-        }
-        decode_sprite_row(t[pr], t[pr + 8], s.hflip, px, strip + r * SpritePitch);
-    }
+    const uint8_t* const row[16] = {
+        top,    top + 1,    top + 2,    top + 3,    top + 4,    top + 5,    top + 6,    top + 7,
+        bottom, bottom + 1, bottom + 2, bottom + 3, bottom + 4, bottom + 5, bottom + 6, bottom + 7};
+    draw_sprite(i, row, 16);
 }
 
 void CheckSpriteZeroHit() {
@@ -299,29 +301,64 @@ void CompositeSprites() {
     }
     // The background under every behind sprite is saved before any sprite is
     // drawn; put back over all sprites, it hides them wherever it is opaque.
-    for (int32_t i = 63; i >= 0; --i) {
-        if (SpriteState[i] != 1) continue;
-        const Box b = box_at(uint32_t(i), 16);
-        if (b.h <= 0) continue;
-        uint32_t* saved = BehindStrip.Pixels + 8 * i;
-        const uint32_t* f = b.frame;
-        for (int32_t r = 0; r < b.h; ++r, f += FrameSurface.Pitch, saved += behind_pitch) {
-            if (b.w == 8)
-                std::memcpy(saved, f, 8 * sizeof(uint32_t));
-            else
-                std::memcpy(saved, f, size_t(b.w) * sizeof(uint32_t));
-        }
-    }
+    // The three passes run band by band of frame rows, so that a band's rows
+    // stay in the cache from one pass to the next; within a band each pass
+    // takes the sprites in the same order, so every pixel sees the same steps.
+    constexpr int32_t kBand = 16, kBands = 240 / kBand;
+    uint8_t in_band[kBands][64];
+    uint32_t count[kBands] = {};
+    Box boxes[64];
     for (int32_t i = 63; i >= 0; --i) {
         if (SpriteState[i] == 0) continue;
         const Box b = box_at(uint32_t(i), 16);
+        boxes[i] = b;
         if (b.h <= 0) continue;
-        keyed_rows(b.frame, SpriteStrip.Pixels + 8 * i, strip_pitch, b.w, b.h, sprite_key);
+        const int32_t top = int32_t(SpriteTop[i]);
+        for (int32_t band = top / kBand; band <= (top + b.h - 1) / kBand; ++band)
+            in_band[band][count[band]++] = uint8_t(i);
     }
-    for (int32_t i = 63; i >= 0; --i) {
-        if (SpriteState[i] != 1) continue;
-        const Box b = box_at(uint32_t(i), 16);
-        if (b.h <= 0) continue;
-        keyed_rows(b.frame, BehindStrip.Pixels + 8 * i, behind_pitch, b.w, b.h, backdrop_key);
+    for (int32_t band = 0; band < kBands; ++band) {
+        const uint8_t* list = in_band[band];
+        const uint32_t n = count[band];
+        // The rows [r0, r1) of sprite i's box that lie in this band.
+        auto rows = [band, &boxes](uint32_t i, int32_t& r0, int32_t& r1) {
+            const int32_t top = int32_t(SpriteTop[i]);
+            r0 = std::max(0, band * kBand - top);
+            r1 = std::min(boxes[i].h, (band + 1) * kBand - top);
+        };
+        for (uint32_t k = 0; k < n; ++k) {
+            const uint32_t i = list[k];
+            if (SpriteState[i] != 1) continue;
+            int32_t r0, r1;
+            rows(i, r0, r1);
+            const Box& b = boxes[i];
+            uint32_t* saved = BehindStrip.Pixels + 8 * i + r0 * behind_pitch;
+            const uint32_t* f = b.frame + r0 * FrameSurface.Pitch;
+            for (int32_t r = r0; r < r1; ++r, f += FrameSurface.Pitch, saved += behind_pitch) {
+                if (b.w == 8)
+                    std::memcpy(saved, f, 8 * sizeof(uint32_t));
+                else
+                    std::memcpy(saved, f, size_t(b.w) * sizeof(uint32_t));
+            }
+        }
+        for (uint32_t k = 0; k < n; ++k) {
+            const uint32_t i = list[k];
+            int32_t r0, r1;
+            rows(i, r0, r1);
+            const Box& b = boxes[i];
+            keyed_rows(b.frame + r0 * FrameSurface.Pitch,
+                       SpriteStrip.Pixels + 8 * i + r0 * strip_pitch, strip_pitch, b.w, r1 - r0,
+                       sprite_key);
+        }
+        for (uint32_t k = 0; k < n; ++k) {
+            const uint32_t i = list[k];
+            if (SpriteState[i] != 1) continue;
+            int32_t r0, r1;
+            rows(i, r0, r1);
+            const Box& b = boxes[i];
+            keyed_rows(b.frame + r0 * FrameSurface.Pitch,
+                       BehindStrip.Pixels + 8 * i + r0 * behind_pitch, behind_pitch, b.w, r1 - r0,
+                       backdrop_key);
+        }
     }
 }

@@ -235,6 +235,41 @@ LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_
 // CPU: it stands before a known instruction of the loop, found from the
 // instructions' costs exactly as running them would end each budget.
 // n6502_settle puts the registers there when anything needs them.
+// A place in a loop run over and over, moved through budgets as running it
+// would: whole instructions while cycles are left. start[k] is the cycles
+// of the instructions before instruction k; start[count] is the period.
+struct LoopPlace {
+    uint32_t count;
+    uint32_t at;         // the CPU stands before instruction at
+    int32_t overshoot;   // ncpu.cycles as the last budget left it
+    int32_t budget = 0;  // the last budget moved through,
+    int32_t whole = 0;   // and the cycles of its whole iterations
+};
+
+void advance(LoopPlace& p, const int32_t* start, int32_t left) {
+    if (left <= 0) {
+        p.overshoot = left;
+        return;
+    }
+    const int32_t period = start[p.count];
+    if (left != p.budget) {
+        p.budget = left;
+        p.whole = (left - 1) / period * period;
+    }
+    const int32_t target = start[p.at] + left - p.whole;  // at most start[at] + period
+    uint32_t end;
+    int32_t reached;
+    if (target <= period) {
+        end = uint32_t(std::lower_bound(start + p.at + 1, start + p.count + 1, target) - start);
+        reached = start[end];
+    } else {
+        end = uint32_t(std::lower_bound(start + 1, start + p.at + 1, target - period) - start);
+        reached = period + start[end];
+    }
+    p.at = end == p.count ? 0 : end;
+    p.overshoot = target - reached;
+}
+
 struct IdleCandidate {
     bool found;
     uint32_t head, branch;
@@ -244,11 +279,10 @@ struct IdleCandidate {
 struct IdleLoop {
     bool active;
     LoopSteps steps;
-    int32_t period;
-    uint32_t at;        // the CPU stands before steps.pc[at]
-    int32_t overshoot;  // ncpu.cycles as the last budget left it
-    n6502cpu head;      // the CPU at the loop's head
-    n6502cpu rest;      // ncpu as the last run left it
+    LoopPlace place;
+    int32_t start[kMaxLoopSteps + 1];
+    n6502cpu head;  // the CPU at the loop's head
+    n6502cpu rest;  // ncpu as the last run left it
 } Idle;
 bool RestAllowed;  // the run is a frame driver's budget
 
@@ -274,9 +308,9 @@ void rest_in_loop() {
     uint32_t at = 0;
     while (at < st.count && st.pc[at] != ncpu.rPC) ++at;
     if (at == st.count) return;
-    Idle.period = period;
-    Idle.at = at;
-    Idle.overshoot = ncpu.cycles;
+    Idle.start[0] = 0;
+    for (uint32_t i = 0; i < st.count; ++i) Idle.start[i + 1] = Idle.start[i] + st.cost[i];
+    Idle.place = LoopPlace{st.count, at, ncpu.cycles};
     Idle.head = ncpu;
     Idle.head.rA = c.a, Idle.head.rX = c.x, Idle.head.rY = c.y;
     Idle.head.zero = c.zero, Idle.head.over = c.over, Idle.head.carry = c.carry;
@@ -940,9 +974,8 @@ struct SteadyLoop {
     uint32_t count;
     uint16_t pc[kMaxTrace];
     uint8_t cost[kMaxTrace];
-    int32_t period;
-    uint32_t at;         // the CPU stands before pc[at]
-    int32_t overshoot;   // ncpu.cycles as the last budget left it
+    LoopPlace place;
+    int32_t start[kMaxTrace + 1];
     n6502cpu open;       // the CPU at the head where the trace began
     uint64_t devices;    // and the devices' state
     uint8_t ram[0x800];  // and RAM
@@ -966,19 +999,6 @@ void give_up() {
     Steady.backoff = std::min<uint32_t>(Steady.backoff * 2 + 1, 64);
 }
 
-// Moves the place in the trace through a budget as running would: whole
-// instructions while cycles are left.
-void replay(int32_t left) {
-    if (left > 0) left -= (left - 1) / Steady.period * Steady.period;
-    uint32_t at = Steady.at;
-    while (left > 0) {
-        left -= Steady.cost[at];
-        at = at + 1 == Steady.count ? 0 : at + 1;
-    }
-    Steady.at = at;
-    Steady.overshoot = left;
-}
-
 // The CPU has just come back to the head: the trace is steady when the
 // iteration left everything as it was.
 void close_trace(int32_t left) {
@@ -988,13 +1008,14 @@ void close_trace(int32_t left) {
         give_up();
         return;
     }
-    Steady.period = 0;
-    for (uint32_t i = 0; i < Steady.count; ++i) Steady.period += Steady.cost[i];
+    Steady.start[0] = 0;
+    for (uint32_t i = 0; i < Steady.count; ++i)
+        Steady.start[i + 1] = Steady.start[i] + Steady.cost[i];
     Steady.phase = Replaying;
     Steady.backoff = 0;
-    Steady.at = 0;
     Steady.open = ncpu;
-    replay(left);
+    Steady.place = LoopPlace{Steady.count, 0, 0};
+    advance(Steady.place, Steady.start, left);
 }
 
 // A budget run an instruction at a time, tracing the iteration from the head.
@@ -1085,23 +1106,13 @@ void watch_jumps() {
 int32_t n6502_run_budget(int32_t cycles) {
 #if !defined(QEL_NO_SHORTCUTS)
     if (Idle.active && same_registers(ncpu, Idle.rest)) {
-        int32_t left = cycles;
-        if (left > 0) {
-            left -= (left - 1) / Idle.period * Idle.period;
-            uint32_t at = Idle.at;
-            while (left > 0) {
-                left -= Idle.steps.cost[at];
-                at = at + 1 == Idle.steps.count ? 0 : at + 1;
-            }
-            Idle.at = at;
-        }
-        Idle.overshoot = left;
+        advance(Idle.place, Idle.start, cycles);
         return 0;
     }
     switch (Steady.phase) {
         case Replaying:
             if (same_registers(ncpu, Steady.open)) {
-                replay(cycles);
+                advance(Steady.place, Steady.start, cycles);
                 return 0;
             }
             Steady.phase = Watching;
@@ -1132,11 +1143,9 @@ void n6502_settle() {
         Steady.hits = 0;
         if (same_registers(ncpu, Steady.open)) {
             // From the head, the instructions before the one it stands at.
-            int32_t cycles = 0;
-            for (uint32_t i = 0; i < Steady.at; ++i) cycles += Steady.cost[i];
-            ncpu.cycles = cycles;
+            ncpu.cycles = Steady.start[Steady.place.at];
             n6502_execute();
-            ncpu.cycles = Steady.overshoot;
+            ncpu.cycles = Steady.place.overshoot;
         }
     } else if (Steady.phase != Watching) {
         give_up();  // the trace is cut short
@@ -1149,11 +1158,9 @@ void n6502_settle() {
     ncpu.rA = h.rA, ncpu.rX = h.rX, ncpu.rY = h.rY, ncpu.rS = h.rS, ncpu.rF = h.rF;
     ncpu.zero = h.zero, ncpu.over = h.over, ncpu.carry = h.carry, ncpu.sign = h.sign;
     ncpu.rPC = h.rPC;
-    int32_t cycles = 0;
-    for (uint32_t i = 0; i < Idle.at; ++i) cycles += Idle.steps.cost[i];
-    ncpu.cycles = cycles;
+    ncpu.cycles = Idle.start[Idle.place.at];
     n6502_execute();
-    ncpu.cycles = Idle.overshoot;
+    ncpu.cycles = Idle.place.overshoot;
 #endif
 }
 

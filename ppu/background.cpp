@@ -193,14 +193,56 @@ __attribute__((target("ssse3"))) void shuffle_tiles(const uint16_t* keys, uint32
     }
 }
 
+// Whether all of a page's keys are key.
+inline bool all_keys(const PageKeys& k, uint32_t key) {
+    const __m128i v = _mm_set1_epi16(int16_t(key));
+    const __m128i a = _mm_and_si128(_mm_cmpeq_epi16(k.k[0], v), _mm_cmpeq_epi16(k.k[1], v));
+    const __m128i b = _mm_and_si128(_mm_cmpeq_epi16(k.k[2], v), _mm_cmpeq_epi16(k.k[3], v));
+    return _mm_movemask_epi8(_mm_and_si128(a, b)) == 0xFFFF;
+}
+
+// A line of one tile throughout (a blank row, most often): the tile is
+// decoded once and its pixels, turned by fx, repeated.
+__attribute__((target("ssse3"))) void fill_tiles(uint32_t key, uint32_t fx, const uint8_t* pattern,
+                                                 const uint32_t* pixels, uint32_t* L) {
+    const uint8_t* row = pattern + size_t(key & 0xFF) * 16;
+    const uint32_t lo = row[0], hi = row[8];
+    alignas(16) uint32_t twice[16];
+    shuffle_pattern_row(
+        lo, hi, _mm_load_si128(reinterpret_cast<const __m128i*>(pixels) + (key >> 8)), twice);
+    std::memcpy(twice + 8, twice, 8 * sizeof(uint32_t));
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(twice + fx));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(twice + fx + 4));
+    for (uint32_t x = 0; x < 256; x += 8) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(L + x), a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(L + x + 4), b);
+    }
+    std::memset(Opacity.tiles, int(lo | hi), sizeof Opacity.tiles);
+}
+
 // The line as whole tiles from fx pixels left of the picture: the pixels
 // written past either end of the line are put back.
 void draw_shuffled(const LinePlace& p, const uint32_t* pixels, uint32_t* L) {
     alignas(16) uint16_t keys[64];
     const PageKeys first = page_keys(p.page, p);
-    store_keys(first, keys);
-    if (p.cx != 0 || p.fx != 0)
-        store_keys(p.next == p.page ? first : page_keys(p.next, p), keys + 32);
+    const uint32_t key = uint16_t(_mm_cvtsi128_si32(first.k[0]));
+    const bool wraps = p.cx != 0 || p.fx != 0;
+    if (all_keys(first, key)) {
+        if (!wraps || p.next == p.page) {
+            fill_tiles(key, p.fx, p.pattern, pixels, L);
+            return;
+        }
+        const PageKeys next = page_keys(p.next, p);
+        if (all_keys(next, key)) {
+            fill_tiles(key, p.fx, p.pattern, pixels, L);
+            return;
+        }
+        store_keys(first, keys);
+        store_keys(next, keys + 32);
+    } else {
+        store_keys(first, keys);
+        if (wraps) store_keys(p.next == p.page ? first : page_keys(p.next, p), keys + 32);
+    }
     const uint32_t count = p.fx ? 33 : 32;
     if (!p.fx) {
         shuffle_tiles(keys, p.cx, p.cx + count, p.pattern, pixels, L, Opacity.tiles);

@@ -301,64 +301,29 @@ void CompositeSprites() {
     }
     // The background under every behind sprite is saved before any sprite is
     // drawn; put back over all sprites, it hides them wherever it is opaque.
-    // The three passes run band by band of frame rows, so that a band's rows
-    // stay in the cache from one pass to the next; within a band each pass
-    // takes the sprites in the same order, so every pixel sees the same steps.
-    constexpr int32_t kBand = 16, kBands = 240 / kBand;
-    uint8_t in_band[kBands][64];
-    uint32_t count[kBands] = {};
-    Box boxes[64];
+    for (int32_t i = 63; i >= 0; --i) {
+        if (SpriteState[i] != 1) continue;
+        const Box b = box_at(uint32_t(i), 16);
+        if (b.h <= 0) continue;
+        uint32_t* saved = BehindStrip.Pixels + 8 * i;
+        const uint32_t* f = b.frame;
+        for (int32_t r = 0; r < b.h; ++r, f += FrameSurface.Pitch, saved += behind_pitch) {
+            if (b.w == 8)
+                std::memcpy(saved, f, 8 * sizeof(uint32_t));
+            else
+                std::memcpy(saved, f, size_t(b.w) * sizeof(uint32_t));
+        }
+    }
     for (int32_t i = 63; i >= 0; --i) {
         if (SpriteState[i] == 0) continue;
         const Box b = box_at(uint32_t(i), 16);
-        boxes[i] = b;
         if (b.h <= 0) continue;
-        const int32_t top = int32_t(SpriteTop[i]);
-        for (int32_t band = top / kBand; band <= (top + b.h - 1) / kBand; ++band)
-            in_band[band][count[band]++] = uint8_t(i);
+        keyed_rows(b.frame, SpriteStrip.Pixels + 8 * i, strip_pitch, b.w, b.h, sprite_key);
     }
-    for (int32_t band = 0; band < kBands; ++band) {
-        const uint8_t* list = in_band[band];
-        const uint32_t n = count[band];
-        // The rows [r0, r1) of sprite i's box that lie in this band.
-        auto rows = [band, &boxes](uint32_t i, int32_t& r0, int32_t& r1) {
-            const int32_t top = int32_t(SpriteTop[i]);
-            r0 = std::max(0, band * kBand - top);
-            r1 = std::min(boxes[i].h, (band + 1) * kBand - top);
-        };
-        for (uint32_t k = 0; k < n; ++k) {
-            const uint32_t i = list[k];
-            if (SpriteState[i] != 1) continue;
-            int32_t r0, r1;
-            rows(i, r0, r1);
-            const Box& b = boxes[i];
-            uint32_t* saved = BehindStrip.Pixels + 8 * i + r0 * behind_pitch;
-            const uint32_t* f = b.frame + r0 * FrameSurface.Pitch;
-            for (int32_t r = r0; r < r1; ++r, f += FrameSurface.Pitch, saved += behind_pitch) {
-                if (b.w == 8)
-                    std::memcpy(saved, f, 8 * sizeof(uint32_t));
-                else
-                    std::memcpy(saved, f, size_t(b.w) * sizeof(uint32_t));
-            }
-        }
-        for (uint32_t k = 0; k < n; ++k) {
-            const uint32_t i = list[k];
-            int32_t r0, r1;
-            rows(i, r0, r1);
-            const Box& b = boxes[i];
-            keyed_rows(b.frame + r0 * FrameSurface.Pitch,
-                       SpriteStrip.Pixels + 8 * i + r0 * strip_pitch, strip_pitch, b.w, r1 - r0,
-                       sprite_key);
-        }
-        for (uint32_t k = 0; k < n; ++k) {
-            const uint32_t i = list[k];
-            if (SpriteState[i] != 1) continue;
-            int32_t r0, r1;
-            rows(i, r0, r1);
-            const Box& b = boxes[i];
-            keyed_rows(b.frame + r0 * FrameSurface.Pitch,
-                       BehindStrip.Pixels + 8 * i + r0 * behind_pitch, behind_pitch, b.w, r1 - r0,
-                       backdrop_key);
-        }
+    for (int32_t i = 63; i >= 0; --i) {
+        if (SpriteState[i] != 1) continue;
+        const Box b = box_at(uint32_t(i), 16);
+        if (b.h <= 0) continue;
+        keyed_rows(b.frame, BehindStrip.Pixels + 8 * i, behind_pitch, b.w, b.h, backdrop_key);
     }
 }

@@ -42,7 +42,8 @@ bench: deps
 	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@$(BENCH_BUILD)/bench/qel-bench
-	@scripts/bench-frames $(BENCH_BUILD)/qel-run $(BENCH_BUILD)/roms/demo.nes
+	@scripts/bench-frames $(BENCH_BUILD)/qel-run $(BENCH_BUILD)/roms/demo.nes \
+	  $(BENCH_BUILD)/bench/bankswitch-idle.nes $(BENCH_BUILD)/bench/bankswitch-switch.nes
 
 # Each libFuzzer harness for FUZZ_SECONDS, seeded with the project's cartridges.
 fuzz: deps

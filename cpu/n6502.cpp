@@ -281,6 +281,10 @@ struct IdleLoop {
     LoopSteps steps;
     LoopPlace place;
     int32_t start[kMaxLoopSteps + 1];
+    // Where a budget of table_budget cycles ends from each instruction.
+    int32_t table_budget;
+    uint8_t next[kMaxLoopSteps];
+    int32_t over[kMaxLoopSteps];
     n6502cpu head;  // the CPU at the loop's head
     n6502cpu rest;  // ncpu as the last run left it
 } Idle;
@@ -311,6 +315,7 @@ void rest_in_loop() {
     Idle.start[0] = 0;
     for (uint32_t i = 0; i < st.count; ++i) Idle.start[i + 1] = Idle.start[i] + st.cost[i];
     Idle.place = LoopPlace{st.count, at, ncpu.cycles};
+    Idle.table_budget = 0;
     Idle.head = ncpu;
     Idle.head.rA = c.a, Idle.head.rX = c.x, Idle.head.rY = c.y;
     Idle.head.zero = c.zero, Idle.head.over = c.over, Idle.head.carry = c.carry;
@@ -1106,7 +1111,17 @@ void watch_jumps() {
 int32_t n6502_run_budget(int32_t cycles) {
 #if !defined(QEL_NO_SHORTCUTS)
     if (Idle.active && same_registers(ncpu, Idle.rest)) {
-        advance(Idle.place, Idle.start, cycles);
+        if (cycles != Idle.table_budget) {
+            Idle.table_budget = cycles;
+            for (uint32_t k = 0; k < Idle.place.count; ++k) {
+                LoopPlace p{Idle.place.count, k, 0};
+                advance(p, Idle.start, cycles);
+                Idle.next[k] = uint8_t(p.at);
+                Idle.over[k] = p.overshoot;
+            }
+        }
+        Idle.place.overshoot = Idle.over[Idle.place.at];
+        Idle.place.at = Idle.next[Idle.place.at];
         return 0;
     }
     switch (Steady.phase) {

@@ -213,6 +213,7 @@ __attribute__((target("ssse3"))) void fill_tiles(uint32_t key, uint32_t fx, cons
     std::memcpy(twice + 8, twice, 8 * sizeof(uint32_t));
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(twice + fx));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(twice + fx + 4));
+#pragma GCC unroll 32
     for (uint32_t x = 0; x < 256; x += 8) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(L + x), a);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(L + x + 4), b);

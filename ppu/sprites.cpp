@@ -142,6 +142,16 @@ void PickSpritesForLine() {
 
 namespace {
 
+#if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
+__attribute__((target("ssse3"))) void shuffle_rows(const uint8_t* lo, const uint8_t* hi,
+                                                   uint32_t rows, const uint32_t* px,
+                                                   uint32_t* strip) {
+    const __m128i pal = _mm_loadu_si128(reinterpret_cast<const __m128i*>(px));
+    for (uint32_t r = 0; r < rows; ++r)
+        shuffle_pattern_row(lo[r], hi[r], pal, strip + r * SpritePitch);
+}
+#endif
+
 // Decodes rows pattern rows (flipped as the sprite asks) into the sprite's
 // strip column.
 void draw_sprite(uint32_t i, const uint8_t* const* row, uint32_t rows) {
@@ -155,9 +165,7 @@ void draw_sprite(uint32_t i, const uint8_t* const* row, uint32_t rows) {
     }
 #if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
     if (kShuffles) {
-        const __m128i pal = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.px));
-        for (uint32_t r = 0; r < rows; ++r)
-            shuffle_pattern_row(lo[r], hi[r], pal, strip + r * SpritePitch);
+        shuffle_rows(lo, hi, rows, s.px, strip);
         return;
     }
 #endif

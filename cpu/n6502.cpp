@@ -3,12 +3,13 @@
 // reached through n6502jmptable (computed goto), named op + decimal opcode.
 //
 // The fetch pointer always stays inside its memory block. Each region carries a
-// window [fetchlo, fetchlo + fetchspan) of positions from which a whole
-// three-byte instruction can be fetched; one unsigned compare per instruction
-// sends anything outside it (a branch across $8000, running past $FFFF, $7FFF
-// or $07FF, an instruction straddling the end of a block) to `refetch`, which
-// re-selects the region from the 6502 address, or runs a straddling
-// instruction from a three-byte copy of its bytes.
+// window [fetchlo, fetchend) of positions from which a whole three-byte
+// instruction can be fetched. Running on only moves the fetch pointer up, so
+// one compare with fetchend per instruction, and one with fetchlo after a
+// taken branch, send anything outside it (a branch across $8000, running past
+// $FFFF, $7FFF or $07FF, an instruction straddling the end of a block) to
+// `refetch`, which re-selects the region from the 6502 address, or runs a
+// straddling instruction from a three-byte copy of its bytes.
 #include "cpu/n6502.h"
 
 #include <algorithm>
@@ -288,6 +289,14 @@ struct IdleLoop {
     n6502cpu head;  // the CPU at the loop's head
     n6502cpu rest;  // ncpu as the last run left it
 } Idle;
+// Budgets of one size charged to an idle or steady loop and not yet moved
+// through: a line's budget then costs one compare and one count.
+enum ChargedLoop : uint8_t { NoLoop, IdleCharged, SteadyCharged };
+struct Charges {
+    ChargedLoop loop;
+    int32_t budget;
+    uint32_t count;
+} Charged;
 bool RestAllowed;  // the run is a frame driver's budget
 
 bool same_registers(const n6502cpu& a, const n6502cpu& b) {
@@ -371,23 +380,23 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
         if (p_ >= 0x8000) {                                  \
             PCBASE = ROM;                                    \
             fetchlo = uintptr_t(ROM) + 0x8000;               \
-            fetchspan = 0x8000 - 2;                          \
+            fetchend = fetchlo + 0x8000 - 2;                 \
         } else if (p_ < 0x2000) {                            \
             p_ &= 0x7FF;                                     \
             PCBASE = RAM;                                    \
             fetchlo = uintptr_t(RAM);                        \
-            fetchspan = 0x800 - 2;                           \
+            fetchend = fetchlo + 0x800 - 2;                  \
         } else {                                             \
             PCBASE = RAM;                                    \
             fetchlo = uintptr_t(RAM) + 0x2000;               \
-            fetchspan = 0x6000 - 2;                          \
+            fetchend = fetchlo + 0x6000 - 2;                 \
         }                                                    \
         fp = reinterpret_cast<uint8_t*>(uintptr_t(PCBASE) + p_); \
     } while (0)
 
 #define DISPATCH()                                                  \
     do {                                                            \
-        if (UNLIKELY(uintptr_t(fp) - fetchlo >= fetchspan)) goto refetch; \
+        if (UNLIKELY(uintptr_t(fp) >= fetchend)) goto refetch;      \
         goto* n6502jmptable[*fp++];                                 \
     } while (0)
 
@@ -629,8 +638,9 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
             const int32_t back_ = ((n_ ^ t2_) & 0xFF00) ? 4 : 3;            \
             cyc -= back_;                                                   \
             if (cyc <= 0) goto done;                                        \
+            if (UNLIKELY(uintptr_t(fp) < fetchlo)) goto refetch;            \
             if (off_ < 0 && off_ >= -12 && t2_ < n_ - 2 &&                 \
-                uintptr_t(PCBASE + t2_) - fetchlo < fetchspan)              \
+                uintptr_t(fp) < fetchend)                                   \
                 WAIT_LOOP(uint32_t(t2_), uint32_t(n_ - 2), back_);          \
             DISPATCH();                                                     \
         }                                                                   \
@@ -648,7 +658,7 @@ int32_t n6502_execute() {
     uint8_t* const RAM = ncpu.RAM;
     uint8_t* PCBASE;
     uint8_t* fp;
-    uintptr_t fetchlo, fetchspan;
+    uintptr_t fetchlo, fetchend;
     int32_t cyc = ncpu.cycles;
     int32_t result = 0;
     uint32_t p_;
@@ -659,6 +669,7 @@ int32_t n6502_execute() {
     Seen.head = ~0u;  // loops seen in another budget tell nothing of this one
     Candidate.found = false;
     Idle.active = false;
+    Charged.loop = NoLoop;
 #endif
     naturalizeESI(ncpu.rPC);
     if (cyc <= 0) goto done;
@@ -667,14 +678,14 @@ int32_t n6502_execute() {
 refetch: {
     uint16_t pc = PC();
     naturalizeESI(pc);
-    if (uintptr_t(fp) - fetchlo >= fetchspan) {
+    if (uintptr_t(fp) < fetchlo || uintptr_t(fp) >= fetchend) {
         // The instruction runs into the end of its block: fetch it from a copy
         // of its three bytes, each taken from its own 6502 address.
         for (uint32_t i = 0; i < 3; ++i) StraddleCopy[i] = fetchbyte(ROM, RAM, pc + i);
         PCBASE = reinterpret_cast<uint8_t*>(uintptr_t(StraddleCopy) - pc);
         fp = StraddleCopy;
         fetchlo = uintptr_t(StraddleCopy);
-        fetchspan = 1;
+        fetchend = fetchlo + 1;
     }
     goto* n6502jmptable[*fp++];
 }
@@ -1108,8 +1119,33 @@ void watch_jumps() {
 }  // namespace
 #endif
 
+#if !defined(QEL_NO_SHORTCUTS)
+namespace {
+
+void move_charged() {
+    if (Charged.loop == IdleCharged && Idle.active) {
+        for (uint32_t n = Charged.count; n > 0; --n) {
+            Idle.place.overshoot = Idle.over[Idle.place.at];
+            Idle.place.at = Idle.next[Idle.place.at];
+        }
+    } else if (Charged.loop == SteadyCharged && Steady.phase == Replaying) {
+        for (uint32_t n = Charged.count; n > 0; --n)
+            advance(Steady.place, Steady.start, Charged.budget);
+    }
+    Charged = Charges{NoLoop, 0, 0};
+}
+}  // namespace
+#endif
+
 int32_t n6502_run_budget(int32_t cycles) {
 #if !defined(QEL_NO_SHORTCUTS)
+    if (Charged.loop != NoLoop) {
+        if (cycles == Charged.budget) {
+            ++Charged.count;
+            return 0;
+        }
+        move_charged();
+    }
     if (Idle.active && same_registers(ncpu, Idle.rest)) {
         if (cycles != Idle.table_budget) {
             Idle.table_budget = cycles;
@@ -1120,14 +1156,13 @@ int32_t n6502_run_budget(int32_t cycles) {
                 Idle.over[k] = p.overshoot;
             }
         }
-        Idle.place.overshoot = Idle.over[Idle.place.at];
-        Idle.place.at = Idle.next[Idle.place.at];
+        Charged = Charges{IdleCharged, cycles, 1};
         return 0;
     }
     switch (Steady.phase) {
         case Replaying:
             if (same_registers(ncpu, Steady.open)) {
-                advance(Steady.place, Steady.start, cycles);
+                Charged = Charges{SteadyCharged, cycles, 1};
                 return 0;
             }
             Steady.phase = Watching;
@@ -1150,6 +1185,7 @@ int32_t n6502_run_budget(int32_t cycles) {
 
 void n6502_settle() {
 #if !defined(QEL_NO_SHORTCUTS)
+    move_charged();
     RefusedHead = ~0u;
     BackJump.target = ~0u;
     if (Steady.wait) --Steady.wait;

@@ -309,38 +309,33 @@ void CompositeSprites() {
     }
     // The background under every behind sprite is saved before any sprite is
     // drawn; put back over all sprites, it hides them wherever it is opaque.
-    // A box of nothing but the backdrop puts nothing back: its last pass is
-    // skipped.
+    // A box of nothing but the backdrop puts nothing back: it is neither
+    // saved nor put back.
     uint64_t restores = 0;
     for (int32_t i = 63; i >= 0; --i) {
         if (SpriteState[i] != 1) continue;
         const Box b = box_at(uint32_t(i), 16);
         if (b.h <= 0) continue;
-        uint32_t* saved = BehindStrip.Pixels + 8 * i;
-        const uint32_t* f = b.frame;
         const int32_t pitch = FrameSurface.Pitch;
-        bool backdrop = b.w == 8;
 #if defined(__SSE2__)
         if (b.w == 8) {
             const __m128i key = _mm_set1_epi32(int32_t(backdrop_key));
             __m128i same = _mm_set1_epi32(-1);
-            for (int32_t r = 0; r < b.h; ++r, f += pitch, saved += behind_pitch) {
+            const uint32_t* f = b.frame;
+            for (int32_t r = 0; r < b.h; ++r, f += pitch) {
                 const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f));
                 const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f + 4));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(saved), lo);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(saved + 4), hi);
                 same = _mm_and_si128(
                     same, _mm_and_si128(_mm_cmpeq_epi32(lo, key), _mm_cmpeq_epi32(hi, key)));
             }
-            backdrop = _mm_movemask_epi8(same) == 0xFFFF;
-        } else
-#endif
-        {
-            backdrop = false;
-            for (int32_t r = 0; r < b.h; ++r, f += pitch, saved += behind_pitch)
-                std::memcpy(saved, f, size_t(b.w) * sizeof(uint32_t));
+            if (_mm_movemask_epi8(same) == 0xFFFF) continue;
         }
-        if (!backdrop) restores |= uint64_t(1) << i;
+#endif
+        restores |= uint64_t(1) << i;
+        uint32_t* saved = BehindStrip.Pixels + 8 * i;
+        const uint32_t* f = b.frame;
+        for (int32_t r = 0; r < b.h; ++r, f += pitch, saved += behind_pitch)
+            std::memcpy(saved, f, size_t(b.w) * sizeof(uint32_t));
     }
     for (int32_t i = 63; i >= 0; --i) {
         if (SpriteState[i] == 0) continue;

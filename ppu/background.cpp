@@ -172,23 +172,17 @@ __attribute__((target("ssse3"))) void shuffle_tiles(const uint16_t* keys, uint32
                                                     uint8_t* opaque) {
     const __m128i* palettes = reinterpret_cast<const __m128i*>(pixels);
     uint32_t last = ~0u, last_opaque = 0;
-    __m128i left = _mm_setzero_si128(), right = _mm_setzero_si128();
+    ShuffledRow pixels_of_last{_mm_setzero_si128(), _mm_setzero_si128()};
     for (uint32_t i = from; i < to; ++i, out += 8) {
         const uint32_t key = keys[i];
         if (key != last) {
             last = key;
             const uint8_t* row = pattern + size_t(key & 0xFF) * 16;
-            const uint32_t lo = row[0], hi = row[8];
-            last_opaque = lo | hi;
-            const __m128i* l = reinterpret_cast<const __m128i*>(kLowPlane.bytes[lo]);
-            const __m128i* h = reinterpret_cast<const __m128i*>(kHighPlane.bytes[hi]);
-            const __m128i pal = _mm_load_si128(palettes + (key >> 8));
-            left = _mm_shuffle_epi8(pal, _mm_or_si128(_mm_load_si128(l), _mm_load_si128(h)));
-            right =
-                _mm_shuffle_epi8(pal, _mm_or_si128(_mm_load_si128(l + 1), _mm_load_si128(h + 1)));
+            last_opaque = row[0] | row[8];
+            pixels_of_last =
+                shuffle_pattern_row(row[0], row[8], _mm_load_si128(palettes + (key >> 8)));
         }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), left);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), right);
+        store_row(pixels_of_last, out);
         *opaque++ = uint8_t(last_opaque);
     }
 }
@@ -208,9 +202,10 @@ __attribute__((target("ssse3"))) void fill_tiles(uint32_t key, uint32_t fx, cons
     const uint8_t* row = pattern + size_t(key & 0xFF) * 16;
     const uint32_t lo = row[0], hi = row[8];
     alignas(16) uint32_t twice[16];
-    shuffle_pattern_row(
-        lo, hi, _mm_load_si128(reinterpret_cast<const __m128i*>(pixels) + (key >> 8)), twice);
-    std::memcpy(twice + 8, twice, 8 * sizeof(uint32_t));
+    const ShuffledRow tile = shuffle_pattern_row(
+        lo, hi, _mm_load_si128(reinterpret_cast<const __m128i*>(pixels) + (key >> 8)));
+    store_row(tile, twice);
+    store_row(tile, twice + 8);
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(twice + fx));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(twice + fx + 4));
 #pragma GCC unroll 32

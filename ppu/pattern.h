@@ -80,16 +80,22 @@ struct PlaneControls {
 inline constexpr PlaneControls kLowPlane{0}, kHighPlane{1};
 inline const bool kShuffles = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
 
-// Pattern row lo, hi through the palette's pixels pal into out[0..7].
-__attribute__((target("ssse3"))) inline void shuffle_pattern_row(uint32_t lo, uint32_t hi,
-                                                                 __m128i pal, uint32_t* out) {
+// Pattern row lo, hi through the palette's pixels pal: pixels 0-3 and 4-7.
+struct ShuffledRow {
+    __m128i left, right;
+};
+__attribute__((target("ssse3"))) inline ShuffledRow shuffle_pattern_row(uint32_t lo, uint32_t hi,
+                                                                        __m128i pal) {
     const __m128i* l = reinterpret_cast<const __m128i*>(kLowPlane.bytes[lo]);
     const __m128i* h = reinterpret_cast<const __m128i*>(kHighPlane.bytes[hi]);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                     _mm_shuffle_epi8(pal, _mm_or_si128(_mm_load_si128(l), _mm_load_si128(h))));
-    _mm_storeu_si128(
-        reinterpret_cast<__m128i*>(out + 4),
-        _mm_shuffle_epi8(pal, _mm_or_si128(_mm_load_si128(l + 1), _mm_load_si128(h + 1))));
+    return ShuffledRow{
+        _mm_shuffle_epi8(pal, _mm_or_si128(_mm_load_si128(l), _mm_load_si128(h))),
+        _mm_shuffle_epi8(pal, _mm_or_si128(_mm_load_si128(l + 1), _mm_load_si128(h + 1)))};
+}
+
+inline void store_row(const ShuffledRow& row, uint32_t* out) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), row.left);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), row.right);
 }
 #endif
 #endif

@@ -148,7 +148,7 @@ __attribute__((target("ssse3"))) void shuffle_rows(const uint8_t* lo, const uint
                                                    uint32_t* strip) {
     const __m128i pal = _mm_loadu_si128(reinterpret_cast<const __m128i*>(px));
     for (uint32_t r = 0; r < rows; ++r)
-        shuffle_pattern_row(lo[r], hi[r], pal, strip + r * SpritePitch);
+        store_row(shuffle_pattern_row(lo[r], hi[r], pal), strip + r * SpritePitch);
 }
 #endif
 

@@ -195,10 +195,23 @@ inline bool all_keys(const PageKeys& k, uint32_t key) {
     return _mm_movemask_epi8(_mm_and_si128(a, b)) == 0xFFFF;
 }
 
+// What a line of one tile left in the picture: that tile's pixels throughout
+// (the left and right eight cleared when clipped), except the 8-pixel blocks
+// that sprites were laid on since (SpriteCoveredBlocks).
+struct BlankLine {
+    __m128i a, b;  // the pixels of every block
+    bool clipped;
+    bool valid;
+};
+BlankLine Blank[240];
+
 // A line of one tile throughout (a blank row, most often): the tile is
-// decoded once and its pixels, turned by fx, repeated.
+// decoded once and its pixels, turned by fx, repeated. When the line holds
+// them already from the frame before, only the blocks sprites covered are
+// written again.
 __attribute__((target("ssse3"))) void fill_tiles(uint32_t key, uint32_t fx, const uint8_t* pattern,
-                                                 const uint32_t* pixels, uint32_t* L) {
+                                                 const uint32_t* pixels, uint32_t* L, uint32_t line,
+                                                 bool clipped) {
     const uint8_t* row = pattern + size_t(key & 0xFF) * 16;
     const uint32_t lo = row[0], hi = row[8];
     alignas(16) uint32_t twice[16];
@@ -208,29 +221,41 @@ __attribute__((target("ssse3"))) void fill_tiles(uint32_t key, uint32_t fx, cons
     store_row(tile, twice + 8);
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(twice + fx));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(twice + fx + 4));
+    BlankLine& last = Blank[line];
+    const __m128i same = _mm_and_si128(_mm_cmpeq_epi32(last.a, a), _mm_cmpeq_epi32(last.b, b));
+    if (last.valid && last.clipped == clipped && _mm_movemask_epi8(same) == 0xFFFF) {
+        for (uint32_t blocks = SpriteCoveredBlocks[line]; blocks; blocks &= blocks - 1) {
+            uint32_t* block = L + 8 * uint32_t(__builtin_ctz(blocks));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(block), a);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 4), b);
+        }
+    } else {
 #pragma GCC unroll 32
-    for (uint32_t x = 0; x < 256; x += 8) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(L + x), a);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(L + x + 4), b);
+        for (uint32_t x = 0; x < 256; x += 8) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(L + x), a);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(L + x + 4), b);
+        }
+        last = BlankLine{a, b, clipped, true};
     }
     std::memset(Opacity.tiles, int(lo | hi), sizeof Opacity.tiles);
 }
 
 // The line as whole tiles from fx pixels left of the picture: the pixels
 // written past either end of the line are put back.
-void draw_shuffled(const LinePlace& p, const uint32_t* pixels, uint32_t* L) {
+void draw_shuffled(const LinePlace& p, const uint32_t* pixels, uint32_t* L, uint32_t line,
+                   bool clipped) {
     alignas(16) uint16_t keys[64];
     const PageKeys first = page_keys(p.page, p);
     const uint32_t key = uint16_t(_mm_cvtsi128_si32(first.k[0]));
     const bool wraps = p.cx != 0 || p.fx != 0;
     if (all_keys(first, key)) {
         if (!wraps || p.next == p.page) {
-            fill_tiles(key, p.fx, p.pattern, pixels, L);
+            fill_tiles(key, p.fx, p.pattern, pixels, L, line, clipped);
             return;
         }
         const PageKeys next = page_keys(p.next, p);
         if (all_keys(next, key)) {
-            fill_tiles(key, p.fx, p.pattern, pixels, L);
+            fill_tiles(key, p.fx, p.pattern, pixels, L, line, clipped);
             return;
         }
         store_keys(first, keys);
@@ -239,6 +264,7 @@ void draw_shuffled(const LinePlace& p, const uint32_t* pixels, uint32_t* L) {
         store_keys(first, keys);
         if (wraps) store_keys(p.next == p.page ? first : page_keys(p.next, p), keys + 32);
     }
+    Blank[line].valid = false;
     const uint32_t count = p.fx ? 33 : 32;
     if (!p.fx) {
         shuffle_tiles(keys, p.cx, p.cx + count, p.pattern, pixels, L, Opacity.tiles);
@@ -260,15 +286,27 @@ bool BackgroundOpaqueAt(uint32_t x) {
     return (Opacity.tiles[p >> 3] >> (7 - (p & 7))) & 1;
 }
 
-void ForgetBackgroundPalette() { Palette.valid = false; }
+uint32_t SpriteCoveredBlocks[240];
+
+void ForgetBackgroundPalette() {
+    Palette.valid = false;
+#if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
+    for (BlankLine& b : Blank) b.valid = false;
+#endif
+}
 
 void RenderBackgroundLine() {
     PickSpritesForLine();
     EvaluateSpritesForLine();
     const PpuRegisterRecord& regs = PpuRegisters;
-    uint32_t* L = FramePixels + MachineState.Scanline * FramePitch;
+    const uint32_t line = uint32_t(MachineState.Scanline);
+    uint32_t* L = FramePixels + line * FramePitch;
     if (!(regs.PpuMask & PpuMaskShowBackground)) {
         std::memset(L, 0, 256 * sizeof(uint32_t));
+#if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
+        Blank[line].valid = false;
+#endif
+        SpriteCoveredBlocks[line] = 0;
         return;
     }
     const bool vertical = CartridgeImage.VerticalMirroring != 0;
@@ -297,14 +335,20 @@ void RenderBackgroundLine() {
     Opacity.fine_x = p.fx;
     // The palette cannot change within a line.
     const uint32_t* pixels = line_palette();
+    const bool clipped = !(regs.PpuMask & PpuMaskBackgroundLeft);
 #if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
-    if (kShuffles)
-        draw_shuffled(p, pixels, L);
-    else
-#endif
+    if (kShuffles) {
+        draw_shuffled(p, pixels, L, line, clipped);
+    } else {
+        Blank[line].valid = false;
         draw_plain(p, pixels, L);
+    }
+#else
+    draw_plain(p, pixels, L);
+#endif
+    SpriteCoveredBlocks[line] = 0;
 
-    if (!(regs.PpuMask & PpuMaskBackgroundLeft)) {
+    if (clipped) {
         std::memset(L, 0, 8 * sizeof(uint32_t));
         std::memset(L + 248, 0, 8 * sizeof(uint32_t));
     }

@@ -92,9 +92,12 @@ void RenderBackgroundLine();
 // Whether pixel x (0-255) of the line drawn last has an opaque background
 // pattern pixel (not colour 0 of its palette).
 bool BackgroundOpaqueAt(uint32_t x);
-// The background keeps its palette's pixels from line to line; MasterPalette
-// changes drop them.
+// The background keeps its palette's pixels from line to line, and knows what
+// it left in lines of one tile; MasterPalette changes (power-up) drop both.
 void ForgetBackgroundPalette();
+// The 8-pixel blocks of each line that the sprite composite wrote since the
+// background drew the line (bit k: pixels 8k to 8k + 7).
+extern uint32_t SpriteCoveredBlocks[240];
 
 // ---- sprite renderer ----
 

@@ -288,6 +288,14 @@ inline void behind_rows(uint32_t* d, const uint32_t* s, int32_t w, int32_t h, ui
             if (d[k] == backdrop_key && s[k] != sprite_key) d[k] = s[k];
 }
 
+// Notes the blocks of the lines under a box that the composite writes.
+inline void mark_covered(uint32_t i, const Box& b) {
+    const uint32_t x = SpriteX[i], y = SpriteTop[i];
+    const uint32_t first = x >> 3, last = (x + uint32_t(b.w) - 1) >> 3;
+    const uint32_t blocks = ((2u << last) - 1) & ~((1u << first) - 1);
+    for (int32_t r = 0; r < b.h; ++r) SpriteCoveredBlocks[y + uint32_t(r)] |= blocks;
+}
+
 }  // namespace
 
 void CompositeSprites() {
@@ -300,6 +308,7 @@ void CompositeSprites() {
             const Box b = box_at(uint32_t(i), 8);
             if (b.h <= 0) continue;
             const uint32_t* s = SpriteStrip.Pixels + 8 * i;
+            mark_covered(uint32_t(i), b);
             if (SpriteState[i] == 1)
                 behind_rows(b.frame, s, b.w, b.h, sprite_key, backdrop_key);
             else
@@ -341,6 +350,7 @@ void CompositeSprites() {
         if (SpriteState[i] == 0) continue;
         const Box b = box_at(uint32_t(i), 16);
         if (b.h <= 0) continue;
+        mark_covered(uint32_t(i), b);
         keyed_rows(b.frame, SpriteStrip.Pixels + 8 * i, strip_pitch, b.w, b.h, sprite_key);
     }
     for (int32_t i = 63; i >= 0; --i) {

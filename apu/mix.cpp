@@ -440,12 +440,15 @@ void apu_mix(uint8_t* block) {
 void apu_output_stage(uint8_t* block) {
     // y = x - x' + R y', R = 1 - 2 pi 37 / 44100 in 1/65536; values in 1/256 steps.
     constexpr int32_t kKeep = 65190;
-    int32_t last_in = OutputFilter.LastInput, last_out = OutputFilter.LastOutput;
+    // The output is kept in 64 bits through the loop (it never leaves the 32-bit
+    // range): each sample waits only on the multiply, shift and add before it.
+    int32_t last_in = OutputFilter.LastInput;
+    int64_t last_out = OutputFilter.LastOutput;
     for (uint32_t i = 0; i < SamplesPerFrame; ++i) {
         const int32_t in = (int32_t(block[i]) - 0x80) * 256;
-        last_out = in - last_in + int32_t((int64_t(last_out) * kKeep) >> 16);
+        last_out = (in - last_in) + ((last_out * kKeep) >> 16);
         last_in = in;
-        block[i] = uint8_t(std::clamp(0x8080 + last_out, 0, 0xFFFF) >> 8);
+        block[i] = uint8_t(std::clamp<int64_t>(0x8080 + last_out, 0, 0xFFFF) >> 8);
     }
-    OutputFilter = OutputFilterRecord{last_in, last_out};
+    OutputFilter = OutputFilterRecord{last_in, int32_t(last_out)};
 }

@@ -10,13 +10,7 @@
 .segment "HEADER"
     .byte "NES", $1A, 8, 4, $10, $00, 0, 0, 0, 0, 0, 0, 0, 0
 
-.segment "SIGNATURES"            ; each PRG bank starts with its number
-.repeat 7, i
-    .byte i
-    .res $3FFF, $FF
-.endrepeat
-.segment "BANK7"
-    .byte 7
+prg_signatures 8, $4000, "BANK7"  ; each PRG bank starts with its number
 chr_signatures 32
 
 .segment "ZEROPAGE"
@@ -35,12 +29,6 @@ define_mmc1_write
     lda #value
     ldx #register
     jsr mmc1_write
-.endmacro
-
-; Fails unless the PPU address reads as the value.
-.macro expect_ppu address, value
-    read_ppu address
-    expect_a value
 .endmacro
 
 ; Writes the control value, selects PRG bank `bank`, and expects the two

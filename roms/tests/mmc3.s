@@ -9,13 +9,7 @@
 .segment "HEADER"
     .byte "NES", $1A, 8, 16, $40, $00, 0, 0, 0, 0, 0, 0, 0, 0
 
-.segment "SIGNATURES"            ; each PRG bank starts with its number
-.repeat 15, i
-    .byte i
-    .res $1FFF, $FF
-.endrepeat
-.segment "BANK15"
-    .byte 15
+prg_signatures 16, $2000, "BANK15"  ; each PRG bank starts with its number
 chr_signatures 128
 
 .segment "ZEROPAGE"
@@ -40,12 +34,6 @@ test_name: .byte "mmc3", 0
     select register
     lda #value
     sta $8001
-.endmacro
-
-; Fails unless the PPU address reads as the value.
-.macro expect_ppu address, value
-    read_ppu address
-    expect_a value
 .endmacro
 
 ; Fails unless a whole frame with the latch has that many interrupts.

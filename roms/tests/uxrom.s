@@ -2,18 +2,13 @@
 ; the last bank fixed at $C000, banks past the image ignored, and CHR RAM.
 .include "console.inc"
 .include "result.inc"
+.include "banks.inc"
 .export test_name
 
 .segment "HEADER"
     .byte "NES", $1A, 8, 0, $20, $00, 0, 0, 0, 0, 0, 0, 0, 0
 
-.segment "SIGNATURES"            ; each PRG bank starts with its number
-.repeat 7, i
-    .byte i
-    .res $3FFF, $FF
-.endrepeat
-.segment "BANK7"
-    .byte 7
+prg_signatures 8, $4000, "BANK7"  ; each PRG bank starts with its number
 
 .segment "ZEROPAGE"
 bank: .res 1

@@ -90,6 +90,8 @@ struct LoopSteps {
 };
 
 inline bool quiet_read(uint32_t a) { return a < 0x2000 || a >= 0x6000 || (a & 0xE007) == 0x2002; }
+// A quiet read there reads $2002, which the picture unit changes between budgets.
+inline bool status_read(uint32_t a) { return a >= 0x2000 && a < 0x6000; }
 
 // The shape of the loop body [head, branch), branch being the branch back.
 // Forward branches in the body count as not taken (the cost tells).
@@ -170,21 +172,21 @@ LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_
                 if ((op == 0xAE || op == 0xEC) && !x_free) return kNot;
                 if ((op == 0xAC || op == 0xCC) && !y_free) return kNot;
                 if (!quiet_read(abs)) return kNot;
-                reads_status |= abs >= 0x2000 && abs < 0x6000;
+                reads_status |= status_read(abs);
                 size = 3, cycles = 4;
                 break;
             case 0xBD:
             case 0xBC:  // absolute, X
                 if (!x_free || (op == 0xBC && !y_free) || !quiet_read((abs + x) & 0xFFFF))
                     return kNot;
-                reads_status |= ((abs + x) & 0xFFFF) >= 0x2000 && ((abs + x) & 0xFFFF) < 0x6000;
+                reads_status |= status_read((abs + x) & 0xFFFF);
                 size = 3, cycles = 4;
                 break;
             case 0xB9:
             case 0xBE:  // absolute, Y
                 if (!y_free || (op == 0xBE && !x_free) || !quiet_read((abs + y) & 0xFFFF))
                     return kNot;
-                reads_status |= ((abs + y) & 0xFFFF) >= 0x2000 && ((abs + y) & 0xFFFF) < 0x6000;
+                reads_status |= status_read((abs + y) & 0xFFFF);
                 size = 3, cycles = 4;
                 break;
             case 0xAA:
@@ -246,6 +248,13 @@ struct LoopPlace {
     int32_t budget = 0;  // the last budget moved through,
     int32_t whole = 0;   // and the cycles of its whole iterations
 };
+
+// start[] from the instructions' costs; returns the period.
+int32_t sum_starts(const uint8_t* cost, uint32_t count, int32_t* start) {
+    start[0] = 0;
+    for (uint32_t i = 0; i < count; ++i) start[i + 1] = start[i] + cost[i];
+    return start[count];
+}
 
 void advance(LoopPlace& p, const int32_t* start, int32_t left) {
     if (left <= 0) {
@@ -315,14 +324,10 @@ void rest_in_loop() {
     if (k.kind != ReadsOnly || k.reads_status || st.count + 1 > kMaxLoopSteps) return;
     st.pc[st.count] = uint16_t(c.branch);
     st.cost[st.count++] = uint8_t(c.back);
-    int32_t period = 0;
-    for (uint32_t i = 0; i < st.count; ++i) period += st.cost[i];
-    if (period != k.cost + c.back) return;
+    if (sum_starts(st.cost, st.count, Idle.start) != k.cost + c.back) return;
     uint32_t at = 0;
     while (at < st.count && st.pc[at] != ncpu.rPC) ++at;
     if (at == st.count) return;
-    Idle.start[0] = 0;
-    for (uint32_t i = 0; i < st.count; ++i) Idle.start[i + 1] = Idle.start[i] + st.cost[i];
     Idle.place = LoopPlace{st.count, at, ncpu.cycles};
     Idle.table_budget = 0;
     Idle.head = ncpu;
@@ -1024,9 +1029,7 @@ void close_trace(int32_t left) {
         give_up();
         return;
     }
-    Steady.start[0] = 0;
-    for (uint32_t i = 0; i < Steady.count; ++i)
-        Steady.start[i + 1] = Steady.start[i] + Steady.cost[i];
+    sum_starts(Steady.cost, Steady.count, Steady.start);
     Steady.phase = Replaying;
     Steady.backoff = 0;
     Steady.open = ncpu;

@@ -1,13 +1,18 @@
 #include "core/state.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <type_traits>
 
 #include "apu/apu.h"
 #include "cart/cartridge.h"
@@ -367,38 +372,185 @@ T read_part(const uint8_t* at) {
     return value;
 }
 
-bool phase_ok(float p) { return std::isfinite(p) && p >= -65536.0f && p <= 65536.0f; }
-bool within(int64_t v, int64_t lo, int64_t hi) { return v >= lo && v <= hi; }
-
-// Values that index memory or bound a loop, as the machine can make them.
-bool check_values(const uint8_t* const at[kPartCount]) {
-    const auto m = read_part<MachineImage>(at[kMachine]);
-    if (m.CyclesPerLine != MachineState.CyclesPerLine || m.JoypadShift > 7) return false;
-    const auto r = read_part<PpuRegisterRecord>(at[kPpuRegisters]);
-    if (!within(r.ScrollY, -1024, 1024) || !within(r.FrameScrollY, -1024, 1024) ||
-        !within(r.SplitPosition, -1024, 1024) || !within(r.SplitLine, -1024, 1024))
-        return false;
-    for (PartIndex i : {kSquare1, kSquare2}) {
-        const auto s = read_part<SquareChannel>(at[i]);
-        if (!phase_ok(s.DutyPhase) || !phase_ok(s.EnvelopePhase) ||
-            !within(s.SweepPhase, -65536, 65536))
-            return false;
+// The rows of StateFields: a field that takes a range, one that takes only
+// some bits, and one that may also hold a marker value.
+#define RANGE(part, Record, name, field, lo, hi)                     \
+    {                                                                \
+        part, name, offsetof(Record, field), sizeof(Record::field),  \
+            std::is_signed_v<decltype(Record::field)>, lo, hi, 0, lo \
     }
-    const auto t = read_part<TriangleChannel>(at[kTriangle]);
+#define BITS(part, Record, name, field, bits) \
+    { part, name, offsetof(Record, field), sizeof(Record::field), false, 0, bits, bits, 0 }
+#define SQUARE(part, ch)                                                                  \
+    RANGE(part, SquareChannel, ch ".Period", Period, 0, 0x7FF),                           \
+        RANGE(part, SquareChannel, ch ".Volume", Volume, 0, 15),                          \
+        RANGE(part, SquareChannel, ch ".Duty", Duty, 0, 3),                               \
+        RANGE(part, SquareChannel, ch ".SweepPeriod", SweepPeriod, 0, 7),                 \
+        BITS(part, SquareChannel, ch ".SweepEnable", SweepEnable, 0x80),                  \
+        BITS(part, SquareChannel, ch ".SweepNegate", SweepNegate, 0x08),                  \
+        RANGE(part, SquareChannel, ch ".SweepShift", SweepShift, 0, 7),                   \
+        RANGE(part, SquareChannel, ch ".SweepReload", SweepReload, 0, 1),                 \
+        BITS(part, SquareChannel, ch ".ConstantVolume", ConstantVolume, 0x10),            \
+        RANGE(part, SquareChannel, ch ".EnvelopeCounter", EnvelopeCounter, 0, 15),        \
+        BITS(part, SquareChannel, ch ".LengthHalt", LengthHalt, 0x20),                    \
+        RANGE(part, SquareChannel, ch ".DutyStep", DutyStep, 0, 15),                      \
+        RANGE(part, SquareChannel, ch ".DutyPhase", DutyPhase, 0, 0x800 * TicksPerCycle), \
+        RANGE(part, SquareChannel, ch ".EnvelopePhase", EnvelopePhase, 0, 15),            \
+        RANGE(part, SquareChannel, ch ".Enabled", Enabled, 0, 1),                         \
+        RANGE(part, SquareChannel, ch ".Length", Length, 0, 254),                         \
+        RANGE(part, SquareChannel, ch ".SweepPhase", SweepPhase, 0, 7)
+
+}  // namespace
+
+// Every field of the saved records that cannot take every value of its type.
+// The others: the CPU's A, S, X, Y, F, zero and sign cells, PC and
+// TotalCycles; PpuControl, PpuMask, OamAddress, VramAddress (masked to 14 bits
+// where it is used) and ReadBuffer; the sound registers' SampleByte,
+// AddressReg and LengthReg; the MMC3 counter and latch; the memory blocks but
+// the palette, checked in check_values.
+const StateField StateFields[] = {
+    RANGE(kCpu, CpuImage, "CPU.TrapBadOps", TrapBadOps, 1, 1),
+    RANGE(kCpu, CpuImage, "CPU.Over", Over, 0, 1),
+    RANGE(kCpu, CpuImage, "CPU.Carry", Carry, 0, 1),
+    RANGE(kCpu, CpuImage, "CPU.Cycles", Cycles, -64, 64),
+    RANGE(kCpu, CpuImage, "CPU.Breakpoint", Breakpoint, 0, 0),
+    RANGE(kMachine, MachineImage, "Machine.Scanline", Scanline, 0, 240),
+    RANGE(kMachine, MachineImage, "Machine.FrameLine", FrameLine, 0, FrameLines - 1),
+    RANGE(kMachine, MachineImage, "Machine.InVblank", InVblank, 0, 1),
+    BITS(kMachine, MachineImage, "Machine.NmiEnabled", NmiEnabled, PpuControlNmi),
+    RANGE(kMachine, MachineImage, "Machine.JoypadBits", JoypadBits, 0, 0xFF),
+    RANGE(kMachine, MachineImage, "Machine.JoypadShift", JoypadShift, 0, 7),
+    RANGE(kMachine, MachineImage, "Machine.ErrorCode", ErrorCode, 0, 0xFF),
+    BITS(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.PpuStatus", PpuStatus,
+         PpuStatusVblank | PpuStatusSpriteZeroHit | PpuStatusOverflow),
+    BITS(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.VramIncrement", VramIncrement, 33),
+    RANGE(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.AddressToggle", AddressToggle, 0, 1),
+    RANGE(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.ScrollToggle", ScrollToggle, 0, 1),
+    RANGE(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.ScrollX", ScrollX, 0, 255),
+    RANGE(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.ScrollY", ScrollY, -1024, 1024),
+    RANGE(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.AddressJustSet", AddressJustSet, 0, 1),
+    RANGE(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.MidFrameAddressWrite",
+          MidFrameAddressWrite, 0, 1),
+    RANGE(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.SplitPending", SplitPending, 0, 1),
+    RANGE(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.SplitPosition", SplitPosition, -1024,
+          1024),
+    RANGE(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.SplitLine", SplitLine, -1024, 1024),
+    RANGE(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.FrameScrollY", FrameScrollY, -1024, 1024),
+    RANGE(kBackdrop, BackdropImage, "BackdropPixel", BackdropPixel, 0, 0xFFFFFF),
+    RANGE(kBackdrop, BackdropImage, "AppliedBackdrop", AppliedBackdrop, 0, 0xFFFFFF),
+    SQUARE(kSquare1, "Square1"),
+    SQUARE(kSquare2, "Square2"),
+    RANGE(kTriangle, TriangleChannel, "Triangle.Period", Period, 0, 0x7FF),
+    BITS(kTriangle, TriangleChannel, "Triangle.Control", Control, 0x80),
+    RANGE(kTriangle, TriangleChannel, "Triangle.LinearReload", LinearReload, 0, 127),
+    RANGE(kTriangle, TriangleChannel, "Triangle.LinearCounter", LinearCounter, 0, 127),
+    RANGE(kTriangle, TriangleChannel, "Triangle.ReloadFlag", ReloadFlag, 0, 1),
+    RANGE(kTriangle, TriangleChannel, "Triangle.Step", Step, 0, 31),
+    RANGE(kTriangle, TriangleChannel, "Triangle.Phase", Phase, 0, 0x800 * TicksPerCycle),
+    RANGE(kTriangle, TriangleChannel, "Triangle.Enabled", Enabled, 0, 1),
+    RANGE(kTriangle, TriangleChannel, "Triangle.Length", Length, 0, 254),
+    RANGE(kNoise, NoiseChannel, "Noise.Volume", Volume, 0, 15),
+    BITS(kNoise, NoiseChannel, "Noise.LengthHalt", LengthHalt, 0x20),
+    BITS(kNoise, NoiseChannel, "Noise.ConstantVolume", ConstantVolume, 0x10),
+    RANGE(kNoise, NoiseChannel, "Noise.PeriodIndex", PeriodIndex, 0, 15),
+    BITS(kNoise, NoiseChannel, "Noise.ShortMode", ShortMode, 0x80),
+    RANGE(kNoise, NoiseChannel, "Noise.EnvelopeCounter", EnvelopeCounter, 0, 15),
+    RANGE(kNoise, NoiseChannel, "Noise.Phase", Phase, 0, 4068 * TicksPerCycle),
+    RANGE(kNoise, NoiseChannel, "Noise.EnvelopePhase", EnvelopePhase, 0, 15),
+    RANGE(kNoise, NoiseChannel, "Noise.Enabled", Enabled, 0, 1),
+    RANGE(kNoise, NoiseChannel, "Noise.Position", Position, 0, NoiseSequenceSize - 1),
+    RANGE(kNoise, NoiseChannel, "Noise.Period", Period, 0, 4068),
+    RANGE(kNoise, NoiseChannel, "Noise.Length", Length, 0, 254),
+    RANGE(kDmc, DmcImage, "Dmc.Level", Channel.Level, 0, 127),
+    BITS(kDmc, DmcImage, "Dmc.IrqEnable", Channel.IrqEnable, 0x80),
+    BITS(kDmc, DmcImage, "Dmc.Loop", Channel.Loop, 0x40),
+    RANGE(kDmc, DmcImage, "Dmc.Phase", Channel.Phase, 0, 428 * TicksPerCycle),
+    RANGE(kDmc, DmcImage, "Dmc.IrqFlag", Channel.IrqFlag, 0, 1),
+    RANGE(kDmc, DmcImage, "Dmc.BytesRemaining", Channel.BytesRemaining, 0, 255 * 16 + 1),
+    RANGE(kDmc, DmcImage, "Dmc.BitsRemaining", Channel.BitsRemaining, 0, 8),
+    RANGE(kDmc, DmcImage, "Dmc.Rate", Channel.Rate, 54, 428),
+    {kDmc, "Dmc.ReadOffset", offsetof(DmcImage, ReadOffset), 4, false, 0, PrgWindowSize - 1, 0,
+     kNoReadPointer},
+    RANGE(kCart, CartImage, "VerticalMirroring", VerticalMirroring, 0, 1),
+    RANGE(kCart, CartImage, "Mmc1LargePrg", Mmc1LargePrg, 0, 1),
+    RANGE(kCart, CartImage, "Mmc1Shift", Mmc1Shift, 0, 31),
+    RANGE(kCart, CartImage, "Mmc1Count", Mmc1Count, 0, 4),
+    BITS(kCart, CartImage, "Mmc1PrgSize", Mmc1PrgSize, 0x08),
+    BITS(kCart, CartImage, "Mmc1Chr4k", Mmc1Chr4k, 0x10),
+    BITS(kCart, CartImage, "Mmc1PrgOuter", Mmc1PrgOuter, 0x10),
+    BITS(kCart, CartImage, "Mmc1PrgTarget", Mmc1PrgTarget, 0x4000),
+    RANGE(kCart, CartImage, "Mmc3IrqEnabled", Mmc3IrqEnabled, 0, 1),
+    RANGE(kCart, CartImage, "Mmc3FixedLayout", Mmc3FixedLayout, 0, 1),
+    RANGE(kCart, CartImage, "Mmc3BankSelect", Mmc3BankSelect, 0, 7),
+    BITS(kCart, CartImage, "Mmc3R6Target", Mmc3R6Target, 0x6000),
+    BITS(kCart, CartImage, "Mmc3R7Target", Mmc3R7Target, 0x6000),
+    BITS(kCart, CartImage, "Mmc3ChrInvert", Mmc3ChrInvert, 0x1000),
+    RANGE(kOutputFilter, OutputFilterRecord, "OutputFilter.LastInput", LastInput, -0x8000, 0x7F00),
+    RANGE(kOutputFilter, OutputFilterRecord, "OutputFilter.LastOutput", LastOutput, -0x40000,
+          0x40000),
+};
+const uint32_t StateFieldCount = sizeof StateFields / sizeof StateFields[0];
+
+#undef SQUARE
+#undef BITS
+#undef RANGE
+
+namespace {
+
+int64_t field_value(const StateField& f, const uint8_t* record) {
+    const uint8_t* at = record + f.Offset;
+    uint64_t v = 0;
+    std::memcpy(&v, at, f.Size);  // little-endian, as the records are
+    if (f.Signed && f.Size < 8 && (v >> (8 * f.Size - 1)) & 1) v |= ~uint64_t(0) << (8 * f.Size);
+    return int64_t(v);
+}
+
+bool field_ok(const StateField& f, int64_t v) {
+    if (v == f.Also) return true;
+    if (f.Bits) return v >= 0 && (uint64_t(v) & ~uint64_t(f.Bits)) == 0;
+    return v >= f.Low && v <= f.High;
+}
+
+char ValueFailure[160];
+
+const char* impossible(const char* name, int64_t value) {
+    std::snprintf(ValueFailure, sizeof ValueFailure,
+                  "the state holds a value this machine cannot have: %s = %lld", name,
+                  static_cast<long long>(value));
+    return ValueFailure;
+}
+
+// Every field within what the machine can make of it, and the values that
+// depend on others: the line budget is the running cartridge's, the noise
+// period and the delta rate are entries of their tables, a sample being
+// played has a place to read from, the PRG targets are slots of the window
+// and every palette byte names a colour of the master palette.
+const char* check_values(const uint8_t* const at[kPartCount]) {
+    for (const StateField& f : StateFields) {
+        const int64_t v = field_value(f, at[f.Part]);
+        if (!field_ok(f, v)) return impossible(f.Name, v);
+    }
+    const auto m = read_part<MachineImage>(at[kMachine]);
+    if (m.CyclesPerLine != MachineState.CyclesPerLine)
+        return impossible("Machine.CyclesPerLine", m.CyclesPerLine);
+    const auto r = read_part<PpuRegisterRecord>(at[kPpuRegisters]);
+    if (r.VramIncrement != 1 && r.VramIncrement != 32)
+        return impossible("PpuRegisters.VramIncrement", r.VramIncrement);
     const auto n = read_part<NoiseChannel>(at[kNoise]);
-    if (!phase_ok(t.Phase) || !phase_ok(n.Phase) || !phase_ok(n.EnvelopePhase) ||
-        !within(n.Position, 0, NoiseSequenceSize - 1))
-        return false;
+    if (n.Period != 0 && n.Period != NoisePeriods[n.PeriodIndex])
+        return impossible("Noise.Period", n.Period);
     const auto d = read_part<DmcImage>(at[kDmc]);
-    if (!phase_ok(d.Channel.Phase) ||
-        (d.ReadOffset != kNoReadPointer && d.ReadOffset >= PrgWindowSize))
-        return false;
+    if (std::find(DmcRates, DmcRates + 16, d.Channel.Rate) == DmcRates + 16)
+        return impossible("Dmc.Rate", d.Channel.Rate);
+    if (d.ReadOffset == kNoReadPointer && d.Channel.BytesRemaining > 0)
+        return impossible("Dmc.ReadOffset", -1);
     const auto c = read_part<CartImage>(at[kCart]);
-    auto prg_target_ok = [](uint16_t a) { return a == 0 || a == 0x2000 || a == 0x4000; };
-    if ((c.Mmc1PrgTarget != 0 && c.Mmc1PrgTarget != 0x4000) || !prg_target_ok(c.Mmc3R6Target) ||
-        !prg_target_ok(c.Mmc3R7Target) || (c.Mmc3ChrInvert != 0 && c.Mmc3ChrInvert != 0x1000))
-        return false;
-    return true;
+    if (c.Mmc3R6Target == 0x6000) return impossible("Mmc3R6Target", c.Mmc3R6Target);
+    if (c.Mmc3R7Target == 0x6000) return impossible("Mmc3R7Target", c.Mmc3R7Target);
+    const uint8_t* palette = at[kPpuMemory] + BackgroundPaletteOffset;
+    for (uint32_t i = 0; i < 32; ++i)
+        if (palette[i] > MarkedColourOffset + 63) return impossible("the palette byte", palette[i]);
+    return nullptr;
 }
 
 char FileFailure[512];
@@ -475,7 +627,7 @@ const char* load_state(const uint8_t* buffer, size_t size) {
         at[i] = p + kSectionHeaderSize;
         p += kSectionHeaderSize + StateParts[i].Size;
     }
-    if (!check_values(at)) return "the state holds values this machine cannot have";
+    if (const char* why = check_values(at)) return why;
     // Everything is checked: from here the state replaces the machine's.
     for (uint32_t i = 0; i < StatePartCount; ++i)
         std::memcpy(StateParts[i].Where(), at[i], StateParts[i].Size);
@@ -484,43 +636,68 @@ const char* load_state(const uint8_t* buffer, size_t size) {
 }
 
 const char* write_file_atomically(const char* path, const uint8_t* bytes, size_t size) {
-    std::string temp = std::string(path) + ".tmp";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A temporary of its own beside the file: two writers of one path never
+    // share one, and the last rename wins with a whole file.
+    std::string temp = std::string(path) + ".XXXXXX";
+    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return file_failure("write", path, std::strerror(errno));
+    auto fail = [&](int e) {
+        if (fd >= 0) ::close(fd);
+        ::unlink(temp.c_str());
+        return file_failure("write", path, std::strerror(e));
+    };
+    if (::fchmod(fd, 0644) != 0) return fail(errno);
     size_t done = 0;
     while (done < size) {
         ssize_t n = ::write(fd, bytes + done, size - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int e = n < 0 ? errno : EIO;
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return file_failure("write", path, std::strerror(e));
-        }
+        if (n <= 0) return fail(n < 0 ? errno : EIO);
         done += size_t(n);
     }
     // On disk before the rename, so that a crash leaves the old file or the new.
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const int e = errno;
-        ::unlink(temp.c_str());
-        return file_failure("write", path, std::strerror(e));
-    }
-    if (::rename(temp.c_str(), path) != 0) {
-        const int e = errno;
-        ::unlink(temp.c_str());
-        return file_failure("write", path, std::strerror(e));
+    if (::fsync(fd) != 0) return fail(errno);
+    const int closed = ::close(fd);
+    fd = -1;
+    if (closed != 0) return fail(errno);
+    if (::rename(temp.c_str(), path) != 0) return fail(errno);
+    // And the rename itself on disk.
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    const int dir =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
     }
     return nullptr;
 }
 
 const char* read_small_file(const char* path, uint8_t* buffer, size_t max_size, size_t* size) {
     *size = 0;
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return file_failure("read", path, std::strerror(errno));
-    size_t n = std::fread(buffer, 1, max_size, f);
-    const bool failed = std::ferror(f) != 0;
-    const bool more = !failed && n == max_size && std::fgetc(f) != EOF;
-    std::fclose(f);
+    // Without waiting for a writer: a FIFO or a device at the path is refused,
+    // not read for ever.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return file_failure("read", path, std::strerror(errno));
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return file_failure("read", path, "not a regular file");
+    }
+    size_t n = 0;
+    bool failed = false, more = false;
+    while (!failed) {
+        uint8_t extra;
+        const bool full = n == max_size;
+        ssize_t got = full ? ::read(fd, &extra, 1) : ::read(fd, buffer + n, max_size - n);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) failed = true;
+        if (got <= 0) break;
+        if (full) {
+            more = true;
+            break;
+        }
+        n += size_t(got);
+    }
+    ::close(fd);
     if (failed) return file_failure("read", path, "read error");
     if (more) return file_failure("read", path, "the file is larger than it can be");
     *size = n;

@@ -31,6 +31,22 @@ struct StatePart {
 extern const StatePart StateParts[];
 extern const uint32_t StatePartCount;
 
+// A field of a part's record and the values the machine can give it: Low to
+// High, or (Bits nonzero) only those bits set; Also is one more value allowed
+// (a marker). A state with any field outside is refused with the field's Name.
+struct StateField {
+    uint32_t Part;  // index into StateParts
+    const char* Name;
+    uint32_t Offset;  // within the part's bytes
+    uint32_t Size;    // 1, 2 or 4 bytes, little-endian
+    bool Signed;
+    int64_t Low, High;
+    uint32_t Bits;
+    int64_t Also;
+};
+extern const StateField StateFields[];
+extern const uint32_t StateFieldCount;
+
 // Bytes of a whole state.
 size_t state_size();
 // CRC-32 of the running cartridge's PRG and CHR images.

@@ -3,10 +3,16 @@
 // the rewind ring keeps its bounds and gives back the states pushed.
 #include "core/state.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <tuple>
@@ -122,7 +128,7 @@ TEST_F(Console, RefusedStatesLeaveTheMachineAsItWas) {
         {"other cartridge", 12, 1, true, size, "the state was made for another cartridge"},
         {"other section size", 24, 0x7F, true, size, "the state was made by another build of Qel"},
         {"impossible joypad shift", mach + 24, 0xC8, true, size,
-         "the state holds values this machine cannot have"},
+         "the state holds a value this machine cannot have: Machine.JoypadShift = 200"},
     };
     // Somewhere else than the state, so that a half-done load would show.
     run_frames(61, 30, nullptr);
@@ -145,23 +151,131 @@ TEST_F(Console, RefusedStatesLeaveTheMachineAsItWas) {
     EXPECT_TRUE(take_state() == good);
 }
 
-// Files are written whole (no leftover temporary) and read back; a halted
-// machine has no state. CRC-32 is zlib's.
+// Where a named field lies in a state; the state's checksum made right again.
+size_t field_at(const std::vector<uint8_t>& state, const StateField& f) {
+    const char* tag = StateParts[f.Part].Tag;
+    return std::search(state.begin(), state.end(), tag, tag + 4) - state.begin() + 8 + f.Offset;
+}
+const StateField& field(const char* name) {
+    for (uint32_t i = 0; i < StateFieldCount; ++i)
+        if (!std::strcmp(StateFields[i].Name, name)) return StateFields[i];
+    ADD_FAILURE() << name;
+    return StateFields[0];
+}
+void set_field(std::vector<uint8_t>& state, const StateField& f, int64_t v) {
+    std::memcpy(&state[field_at(state, f)], &v, f.Size);
+}
+void seal(std::vector<uint8_t>& state) {
+    const uint32_t crc = crc32(state.data(), state.size() - 4);
+    std::memcpy(&state[state.size() - 4], &crc, 4);
+}
+
+// Every field of the table, just outside what the machine gives it, is refused
+// by its name and leaves the machine as it was; at the ends of its range the
+// machine loads it and runs on. Values that hang on others are refused too.
+TEST_F(Console, EachFieldOutsideItsValuesIsRefusedByName) {
+    load(std::string(QEL_ROMS_DIR) + "/demo.nes");
+    run_frames(1, 60, nullptr);
+    const std::vector<uint8_t> good = take_state();
+    auto fits = [](const StateField& f, int64_t v) {
+        const int bits = int(8 * f.Size);
+        return f.Signed ? v >= -(int64_t(1) << (bits - 1)) && v < (int64_t(1) << (bits - 1))
+                        : v >= 0 && v < (int64_t(1) << bits);
+    };
+    int refused = 0;
+    for (uint32_t i = 0; i < StateFieldCount; ++i) {
+        const StateField& f = StateFields[i];
+        SCOPED_TRACE(f.Name);
+        const int64_t lowest_foreign = f.Bits ? int64_t(~f.Bits & ((f.Bits + 1) | 1)) : 0;
+        for (int64_t v : {f.Low - 1, f.High + 1, lowest_foreign}) {
+            if (!fits(f, v) || v == f.Also || (f.Bits ? v == 0 : v >= f.Low && v <= f.High))
+                continue;
+            std::vector<uint8_t> bad = good;
+            set_field(bad, f, v);
+            seal(bad);
+            const std::string want =
+                "the state holds a value this machine cannot have: " + std::string(f.Name) + " = " +
+                std::to_string(v);
+            const char* why = console_load_state(bad.data(), bad.size());
+            EXPECT_EQ(why ? std::string(why) : "loaded", want);
+            ++refused;
+        }
+        for (int64_t v : {f.Low, f.High}) {
+            std::vector<uint8_t> edge = good;
+            set_field(edge, f, v);
+            seal(edge);
+            if (console_load_state(edge.data(), edge.size()) == nullptr) run_frames(61, 2, nullptr);
+        }
+        ASSERT_EQ(console_load_state(good.data(), good.size()), nullptr);
+    }
+    EXPECT_GT(refused, int(StateFieldCount));
+
+    const size_t palette =
+        std::search(good.begin(), good.end(), "PPUM", "PPUM" + 4) - good.begin() + 8 + 0x3F00;
+    // {what is spoilt, the value named}
+    const std::tuple<std::function<void(std::vector<uint8_t>&)>, const char*> spoilt[] = {
+        {[](auto& s) {
+             set_field(s, field("Dmc.BytesRemaining"), 5);
+             set_field(s, field("Dmc.ReadOffset"), 0xFFFFFFFF);
+         },
+         "Dmc.ReadOffset = -1"},
+        {[](auto& s) { set_field(s, field("Dmc.ReadOffset"), 0x8000); }, "Dmc.ReadOffset = 32768"},
+        {[](auto& s) { set_field(s, field("Dmc.Rate"), 55); }, "Dmc.Rate = 55"},
+        {[](auto& s) {
+             set_field(s, field("Noise.PeriodIndex"), 3);
+             set_field(s, field("Noise.Period"), 16);
+         },
+         "Noise.Period = 16"},
+        {[palette](auto& s) { s[palette + 31] = 129; }, "the palette byte = 129"},
+    };
+    for (auto& [spoil, want] : spoilt) {
+        std::vector<uint8_t> bad = good;
+        spoil(bad);
+        seal(bad);
+        const char* why = console_load_state(bad.data(), bad.size());
+        EXPECT_EQ(why ? std::string(why) : "loaded",
+                  std::string("the state holds a value this machine cannot have: ") + want);
+    }
+    // The last byte of the PRG window is a place to read a sample from.
+    std::vector<uint8_t> last = good;
+    set_field(last, field("Dmc.BytesRemaining"), 1);
+    set_field(last, field("Dmc.ReadOffset"), 0x7FFF);
+    seal(last);
+    EXPECT_EQ(console_load_state(last.data(), last.size()), nullptr);
+}
+
+// Files are written whole through a temporary of their own: a reader of the
+// old file keeps the old bytes, and no temporary is left. Only regular files
+// are read (a FIFO would wait for ever). A halted machine has no state.
 TEST_F(Console, StateFilesAreWrittenWholeAndReadBack) {
     EXPECT_EQ(crc32(nullptr, 0), 0u);
     EXPECT_EQ(crc32(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCBF43926u);
     load(std::string(QEL_ROMS_DIR) + "/mmc3.nes");
     run_frames(1, 5, nullptr);
-    const std::string path = write_temp_file("state.qel", {});
+    const auto folder =
+        std::filesystem::path(::testing::TempDir()) / ("qel-states-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const std::string path = (folder / "state.qel").string();
+    std::ofstream(path) << "old";
+    const int reader = ::open(path.c_str(), O_RDONLY);
     ASSERT_EQ(console_save_state_file(path.c_str()), nullptr);
+    char old[4] = {};
+    EXPECT_EQ(::pread(reader, old, 4, 0), 3);
+    EXPECT_STREQ(old, "old");
+    ::close(reader);
     std::vector<uint8_t> state = take_state();
     EXPECT_TRUE(read_file(path) == state);
-    EXPECT_TRUE(read_file(path + ".tmp").empty());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
     run_frames(6, 5, nullptr);
     ASSERT_EQ(console_load_state_file(path.c_str()), nullptr);
     EXPECT_TRUE(take_state() == state);
     EXPECT_EQ(std::string(console_load_state_file("/nonexistent/state.qel")),
               "cannot read /nonexistent/state.qel: No such file or directory");
+    const std::string fifo = (folder / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(std::string(console_load_state_file(fifo.c_str())),
+              "cannot read " + fifo + ": not a regular file");
     console_halt();
     EXPECT_STREQ(console_load_state(state.data(), state.size()), "no cartridge is running");
     EXPECT_STREQ(console_save_state(state.data(), state.size()), "no cartridge is running");

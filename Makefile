@@ -49,9 +49,9 @@ bench: deps
 fuzz: deps
 	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 	    -DQEL_FUZZ=ON -DQEL_BUILD_DESKTOP=OFF >/dev/null
-	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target qel-fuzz-load qel-fuzz-cpu \
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target qel-fuzz-load qel-fuzz-cpu qel-fuzz-state \
 	    rom-mmc1 rom-uxrom rom-cnrom rom-mmc3 rom-pictures rom-demo rom-battery
-	@for h in load cpu; do \
+	@for h in load cpu state; do \
 	    mkdir -p $(FUZZ_BUILD)/corpus-$$h && cp $(FUZZ_BUILD)/roms/*.nes $(FUZZ_BUILD)/corpus-$$h/ && \
 	    echo "fuzz: $$h for $(FUZZ_SECONDS) s" && \
 	    $(FUZZ_BUILD)/qel-fuzz-$$h -max_total_time=$(FUZZ_SECONDS) -max_len=200000 \

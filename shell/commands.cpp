@@ -194,8 +194,13 @@ void apply_settings(QMainWindow* window, const AppSettings& s) {
     StateSlot = s.Slot;
     RecentCartridges = s.Recent;
     LastFolder = s.LastFolder;
-    WindowedClient = QSize(s.Width, s.Height);
-    if (!window->isFullScreen()) set_client_size(window, s.Width, s.Height);
+    // No larger than the screen can show (a window of the file's size could
+    // take gigabytes of picture memory).
+    QSize size(s.Width, s.Height);
+    if (const QScreen* screen = window->screen())
+        size = size.boundedTo(screen->availableGeometry().size());
+    WindowedClient = size;
+    if (!window->isFullScreen()) set_client_size(window, size.width(), size.height());
     update_fit(window);
 }
 

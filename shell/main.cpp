@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
     QApplication app(qt_argc, argv);
     QMainWindow* window = nullptr;
     if (init_application(&window) != 0) return 0;
+    quit_on_signals(window);
     console_power_up();
     start_settings(window);
     TimerFrequency = CounterTicksPerSecond;

@@ -11,6 +11,9 @@
 
 namespace {
 
+constexpr qint64 kMaxSettingsBytes = 1 << 20;
+constexpr size_t kMaxPathBytes = 4096;  // a Linux path and more is no folder
+
 // Names of the pad functions in the file, in PadFunction order.
 const char* const kFunctionNames[PadFunctions] = {"up", "down",    "left",   "right", "b",
                                                   "a",  "turbo_a", "select", "start", "turbo_b"};
@@ -84,6 +87,9 @@ std::string read_settings(const std::string& path, AppSettings& out) {
     const std::string damaged = "the settings in " + path + " are damaged (";
     const std::string fallback = "); the defaults are used";
     if (!QFileInfo(QString::fromStdString(path)).isFile()) return damaged + "not a file" + fallback;
+    // The app writes a few kilobytes: a larger file is no settings file of its own.
+    if (QFileInfo(QString::fromStdString(path)).size() > kMaxSettingsBytes)
+        return damaged + "too large" + fallback;
     QSettings s(QString::fromStdString(path), QSettings::IniFormat);
     // A file with something in it but no entry at all is not one the app wrote.
     if (s.status() != QSettings::NoError ||
@@ -104,13 +110,16 @@ std::string read_settings(const std::string& path, AppSettings& out) {
           "options/pause_when_inactive");
     check(read_int(s, "states/slot", 1, StateSlots, r.Slot), "states/slot");
     r.LastFolder = s.value("files/last_folder").toString().toStdString();
+    check(r.LastFolder.size() <= kMaxPathBytes, "files/last_folder");
     if (s.contains("files/recent")) {
         const QStringList recent = s.value("files/recent").toStringList();
         check(recent.size() <= qsizetype(RecentMax), "files/recent");
         r.Recent.clear();
-        for (const QString& file : recent)
+        for (const QString& file : recent) {
+            check(file.toStdString().size() <= kMaxPathBytes, "files/recent");
             if (!file.isEmpty() && r.Recent.size() < RecentMax)
                 r.Recent.push_back(file.toStdString());
+        }
     }
     for (int f = 0; f < PadFunctions; ++f) {
         const std::string key = std::string("keys/") + kFunctionNames[f];

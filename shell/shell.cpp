@@ -1,14 +1,19 @@
 #include "shell/shell.h"
 
+#include <sys/socket.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QLayout>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QSocketNotifier>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -119,6 +124,7 @@ std::string BatteryFile;              // the running cartridge's .sav; empty: no
 std::vector<uint8_t> BatteryWritten;  // the save RAM as the file holds it
 uint32_t BatteryFrames;               // frames since the last look for changes
 bool WindowWasActive;                 // the window has had the keyboard once
+std::string BatteryFailure;           // why the last write of the save failed; empty: it did not
 
 // Where the running cartridge keeps its save; empty when it has no battery.
 std::string battery_file_for(const char* cartridge) {
@@ -132,6 +138,7 @@ std::string battery_file_for(const char* cartridge) {
 void open_battery(QWidget* window) {
     BatteryFile = battery_file_for(console_cartridge_file());
     BatteryFrames = 0;
+    BatteryFailure.clear();
     if (BatteryFile.empty()) return;
     uint8_t* ram = console_save_ram();
     std::error_code ec;
@@ -153,8 +160,11 @@ void open_battery(QWidget* window) {
 std::string base_name(const std::string& path) {
     size_t slash = path.find_last_of('/');
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) name.resize(dot);
+    // Only the cartridge ending goes: "a.b" and "a.c" keep apart.
+    if (name.size() > 4 &&
+        QString::fromStdString(name.substr(name.size() - 4)).compare(".nes", Qt::CaseInsensitive) ==
+            0)
+        name.resize(name.size() - 4);
     return name;
 }
 
@@ -169,21 +179,29 @@ std::string data_folder() { return xdg_folder("XDG_DATA_HOME", "/.local/share") 
 
 std::string save_folder() { return data_folder() + "/saves"; }
 
-bool flush_battery(QWidget* window) {
+bool flush_battery(QWidget*) {
     if (BatteryFile.empty() || !console_powered()) return false;
     const uint8_t* ram = console_save_ram();
+    // While a write fails, the file is behind the save RAM: each look tries again.
     if (BatteryWritten.size() == ConsoleSaveRamSize &&
         std::memcmp(BatteryWritten.data(), ram, ConsoleSaveRamSize) == 0)
         return false;
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(BatteryFile).parent_path(), ec);
     if (const char* why = console_write_save_ram_file(BatteryFile.c_str())) {
-        // Said once; the game goes on and the next change tries again.
-        if (window) show_failure_box(window, why);
-        BatteryWritten.assign(ram, ram + ConsoleSaveRamSize);
+        // Said once; the game goes on and the next look tries again quietly.
+        if (BatteryFailure.empty()) {
+            BatteryFailure = why;
+            std::fprintf(stderr, "qel: %s\n", why);
+            show_note(std::string("Battery save not written: ") + why + "; trying again");
+        }
         return false;
     }
     BatteryWritten.assign(ram, ram + ConsoleSaveRamSize);
+    if (!BatteryFailure.empty()) {
+        BatteryFailure.clear();
+        show_note("Battery save written");
+    }
     return true;
 }
 
@@ -280,6 +298,11 @@ intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, in
             store_settings(window);
             console_halt();
             flush_battery(window);
+            if (!BatteryFailure.empty()) {
+                // The last chance to keep the game's progress: said in a box too.
+                show_failure_box(window, ("the battery save is lost: " + BatteryFailure).c_str());
+                BatteryFailure.clear();
+            }
             console_shut_down();
             BatteryFile.clear();
             rewind_clear(Rewind);
@@ -289,6 +312,32 @@ intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, in
             return 0;
         default: return 0;
     }
+}
+
+namespace {
+int SignalSocket[2] = {-1, -1};
+void post_signal(int) {
+    const char c = 1;
+    (void)!::write(SignalSocket[1], &c, 1);
+}
+}  // namespace
+
+void quit_on_signals(QMainWindow* window) {
+    if (SignalSocket[0] < 0 &&
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, SignalSocket) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(SignalSocket[0], QSocketNotifier::Read, window);
+    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+        char drained[16];
+        while (::read(SignalSocket[0], drained, sizeof drained) > 0) {
+        }
+        if (!QuitPosted) window->close();
+    });
+    struct sigaction action = {};
+    action.sa_handler = post_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
 int32_t run_frame_checked(QMainWindow* window) {

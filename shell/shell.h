@@ -114,6 +114,9 @@ std::string save_folder();
 // Writes the save if it changed since it was read or written. Returns whether
 // it wrote.
 bool flush_battery(QWidget* window);
+// SIGTERM, SIGINT and SIGHUP end the app as Quit does: battery save and
+// settings written.
+void quit_on_signals(QMainWindow* window);
 
 // ---- the commands after the first three (commands.cpp) ----
 // Runs a menu command or shortcut other than Load, x1 and x2.

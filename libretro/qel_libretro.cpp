@@ -155,6 +155,9 @@ RETRO_API bool retro_load_game(const retro_game_info* game) {
             game && game->path ? game->path : "the cartridge", why);
         return false;
     }
+    // The frontend fills the save RAM of a game that has one after this; what
+    // a game loaded before left there is not this game's.
+    std::memset(console_save_ram(), 0, ConsoleSaveRamSize);
     TurboACount = TurboBCount = 0;
     return true;
 }

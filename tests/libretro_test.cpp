@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <libretro.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <fstream>
@@ -145,6 +146,19 @@ TEST_F(Libretro, ShowsAndPlaysWhatQelRunDoesAndKeepsItsStates) {
     Logged.clear();
     EXPECT_FALSE(load({'N', 'E', 'S'}));
     EXPECT_EQ(Logged, "Qel: cannot load cartridge.nes: file is shorter than an iNES header\n");
+
+    // A battery game loaded after another starts with empty save RAM (the
+    // frontend then fills in its own save), not with the other game's.
+    std::vector<uint8_t> battery = {'N', 'E', 'S', 0x1A, 1, 0, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    battery.resize(16 + 16384, 0xEA);
+    battery[16 + 0x3FFD] = 0xC0;  // reset at $C000
+    for (int game = 0; game < 2; ++game) {
+        ASSERT_TRUE(load(battery));
+        auto* ram = static_cast<uint8_t*>(CORE(retro_get_memory_data)(RETRO_MEMORY_SAVE_RAM));
+        ASSERT_EQ(CORE(retro_get_memory_size)(RETRO_MEMORY_SAVE_RAM), 8192u);
+        EXPECT_EQ(std::count(ram, ram + 8192, 0), 8192);
+        std::fill(ram, ram + 8192, 0xAA);
+    }
 }
 
 }  // namespace

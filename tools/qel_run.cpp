@@ -35,7 +35,9 @@ const char kUsage[] =
     "  --sram FILE               a battery cartridge's save RAM: read if present, written "
     "at the end\n"
     "  --version                 print the version\n"
-    "  -h, --help                print this help\n";
+    "  -h, --help                print this help\n"
+    "exit status: 0 done, 1 a test cartridge reported a failure, 2 bad options or files,\n"
+    "  3 no test result in time, 4 the CPU stopped at an opcode it cannot run\n";
 
 struct Press {
     uint32_t first, last, bits;
@@ -380,7 +382,12 @@ int main(int argc, char** argv) {
         for (const Press& p : o.presses)
             if (frame >= p.first && frame <= p.last) bits |= p.bits;
         console_set_pad(bits);
-        console_run_frame();
+        if (console_run_frame() != 0) {
+            // The frame is cut short where the CPU stopped: no frozen frames follow.
+            std::fprintf(stderr, "qel-run: Invaild code: %02x\n", console_error_code());
+            exit_code = 4;
+            break;
+        }
         const uint8_t* samples = console_samples();
         wav.add(samples, ConsoleSamplesPerFrame);
         if (o.hash) audio_hash = fnv1a(audio_hash, samples, ConsoleSamplesPerFrame);
@@ -413,7 +420,7 @@ int main(int argc, char** argv) {
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    if (o.test_status && !test_done) {
+    if (o.test_status && !test_done && exit_code != 4) {
         std::printf("qel-run: no result after %u frames\n", frame);
         exit_code = 3;
     }

@@ -136,6 +136,10 @@ TEST_F(Mix, DeltaBitsPlayLowBitFirst) {
 }
 
 TEST_F(Mix, DeltaInterruptIsSeenInTheNextFrame) {
+    writes({{0x4010, 0x0F}, {0x4013, 0x00}, {0x4015, 0x10}});  // IRQ off: the end raises nothing
+    frames(1);
+    EXPECT_EQ(Dmc.IrqFlag, 0);
+    EXPECT_EQ(apu_status() & 0x90, 0);
     writes({{0x4010, 0x8F}, {0x4013, 0x00}, {0x4015, 0x10}});  // IRQ enabled, fastest rate
     ncpu.rF = 0x22;
     ncpu.rS = 0xFF;

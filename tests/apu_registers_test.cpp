@@ -23,6 +23,22 @@ TEST_F(ApuRegs, LengthLoadsOnlyWhileEnabled) {
     EXPECT_EQ(read(0x4015) & 1, 0);
 }
 
+// Each channel that still sounds answers in its own bit of $4015.
+TEST_F(ApuRegs, StatusNamesEachSoundingChannel) {
+    // {enable, the register that loads its length, the bit read}
+    const uint16_t channels[][3] = {{0x01, 0x4003, 0x01},
+                                    {0x02, 0x4007, 0x02},
+                                    {0x04, 0x400B, 0x04},
+                                    {0x08, 0x400F, 0x08},
+                                    {0x10, 0x0000, 0x10}};
+    for (auto [enable, length, bit] : channels) {
+        apu_reset();
+        write(0x4015, uint8_t(enable));
+        if (length) write(length, 0x08);
+        EXPECT_EQ(read(0x4015) & 0x1F, bit) << enable;
+    }
+}
+
 TEST_F(ApuRegs, NoisePeriodAndDeltaRateTables) {
     apu_reset();
     write(0x400E, 0x8F);

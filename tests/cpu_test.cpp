@@ -143,6 +143,13 @@ TEST_F(Cpu, PhpPushesBit4AsTheStatusHoldsIt) {
     step();
     step();  // PLP of $00
     EXPECT_EQ(ncpu.rF, 0x20);
+    // The interrupts push the status with bit 4 clear.
+    set_vector(0xFFFA, 0x9000);
+    n6502_nmi();
+    EXPECT_EQ(CpuRam[0x1F8], 0x20);
+    ncpu.rF = 0x32;  // I clear, B set as a PLP may leave it
+    n6502_int();
+    EXPECT_EQ(CpuRam[0x1F5], 0x22);
 }
 
 // ------------------------------------------------------- budget and branches

@@ -1,6 +1,10 @@
 // The frame driver on small 6502 programs.
 #include "core/frame.h"
 
+#include <algorithm>
+#include <array>
+
+#include "core/console.h"
 #include "cpu/n6502.h"
 #include "ppu/ppu.h"
 #include "ppu/surfaces.h"
@@ -91,5 +95,60 @@ TEST_F(Frames, CpuFailureCountsOnlyInTheTrailingLines) {
 }
 
 // (The line from which a sprite-0 hit is seen: the MidFrameSplit picture.)
+
+// Loops that change one register an iteration run exactly as the interpreter
+// runs them budget by budget: no shortcut takes them for waits or steady loops.
+TEST_F(Frames, LoopsThatChangeARegisterRunAsWritten) {
+    const std::vector<uint8_t> bodies[] = {
+        {0xE8}, {0xC8}, {0x69, 0x01}, {0x2A}};  // INX INY ADC ROL
+    for (const std::vector<uint8_t>& body : bodies) {
+        std::vector<uint8_t> code = body;
+        code.insert(code.end(), {0x4C, 0x00, 0x80});  // JMP $8000
+        std::vector<std::array<uint32_t, 5>> shortcut, plain;
+        boot(code);
+        for (int f = 0; f < 4; ++f) {
+            frame();
+            shortcut.push_back({ncpu.rA, ncpu.rX, ncpu.rY, ncpu.rPC, ncpu.carry});
+        }
+        boot(code);
+        for (int f = 0; f < 4; ++f) {
+            for (int line = 0; line < 261; ++line) {
+                ncpu.cycles = int32_t(MachineState.CyclesPerLine) * (line == 240 ? 3 : 1);
+                ASSERT_EQ(n6502_execute(), 0);
+            }
+            plain.push_back({ncpu.rA, ncpu.rX, ncpu.rY, ncpu.rPC, ncpu.carry});
+        }
+        EXPECT_EQ(shortcut, plain) << int(body[0]);
+    }
+}
+
+// Whole frames through the console: eight sprites on a line set no overflow,
+// nine do; sprites alone (background off) are shown.
+TEST(Sprites, NineOnALineOverflowAndSpritesShowWithoutTheBackground) {
+    for (int count : {8, 9}) {
+        std::vector<uint8_t> c = {0xA9, 0x3F, 0x8D, 0x06, 0x20, 0xA9, 0x11, 0x8D, 0x06, 0x20,
+                                  0xA9, 0x30, 0x8D, 0x07, 0x20,  // $3F11 = white
+                                  0xA9, 0xFF, 0xA2, 0x00, 0x8D, 0x04, 0x20, 0xE8, 0xD0, 0xFA};
+        for (int i = 0; i < count; ++i)  // at Y 50, tile 1, X 16 + 24 i
+            for (uint8_t b : {uint8_t(50), uint8_t(1), uint8_t(0), uint8_t(16 + 24 * i)})
+                c.insert(c.end(), {0xA9, b, 0x8D, 0x04, 0x20});
+        c.insert(c.end(), {0xA9, 0x14, 0x8D, 0x01, 0x20,    // sprites only
+                           0xA9, 0x80, 0x8D, 0x00, 0x20});  // NMI on
+        const uint16_t spin = uint16_t(0x8000 + c.size());
+        c.insert(c.end(), {0x4C, uint8_t(spin), uint8_t(spin >> 8)});
+        const uint16_t nmi = uint16_t(0x8000 + c.size());
+        c.insert(c.end(), {0xAD, 0x02, 0x20, 0x85, 0x10, 0x40});  // LDA $2002; STA $10; RTI
+        std::vector<uint8_t> image = make_nrom(c, nmi);
+        std::fill_n(image.begin() + 16 + 32768 + 16, 8, 0xFF);  // tile 1: colour 1
+        reset_machine_globals();
+        console_power_up();
+        ASSERT_EQ(console_load_cartridge_image(image.data(), image.size()), nullptr);
+        for (int f = 0; f < 3; ++f) console_run_frame();
+        EXPECT_EQ(console_system_ram()[0x10] & 0x20, count > 8 ? 0x20 : 0) << count;
+        const uint32_t* row = console_picture() + 55 * console_picture_pitch();
+        EXPECT_EQ(row[16 + 3] & 0xFFFFFF, 0xFFFFFFu);
+        console_shut_down();
+    }
+}
 
 }  // namespace

@@ -98,7 +98,8 @@ TEST_F(Frames, CpuFailureCountsOnlyInTheTrailingLines) {
 
 // Loops that change one register an iteration run exactly as the interpreter
 // runs them budget by budget: no shortcut takes them for waits or steady
-// loops, whose iterations must leave every register as they found it.
+// loops, whose iterations must leave every register as they found it. (Enough
+// frames that a loop refused before is looked at again.)
 TEST_F(Frames, LoopsThatChangeARegisterRunAsWritten) {
     // The flag cells come back each time (the last load sets them): only
     // the one register tells one iteration from the next.
@@ -110,12 +111,12 @@ TEST_F(Frames, LoopsThatChangeARegisterRunAsWritten) {
         code.insert(code.end(), {0x4C, 0x00, 0x80});  // JMP $8000
         std::vector<std::array<uint32_t, 5>> shortcut, plain;
         boot(code);
-        for (int f = 0; f < 4; ++f) {
+        for (int f = 0; f < 80; ++f) {
             frame();
             shortcut.push_back({ncpu.rA, ncpu.rX, ncpu.rY, ncpu.rPC, ncpu.carry});
         }
         boot(code);
-        for (int f = 0; f < 4; ++f) {
+        for (int f = 0; f < 80; ++f) {
             for (int line = 0; line < 261; ++line) {
                 ncpu.cycles = int32_t(MachineState.CyclesPerLine) * (line == 240 ? 3 : 1);
                 ASSERT_EQ(n6502_execute(), 0);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -37,7 +38,8 @@ const char kUsage[] =
     "  --version                 print the version\n"
     "  -h, --help                print this help\n"
     "exit status: 0 done, 1 a test cartridge reported a failure, 2 bad options or files,\n"
-    "  3 no test result in time, 4 the CPU stopped at an opcode it cannot run\n";
+    "  3 no test result in time, 4 the CPU stopped at an opcode it cannot run,\n"
+    "  128 + N stopped by signal N (SIGTERM, SIGINT, SIGHUP: files written as at the end)\n";
 
 struct Press {
     uint32_t first, last, bits;
@@ -319,6 +321,12 @@ std::string status_text() {
     return std::string(text, n);
 }
 
+// SIGTERM, SIGINT and SIGHUP end the run after the frame in hand, with every
+// file written as at the end: a state or save being written is finished, and
+// no temporary is left behind.
+volatile sig_atomic_t StopSignal = 0;
+void note_stop(int signal) { StopSignal = signal; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -375,8 +383,12 @@ int main(int argc, char** argv) {
     bool test_done = false;
     uint32_t frame = 0;
 
+    struct sigaction action = {};
+    action.sa_handler = note_stop;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
     auto start = std::chrono::steady_clock::now();
-    while (frame < o.frames) {
+    while (frame < o.frames && !StopSignal) {
         ++frame;
         uint32_t bits = 0;
         for (const Press& p : o.presses)
@@ -420,7 +432,11 @@ int main(int argc, char** argv) {
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    if (o.test_status && !test_done && exit_code != 4) {
+    if (StopSignal) {
+        std::fprintf(stderr, "qel-run: stopped by signal %d after frame %u\n", int(StopSignal),
+                     frame);
+        exit_code = 128 + StopSignal;
+    } else if (o.test_status && !test_done && exit_code != 4) {
         std::printf("qel-run: no result after %u frames\n", frame);
         exit_code = 3;
     }

@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (!std::strcmp(a, "--version")) {
-            std::puts("Qel 0.1a");
+            std::puts("Qel " QEL_VERSION);
             return 0;
         }
         if (a[0] == '-') return usage_error(std::string("unknown option ") + a);

@@ -7,7 +7,9 @@ JOBS       ?= $(shell nproc)
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build test test-asan rebaseline bench run fuzz clean
+PREFIX ?= /usr/local
+
+.PHONY: all deps build test test-asan rebaseline bench run fuzz clean install uninstall package
 
 all: build
 
@@ -59,6 +61,21 @@ fuzz: deps
 	    grep -E '^Done [0-9]+ runs|ERROR|SUMMARY' $(FUZZ_BUILD)/fuzz-$$h.log | tail -3; \
 	    [ $$rc -eq 0 ] || { echo "fuzz: $$h failed, see $(FUZZ_BUILD)/fuzz-$$h.log"; exit 1; }; \
 	done
+
+# The programs, the libretro core and the desktop's files under PREFIX (DESTDIR
+# honoured); `make uninstall` removes them again.
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)" --strip
+	@{ echo "$(DESTDIR)$(PREFIX)"; sed 's|^|$(DESTDIR)|' $(BUILD)/install_manifest.txt; } \
+	    >$(BUILD)/installed-files
+
+uninstall:
+	@scripts/uninstall $(BUILD)/installed-files
+
+# The Debian package qel_VERSION_ARCH.deb, in this folder.
+package: build
+	@cd $(BUILD) && cpack -B cpack >/dev/null
+	@mv $(BUILD)/cpack/qel_*.deb . && ls qel_*.deb
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

@@ -89,7 +89,7 @@ RETRO_API void retro_deinit() {
 RETRO_API void retro_get_system_info(retro_system_info* info) {
     std::memset(info, 0, sizeof *info);
     info->library_name = "Qel";
-    info->library_version = "0.1a";
+    info->library_version = QEL_VERSION;
     info->valid_extensions = "nes";
     info->need_fullpath = false;
     info->block_extract = false;

@@ -27,7 +27,7 @@
 namespace {
 
 constexpr int kNoteMilliseconds = 3000;
-const char kCaption[] = "Qel 0.1a";
+const char kCaption[] = "Qel " QEL_VERSION;
 const char kNoCartridge[] = "No cartridge runs";
 
 QMainWindow* MainWindow;

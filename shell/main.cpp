@@ -1,5 +1,6 @@
 // qel [ROM.nes]: the desktop app.
 #include <QApplication>
+#include <QIcon>
 #include <QMainWindow>
 #include <cstdio>
 #include <cstring>
@@ -31,7 +32,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (!std::strcmp(a, "--version")) {
-            std::puts("Qel 0.1a");
+            std::puts("Qel " QEL_VERSION);
             return 0;
         }
         if (a[0] == '-') return usage_error(std::string("unknown option ") + a);
@@ -42,6 +43,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("qel");
     int qt_argc = 1;
     QApplication app(qt_argc, argv);
+    // The installed desktop entry and icon (none when run from the build folder).
+    QGuiApplication::setDesktopFileName("qel");
+    QApplication::setWindowIcon(QIcon::fromTheme("qel"));
     QMainWindow* window = nullptr;
     if (init_application(&window) != 0) return 0;
     quit_on_signals(window);

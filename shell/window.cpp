@@ -86,7 +86,7 @@ bool is_cartridge(const QUrl& url) {
 }  // namespace
 
 QelWindow::QelWindow() {
-    setWindowTitle("Qel 0.1a");
+    setWindowTitle("Qel " QEL_VERSION);
     setFocusPolicy(Qt::StrongFocus);
     setAcceptDrops(true);
     // Alt alone does not hand the keyboard to the menu bar (the game's keys

@@ -119,7 +119,7 @@ private slots:
     // sizes, and Alt alone leaving the keys to the game.
     void menusKeysAndSizes() {
         start();
-        QCOMPARE(window->windowTitle(), QString("Qel 0.1a"));
+        QCOMPARE(window->windowTitle(), QString("Qel " QEL_VERSION));
         QList<QAction*> menus = window->menuBar()->actions();
         QCOMPARE(menus[0]->text() + menus[1]->text() + menus[2]->text(), "&Nes&Size&Options");
         QCOMPARE(find_action(window, "Load")->data().toString() +
@@ -157,7 +157,7 @@ private slots:
         press(Qt::Key_O, Qt::ControlModifier);
         QCOMPARE(int(MachineState.Halted), 0);
         QCOMPARE(window->windowTitle(),
-                 QString::fromStdString("Qel 0.1a - " + base_name(ChosenFile)));
+                 QString::fromStdString("Qel " QEL_VERSION " - " + base_name(ChosenFile)));
         ncpu.rPC = 0x8014;
         ChosenFile.clear();
         command(CommandLoad);

@@ -153,7 +153,7 @@ int parse_options(int argc, char** argv, Options* o) {
             std::fputs(kUsage, stdout);
             return 0;
         } else if (a == "--version") {
-            std::puts("Qel 0.1a");
+            std::puts("Qel " QEL_VERSION);
             return 0;
         } else if (a == "-n" || a == "--frames") {
             if (!value(&v) || !parse_count(v, &o->frames)) return usage_error("bad frame count");

@@ -102,8 +102,8 @@ uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc) {
 // A field added to one of the records saved whole is saved with it (the
 // section grows and the size check refuses states of older builds). A new
 // variable that lasts from one frame to the next goes into this table, in its
-// place below; a value that can index memory also gets a check in
-// check_values.
+// place below, and each of its fields that cannot take every value of its type
+// a row in StateFields (a value that hangs on others, a line in check_values).
 
 namespace {
 

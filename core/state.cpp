@@ -68,7 +68,7 @@ uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc) {
 //   Dmc: the record, with ReadPointer as its offset into PrgWindow.
 //   MachineState: CyclesPerLine (must equal the running cartridge's),
 //     Scanline, FrameLine, InVblank, NmiEnabled, JoypadBits, JoypadShift,
-//     ErrorCode. Halted is 0 for every state (a halted machine has none);
+//     ErrorCode, Joypad2Bits, Joypad2Shift. Halted is 0 for every state (a halted machine has none);
 //     CartridgeFileName is where the cartridge came from, not its state.
 //   The mapper registers Mmc1* and Mmc3*; CartridgeImage.VerticalMirroring,
 //     which the mappers switch. The rest of CartridgeImage is the cartridge
@@ -120,6 +120,8 @@ struct MachineImage {
     uint32_t JoypadBits;
     uint32_t JoypadShift;
     uint32_t ErrorCode;
+    uint32_t Joypad2Bits;
+    uint32_t Joypad2Shift;
 };
 
 constexpr uint32_t kNoReadPointer = 0xFFFFFFFFu;
@@ -180,6 +182,8 @@ void capture_images() {
     Machine.JoypadBits = m.JoypadBits;
     Machine.JoypadShift = m.JoypadShift;
     Machine.ErrorCode = m.ErrorCode;
+    Machine.Joypad2Bits = m.Joypad2Bits;
+    Machine.Joypad2Shift = m.Joypad2Shift;
     std::memset(&DmcState, 0, sizeof DmcState);
     std::memcpy(&DmcState.Channel, &Dmc, sizeof Dmc);
     DmcState.Channel.ReadPointer = nullptr;
@@ -232,6 +236,8 @@ void apply_images() {
     m.JoypadBits = Machine.JoypadBits;
     m.JoypadShift = Machine.JoypadShift;
     m.ErrorCode = uint8_t(Machine.ErrorCode);
+    m.Joypad2Bits = Machine.Joypad2Bits;
+    m.Joypad2Shift = Machine.Joypad2Shift;
 
     std::memcpy(&Dmc, &DmcState.Channel, sizeof Dmc);
     Dmc.ReadPointer =
@@ -373,7 +379,8 @@ bool within(int64_t v, int64_t lo, int64_t hi) { return v >= lo && v <= hi; }
 // Values that index memory or bound a loop, as the machine can make them.
 bool check_values(const uint8_t* const at[kPartCount]) {
     const auto m = read_part<MachineImage>(at[kMachine]);
-    if (m.CyclesPerLine != MachineState.CyclesPerLine || m.JoypadShift > 7) return false;
+    if (m.CyclesPerLine != MachineState.CyclesPerLine || m.JoypadShift > 7 || m.Joypad2Shift > 7)
+        return false;
     const auto r = read_part<PpuRegisterRecord>(at[kPpuRegisters]);
     if (!within(r.ScrollY, -1024, 1024) || !within(r.FrameScrollY, -1024, 1024) ||
         !within(r.SplitPosition, -1024, 1024) || !within(r.SplitLine, -1024, 1024))

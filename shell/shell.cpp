@@ -65,10 +65,10 @@ int32_t open_file_dialog(QWidget* owner) {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return 0;
     QByteArray path = QFile::encodeName(dialog.selectedFiles().first());
     // A path that does not fit is never cut short into another file's name:
-    // the load then fails and the machine stays halted.
+    // it is refused and whatever runs goes on.
     if (!console_choose_cartridge(path.constData())) {
-        console_choose_cartridge("");
         show_failure_box(owner, cannot_load(path.constData(), "the path is too long").c_str());
+        return 0;
     }
     return 1;
 }
@@ -215,21 +215,17 @@ void rewind_frame() {
     RewindFrames = 0;
 }
 
-// The end of the Load sequence: the machine runs the new cartridge from its
-// reset, or stays halted. Returns why it failed ("cannot load PATH: WHY"),
-// empty on success or when nothing was ever chosen.
+// The end of the Load sequence: the chosen cartridge runs from its reset.
+// One that is refused leaves the running game (or the halted machine) as it
+// was. Returns why it failed ("cannot load PATH: WHY"), empty on success.
 std::string load_and_reset(QWidget* window) {
+    const std::string chosen = console_cartridge_file();
+    if (const char* why = console_load_cartridge()) return cannot_load(chosen.c_str(), why);
     rewind_clear(Rewind);
     RewindFrames = 0;
-    const char* why = console_load_cartridge();
-    cartridge_changed(!why);
-    if (!why) {
-        open_battery(window);
-        return {};
-    }
-    BatteryFile.clear();
-    if (console_cartridge_file()[0] == '\0') return {};
-    return cannot_load(console_cartridge_file(), why);
+    cartridge_changed(true);
+    open_battery(window);
+    return {};
 }
 
 }  // namespace
@@ -237,12 +233,9 @@ std::string load_and_reset(QWidget* window) {
 const RewindRing& rewind_ring() { return Rewind; }
 
 std::string load_cartridge_file(const char* path, QWidget* window) {
+    // The running game's save is on disk before another cartridge is tried.
     flush_battery(window);
-    console_halt();
-    if (!console_choose_cartridge(path)) {
-        console_choose_cartridge("");
-        return cannot_load(path, "the path is too long");
-    }
+    if (!console_choose_cartridge(path)) return cannot_load(path, "the path is too long");
     return load_and_reset(window);
 }
 
@@ -251,9 +244,10 @@ intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, in
         case WM_COMMAND:
             switch (wparam & 0xFFFF) {
                 case CommandLoad: {
+                    // Cancel changes nothing; a chosen file is tried whole
+                    // before the running game gives way to it.
+                    if (!choose_cartridge_file(window)) break;
                     flush_battery(window);
-                    console_halt();
-                    choose_cartridge_file(window);
                     std::string failure = load_and_reset(window);
                     if (!failure.empty()) show_failure_box(window, failure.c_str());
                     break;

@@ -98,8 +98,9 @@ void pacing_wait();
 void set_client_size(QMainWindow* window, int width, int height);
 // Runs frames whenever no event waits, until the quit; returns the exit code.
 int run_message_loop(QMainWindow* window);
-// Loads a cartridge as if chosen with Load. On failure the machine stays
-// halted and the reason is returned, "cannot load PATH: WHY"; empty on success.
+// Loads a cartridge as if chosen with Load. A cartridge that is refused
+// leaves the running game running (a halted machine halted) and the reason is
+// returned, "cannot load PATH: WHY"; empty on success.
 // The window, if any, hears of a battery save that cannot be read.
 std::string load_cartridge_file(const char* path, QWidget* window = nullptr);
 

@@ -139,31 +139,51 @@ private slots:
         QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Right);
     }
 
-    // Load (Ctrl+O): halted and silent until a cartridge runs from its reset;
-    // Cancel reloads the file chosen before, or with none stays halted; a
-    // failed load stays halted and silent, and says why.
-    void loadCancelAndFailure() {
+    // Load (Ctrl+O): halted and silent until a cartridge runs from its reset.
+    // Cancel changes nothing; a refused file (short, an unknown mapper, one
+    // dropped or named in the recent list) says why, and the running game's
+    // frames go on counting where they were.
+    void loadCancelAndRefusal() {
         start();
         step();
         QVERIFY(silent(sound_buffer(), SoundBufferSize));
-        command(CommandLoad);  // nothing chosen
+        command(CommandLoad);  // Cancel, nothing running
         QCOMPARE(int(MachineState.Halted), 1);
 
-        ChosenFile = tone_cartridge();
+        // Counts its frames at $10: LDA #$80, STA $2000, JMP $8005; NMI: INC $10, RTI.
+        const std::string counter = write_temp_file(
+            "count.nes",
+            make_nrom({0xA9, 0x80, 0x8D, 0x00, 0x20, 0x4C, 0x05, 0x80, 0xE6, 0x10, 0x40}, 0x8008));
+        ChosenFile = counter;
         press(Qt::Key_O, Qt::ControlModifier);
-        QCOMPARE(int(MachineState.Halted), 0);
-        QCOMPARE(window->windowTitle(),
-                 QString::fromStdString("Qel 0.1a - " + base_name(ChosenFile)));
-        ncpu.rPC = 0x8014;
+        const QString caption = QString::fromStdString("Qel 0.1a - " + base_name(counter));
+        QCOMPARE(window->windowTitle(), caption);
+        auto counts_on = [&] {
+            const uint8_t before = console_system_ram()[0x10];
+            step(5);
+            return console_system_ram()[0x10] == uint8_t(before + 5) &&
+                   window->windowTitle() == caption && console_cartridge_file() == counter;
+        };
+        step(10);
+        QVERIFY(console_system_ram()[0x10] >= 9);
         ChosenFile.clear();
-        command(CommandLoad);
-        QCOMPARE(int(ncpu.rPC), 0x8000);
+        command(CommandLoad);  // Cancel
+        QVERIFY(counts_on());
 
-        ChosenFile = write_temp_file("bad.nes", {'N', 'E', 'S'});
-        command(CommandLoad);
-        QCOMPARE(int(MachineState.Halted), 1);
-        QCOMPARE(Boxes, std::vector<std::string>{"cannot load " + ChosenFile +
-                                                 ": file is shorter than an iNES header"});
+        std::vector<uint8_t> mapper_255 = make_ines(1, 1, 0xF2, 0xF0);
+        const std::string refused[] = {write_temp_file("short.nes", {'N', 'E', 'S'}),
+                                       write_temp_file("mapper.nes", mapper_255)};
+        for (const std::string& file : refused) {
+            ChosenFile = file;
+            command(CommandLoad);
+            QVERIFY2(counts_on(), file.c_str());
+        }
+        open_cartridge(window, refused[1]);  // as a dropped file
+        QVERIFY(counts_on());
+        QCOMPARE(Boxes.size(), size_t(3));
+        QCOMPARE(Boxes[0], "cannot load " + refused[0] + ": file is shorter than an iNES header");
+        QVERIFY(Boxes[1].rfind("cannot load " + refused[1] + ": ", 0) == 0);
+        QCOMPARE(Boxes[2], Boxes[1]);
     }
 
     // Frames start on a grid of exactly one period; a late frame is made up by

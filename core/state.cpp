@@ -68,8 +68,8 @@ uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc) {
 //   Dmc: the record, with ReadPointer as its offset into PrgWindow.
 //   MachineState: CyclesPerLine (must equal the running cartridge's),
 //     Scanline, FrameLine, InVblank, NmiEnabled, JoypadBits, JoypadShift,
-//     ErrorCode, Joypad2Bits, Joypad2Shift. Halted is 0 for every state (a halted machine has none);
-//     CartridgeFileName is where the cartridge came from, not its state.
+//     ErrorCode, Joypad2Bits, Joypad2Shift. Halted is 0 for every state (a halted machine has
+//     none); CartridgeFileName is where the cartridge came from, not its state.
 //   The mapper registers Mmc1* and Mmc3*; CartridgeImage.VerticalMirroring,
 //     which the mappers switch. The rest of CartridgeImage is the cartridge
 //     itself, which the checksum pins.

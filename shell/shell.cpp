@@ -285,6 +285,30 @@ intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, in
     }
 }
 
+bool rewind_held() { return RewindHeld || (JoystickCommandsHeld & (1u << JoystickRewind)); }
+
+bool fast_forward_held() {
+    return FastForwardHeld || (JoystickCommandsHeld & (1u << JoystickFastForward));
+}
+
+void advance_frame(QMainWindow* window) {
+    poll_joypad(window);
+    run_frame_checked(window);
+    if (QuitPosted) return;
+    ++MachineFrames;
+    keep_rewind_state();
+    present_frame(window);
+}
+
+std::string power_cycle(QWidget* window) {
+    flush_battery(window);
+    const std::string file = console_cartridge_file();
+    console_shut_down();
+    BatteryFile.clear();
+    console_power_up();
+    return load_cartridge_file(file.c_str(), window);
+}
+
 int32_t run_frame_checked(QMainWindow* window) {
     if (console_run_frame() == 0) return 0;
     return video_error(window, 0, "Invaild code: %02x", console_error_code());
@@ -305,12 +329,23 @@ void frame_step(QMainWindow* window) {
     // skipped: the devices and the machine are gone.
     poll_joypad(window);
     if (QuitPosted) return;
+    // Joystick buttons for the states act once a press; the joystick's news is told.
+    static uint32_t held_before;
+    const uint32_t pressed = JoystickCommandsHeld & ~held_before;
+    held_before = JoystickCommandsHeld;
+    if (pressed & (1u << JoystickSaveState)) run_command(window, CommandSaveState);
+    if (pressed & (1u << JoystickLoadState)) run_command(window, CommandLoadState);
+    if (!JoypadNews.empty()) {
+        show_note(JoypadNews);
+        JoypadNews.clear();
+    }
     lock_surfaces(window);
     if (QuitPosted) return;
     // Holding the rewind key steps back through the recent states, silently.
-    const bool rewinding = RewindHeld && console_running();
+    const bool rewinding = rewind_held() && console_running();
     // Holding the fast-forward key runs more frames while the period lasts.
-    const bool fast = FastForwardHeld && !rewinding && console_running();
+    const bool fast = fast_forward_held() && !rewinding && console_running();
+    update_mark();
     if (rewinding) {
         rewind_frame();
     } else {

@@ -112,7 +112,9 @@ private slots:
     }
 
     // The menus and the first three items' ids as they always were, the
-    // sizes, and Alt alone leaving the keys to the game.
+    // first start at the largest of x2-x4 that fits the screen (800x800
+    // offscreen: x3) with the hint, the sizes ticked, and Alt alone leaving
+    // the keys to the game.
     void menusKeysAndSizes() {
         start();
         QCOMPARE(window->windowTitle(), QString("Qel 0.1a"));
@@ -122,7 +124,10 @@ private slots:
                      find_action(window, "x1")->data().toString() +
                      find_action(window, "x2")->data().toString(),
                  "400014000240003");
-        QCOMPARE(client(window), QSize(256, 240));
+        QCOMPARE(client(window), QSize(768, 720));
+        QCOMPARE(VideoHint, std::string("Nes > Load, or drop a .nes file"));
+        emit window->menuBar()->actions()[1]->menu()->aboutToShow();
+        QVERIFY(find_action(window, "x3")->isChecked() && !find_action(window, "x2")->isChecked());
         const QPoint place = window->pos();
         for (auto [id, size] :
              {std::pair{CommandSizeX1, QSize(256, 240)}, {CommandSizeX4, QSize(1024, 960)}}) {
@@ -135,7 +140,7 @@ private slots:
         // Alt alone leaves the keys to the game.
         press(Qt::Key_Alt);
         QTest::keyPress(QApplication::focusWidget(), Qt::Key_Right);
-        QCOMPARE(KeyboardDirections, 0x80u);
+        QCOMPARE(KeyboardDirections[0], 0x80u);
         QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Right);
     }
 
@@ -256,17 +261,19 @@ private slots:
         }
     }
 
-    // The keyboard's keys reach the pad (right Shift is Select), turbo
-    // every other poll.
+    // The keyboard's keys reach the pads (right Shift is Select, I-K-J-L and
+    // G player 2's), turbo every other poll.
     void keyboardToPad() {
-        TurboACount = TurboBCount = 0;
+        TurboACount[0] = TurboBCount[0] = 0;
         keyboard_release_all();
-        for (int key : {Qt::Key_Up, Qt::Key_Right, Qt::Key_Z, Qt::Key_X, Qt::Key_Enter})
+        for (int key :
+             {Qt::Key_Up, Qt::Key_Right, Qt::Key_Z, Qt::Key_X, Qt::Key_Enter, Qt::Key_J, Qt::Key_G})
             QVERIFY(keyboard_key(key, 0, true));
         QVERIFY(keyboard_key(Qt::Key_Shift, 0xFFE2, true));  // right Shift: Select
         QVERIFY(keyboard_key(Qt::Key_Up, 0, false));
         poll_joypad(nullptr);
         QCOMPARE(MachineState.JoypadBits, 0x80u | 0x02 | 0x01 | 0x08 | 0x04);
+        QCOMPARE(MachineState.Joypad2Bits, 0x40u | 0x01);
         keyboard_release_all();
         QVERIFY(keyboard_key(Qt::Key_A, 0, true) && keyboard_key(Qt::Key_S, 0, true));  // turbos
         poll_joypad(nullptr);
@@ -402,8 +409,11 @@ private slots:
         AppSettings s = default_settings(), back;
         s.Width = 600, s.Height = 500, s.LastFolder = "/tmp/games",
         s.Recent = {"/a.nes", "/b, c.nes"};
-        s.Keys[PadA] = Qt::Key_Q, s.Keys[PadB] = Qt::Key_Shift, s.ControllerButtons[0] = 9;
-        s.JoystickButtons[5] = 11, s.Volume = 50, s.Muted = true, s.KeepProportions = false;
+        s.Keys[0][PadA] = Qt::Key_Q, s.Keys[1][PadB] = Qt::Key_Shift, s.ControllerButtons[1][0] = 9;
+        s.JoystickButtons[0][5] = 11, s.JoystickFor = {1, -1}, s.JoystickCommandButtons[2] = 7;
+        s.CommandKeys[KeyReset] = (Qt::ALT | Qt::Key_R).toCombined(), s.HideOverscan = true;
+        s.Volume = 50, s.Muted = true, s.KeepProportions = false;
+        s.Volume = 50, s.Muted = true, s.KeepProportions = false;
         s.PauseWhenInactive = false, s.Slot = 3;
         QCOMPARE(write_settings(path, s), std::string());
         QCOMPARE(read_settings(path, back), std::string());
@@ -417,13 +427,22 @@ private slots:
             QVERIFY2(read_settings(path, read) == damaged + why + "); the defaults are used", text);
             QVERIFY(read == default_settings());
         }
-        // Through the app: said once at the start, and the file mended at the end.
-        start(false);
-        QCOMPARE(VideoNote, damaged + "keys); the defaults are used");
-        command(CommandSizeX2);
-        window->close();
-        QCOMPARE(read_settings(path, back), std::string());
-        QCOMPARE(QSize(back.Width, back.Height), QSize(512, 480));
+        // Through the app: said once at the start with where the damaged file
+        // is kept (the newest only), and the file mended at the end.
+        for (const char* text : {"[keys]\na=F5\n", "[keys2]\nb=Esc\n"}) {
+            std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+            cleanup();
+            start(false);
+            QCOMPARE(VideoNote, damaged +
+                                    "keys); the defaults are used; the damaged file is kept as " +
+                                    path + ".bad");
+            std::ifstream bad(path + ".bad", std::ios::binary);
+            QCOMPARE(std::string(std::istreambuf_iterator<char>(bad), {}), std::string(text));
+            command(CommandSizeX2);
+            window->close();
+            QCOMPARE(read_settings(path, back), std::string());
+            QCOMPARE(QSize(back.Width, back.Height), QSize(512, 480));
+        }
     }
 
     // Sizes: fullscreen (F11, Alt+Enter) shows the picture at a whole
@@ -481,14 +500,14 @@ private slots:
             dialog->accept();
         });
         command(CommandInput);
-        QCOMPARE(KeyFor[PadA], int(Qt::Key_Z));
+        QCOMPARE(KeyFor[0][PadA], int(Qt::Key_Z));
         QTest::keyPress(window, Qt::Key_Q);
         poll_joypad(window);
         QCOMPARE(MachineState.JoypadBits, 0x02u);
         QTest::keyRelease(window, Qt::Key_Q);
         AppSettings saved;
         QCOMPARE(read_settings(settings_path(), saved), std::string());
-        QCOMPARE(saved.Keys[PadB], int(Qt::Key_Q));
+        QCOMPARE(saved.Keys[0][PadB], int(Qt::Key_Q));
     }
 };  // namespace
 

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -66,12 +67,20 @@ void update_fit(QMainWindow* window) {
     video_refresh();
 }
 
+QRect WindowedGeometry;  // the window (less its frame) before fullscreen; empty: none
+
 void leave_fullscreen(QMainWindow* window) {
     if (!window->isFullScreen()) return;
     window->showNormal();
     window->menuBar()->show();
     if (QWidget* area = window->centralWidget()) area->unsetCursor();
-    set_client_size(window, WindowedClient.width(), WindowedClient.height());
+    // Back where it was, as it was: a window manager takes this after it has
+    // taken the window out of fullscreen, so the frame and title bar come back
+    // around the same place every time.
+    if (WindowedGeometry.isValid())
+        window->setGeometry(WindowedGeometry);
+    else
+        set_client_size(window, WindowedClient.width(), WindowedClient.height());
     update_fit(window);
 }
 
@@ -86,13 +95,23 @@ void toggle_fullscreen(QMainWindow* window) {
         WindowedClient = area->size();
         area->setCursor(Qt::BlankCursor);
     }
+    WindowedGeometry = window->geometry();
     window->menuBar()->hide();
     window->showFullScreen();
-    // Without a window manager nobody else makes the window cover the screen.
-    // (Through the native window: the widget's own setGeometry would end fullscreen.)
-    QScreen* screen = window->screen();
-    if (screen && window->windowHandle() && window->geometry() != screen->geometry())
-        window->windowHandle()->setGeometry(screen->geometry());
+    // Without a window manager nobody else makes the window cover the screen;
+    // with one, it has done so by the time this looks (a geometry of its own
+    // here would make it keep the frame). Through the native window: the
+    // widget's own setGeometry would end fullscreen.
+    auto cover = [window] {
+        QScreen* screen = window->screen();
+        if (window->isFullScreen() && screen && window->windowHandle() &&
+            window->geometry() != screen->geometry())
+            window->windowHandle()->setGeometry(screen->geometry());
+    };
+    if (QGuiApplication::platformName() == "xcb")
+        QTimer::singleShot(300, window, cover);
+    else
+        cover();
     update_fit(window);
 }
 
@@ -199,7 +218,10 @@ void first_size(QMainWindow* window) {
     const QScreen* screen = window->screen();
     if (!screen) return;
     const QRect room = screen->availableGeometry();
-    const QSize frame = window->frameGeometry().size() - window->geometry().size();
+    // Before the window manager has framed the window its frame is not known:
+    // room is left for a usual one (a title bar and borders).
+    QSize frame = window->frameGeometry().size() - window->geometry().size();
+    if (frame.isNull()) frame = QSize(8, 40);
     const int menu = window->menuBar()->sizeHint().height();
     int scale = 4;
     while (scale > 1 && (256 * scale + frame.width() > room.width() ||

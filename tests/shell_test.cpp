@@ -509,10 +509,117 @@ private slots:
         QCOMPARE(read_settings(settings_path(), saved), std::string());
         QCOMPARE(saved.Keys[0][PadB], int(Qt::Key_Q));
     }
+
+    // Command keys change in the Input dialog with the pads' rule: a key in
+    // use changes places (Pause takes player 1's A, Screenshot takes Reset's
+    // Ctrl+R), and a pad takes no key with Ctrl. The keys then run their
+    // commands and the settings keep them.
+    void commandKeysRemappedAndClashing() {
+        start();
+        load_tone();
+        QTimer::singleShot(0, [] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            auto field = [dialog](const char* name) {
+                return dialog->findChild<QPushButton*>(name);
+            };
+            for (auto [name, key, modifiers] :
+                 {std::tuple{"command_pause", Qt::Key_X, Qt::NoModifier},
+                  {"command_screenshot", Qt::Key_R, Qt::ControlModifier},
+                  {"key2_a", Qt::Key_R, Qt::ControlModifier}}) {
+                field(name)->click();
+                QTest::keyClick(field(name), key, modifiers);
+            }
+            QCOMPARE(dialog->findChild<QLabel*>("hint")->text(),
+                     QString("A pad takes a key without Ctrl or Alt."));
+            QTest::keyClick(field("key2_a"), Qt::Key_Escape);
+            QCOMPARE(field("command_pause")->text() + " " + field("key_a")->text() + " " +
+                         field("command_screenshot")->text() + " " +
+                         field("command_reset")->text() + " " + field("key2_a")->text(),
+                     QString("X P Ctrl+R F12 G"));
+            dialog->accept();
+        });
+        command(CommandInput);
+        press(Qt::Key_X);
+        QCOMPARE(Paused, 1u);
+        press(Qt::Key_X);
+        QCOMPARE(Paused, 0u);
+        expect_note(Qt::Key_F12, Qt::NoModifier, "Reset");
+        QTest::keyPress(window, Qt::Key_P);
+        poll_joypad(window);
+        QCOMPARE(MachineState.JoypadBits, 0x01u);
+        QTest::keyRelease(window, Qt::Key_P);
+        AppSettings saved;
+        QCOMPARE(read_settings(settings_path(), saved), std::string());
+        QCOMPARE(saved.CommandKeys[KeyPause], int(Qt::Key_X));
+        QCOMPARE(saved.CommandKeys[KeyScreenshot], (Qt::CTRL | Qt::Key_R).toCombined());
+    }
+
+    // No sound device: no box, the game runs silent and the news line says
+    // so; touching Options > Volume tries again.
+    void noSoundDeviceRunsSilent() {
+        qputenv("SDL_AUDIODRIVER", "no-such-driver");
+        start();
+        qputenv("SDL_AUDIODRIVER", "dummy");
+        QVERIFY(Boxes.empty() && !QuitPosted);
+        QVERIFY2(SoundFailure.rfind("no sound device opened (", 0) == 0, SoundFailure.c_str());
+        QCOMPARE(VideoNote, SoundFailure);
+        load_tone();
+        step(3);
+        QVERIFY(console_running() && SoundPlaying == 0);
+        find_action(window, "75%")->trigger();
+        QCOMPARE(SoundFailure, std::string());
+        QCOMPARE(VideoNote, std::string("Volume 75%"));
+        step();
+        QCOMPARE(SoundPlaying, 1u);
+    }
+
+    // Fullscreen in and out ten times under a real window manager gives the
+    // same two geometries: the whole screen with the picture over all of it,
+    // and the window where it was, its title bar on the screen
+    // (tests/check-fullscreen runs this on Xvfb with openbox).
+    void fullscreenInAndOutUnderAWindowManager() {
+        if (QGuiApplication::platformName() != "xcb")
+            QSKIP("needs a display and a window manager: tests/check-fullscreen");
+        start();
+        QTest::qWait(500);
+        command(CommandSizeX2);
+        QTest::qWait(500);
+        const QRect screen = window->screen()->geometry();
+        std::vector<std::string> seen[2];
+        for (int i = 0; i < 20; ++i) {
+            command(CommandFullscreen);
+            QTest::qWait(400);
+            const QRect frame = window->frameGeometry();
+            const QPoint area = window->centralWidget()->mapToGlobal(QPoint(0, 0));
+            seen[i % 2].push_back(QString("frame %1,%2 %3x%4 area %5,%6 %7x%8")
+                                      .arg(frame.x())
+                                      .arg(frame.y())
+                                      .arg(frame.width())
+                                      .arg(frame.height())
+                                      .arg(area.x())
+                                      .arg(area.y())
+                                      .arg(client(window).width())
+                                      .arg(client(window).height())
+                                      .toStdString());
+            qDebug("%s", seen[i % 2].back().c_str());
+        }
+        for (int k = 0; k < 2; ++k)
+            for (const std::string& g : seen[k]) QCOMPARE(g, seen[k][0]);
+        QCOMPARE(seen[0][0], QString("frame %1,%2 %3x%4 area %1,%2 %3x%4")
+                                 .arg(screen.x())
+                                 .arg(screen.y())
+                                 .arg(screen.width())
+                                 .arg(screen.height())
+                                 .toStdString());
+        QVERIFY(window->frameGeometry().top() >= screen.top());
+        QCOMPARE(client(window), QSize(512, 480));
+    }
 };  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The offscreen platform unless a display is asked for (tests/check-fullscreen).
+    if (qEnvironmentVariable("QT_QPA_PLATFORM") != "xcb") qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("SDL_AUDIODRIVER", "dummy");
     // Settings, states and screenshots in a folder of the test's own.
     QTemporaryDir home;

@@ -218,10 +218,10 @@ void first_size(QMainWindow* window) {
     const QScreen* screen = window->screen();
     if (!screen) return;
     const QRect room = screen->availableGeometry();
-    // Before the window manager has framed the window its frame is not known:
-    // room is left for a usual one (a title bar and borders).
-    QSize frame = window->frameGeometry().size() - window->geometry().size();
-    if (frame.isNull()) frame = QSize(8, 40);
+    // Until the window manager has framed the window its frame is not known
+    // (or known in part): room is left for at least a usual one.
+    const QSize frame =
+        (window->frameGeometry().size() - window->geometry().size()).expandedTo(QSize(8, 40));
     const int menu = window->menuBar()->sizeHint().height();
     int scale = 4;
     while (scale > 1 && (256 * scale + frame.width() > room.width() ||

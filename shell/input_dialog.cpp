@@ -209,6 +209,7 @@ private:
                 button_fields_[p][b] = button;
             }
         }
+        grid->setRowStretch(kRowCount + 2, 1);  // the rows together at the top
         return page;
     }
 

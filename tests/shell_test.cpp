@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "apu/apu.h"
+#include "core/bus.h"
 #include "core/console.h"
 #include "core/machine.h"
 #include "cpu/n6502.h"
@@ -368,6 +369,23 @@ private slots:
         QVERIFY2(VideoNote.rfind("Slot 2 not loaded: ", 0) == 0, VideoNote.c_str());
         QCOMPARE(console_hashes().Memory, running.Memory);
 
+        // Hiding the top and bottom 8 lines blacks them in the window only:
+        // the screenshot keeps all 240.
+        for (auto [value, address] :
+             {std::pair{0x3F, 0x2006}, {0x00, 0x2006}, {0x21, 0x2007}, {0x08, 0x2001}})
+            bus_write(value, address);  // a light blue backdrop
+        step();
+        find_action(window, "Hide the top and bottom 8 lines")->trigger();
+        present_frame(window);
+        const QImage shown = screen_widget()->grab().toImage();
+        const PictureRect r = picture_rect(shown.width(), shown.height(), VideoFit);
+        const int band = r.Height * 8 / 240;
+        const QRgb backdrop = console_picture()[128] | 0xFF000000u;
+        QVERIFY(backdrop != qRgb(0, 0, 0));
+        const int x = r.X + r.Width / 2;
+        QCOMPARE(std::vector<QRgb>({shown.pixel(x, r.Y + band - 1), shown.pixel(x, r.Y + band),
+                                    shown.pixel(x, r.Y + r.Height - band)}),
+                 std::vector<QRgb>({qRgb(0, 0, 0), backdrop, qRgb(0, 0, 0)}));
         const QString folder = QString::fromStdString(screenshot_folder());
         press(Qt::Key_F12);
         wait_for_writes();
@@ -375,6 +393,7 @@ private slots:
         QCOMPARE(shots.size(), 1);
         const QImage image(folder + "/" + shots[0]);
         QCOMPARE(image.size(), QSize(256, 240));
+        QCOMPARE(image.pixel(128, 0), backdrop);
 
         // Recent cartridges: newest first, each once, at most eight; an entry
         // loads; a file that is gone says so and leaves the list.

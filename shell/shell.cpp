@@ -303,6 +303,10 @@ void advance_frame(QMainWindow* window) {
 std::string power_cycle(QWidget* window) {
     flush_battery(window);
     const std::string file = console_cartridge_file();
+    // A file gone since leaves the game running rather than the power off.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec))
+        return cannot_load(file.c_str(), "the file is gone; the game runs on");
     console_shut_down();
     BatteryFile.clear();
     console_power_up();

@@ -307,6 +307,18 @@ private slots:
         ncpu.rPC = 0x8014;
         expect_note(Qt::Key_R, Qt::ControlModifier, "Reset");
         QCOMPARE(int(ncpu.rPC), 0x8000);
+        // Hard reset (Ctrl+Shift+R): the memories cleared too. Frame advance
+        // (.): paused, one frame a press.
+        step();
+        ncpu.rPC = 0x8014, console_system_ram()[0x10] = 0x55;
+        expect_note(Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier, "Hard reset");
+        QCOMPARE(int(ncpu.rPC) + console_system_ram()[0x10], 0x8000);
+        press(Qt::Key_Period);
+        const uint64_t advanced = MachineFrames;
+        press(Qt::Key_Period);
+        QCOMPARE(MachineFrames, advanced + 1);
+        QCOMPARE(Paused, 1u);
+        press(Qt::Key_P);
         step();
         const uint64_t frames = MachineFrames;
         for (int key : {int(Qt::Key_P), int(Qt::Key_Escape), 0}) {

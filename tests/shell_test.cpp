@@ -4,6 +4,8 @@
 // and the pad's mapping.
 #include "shell/shell.h"
 
+#include <SDL.h>
+
 #include <QtTest/QtTest>
 #include <QtWidgets>
 #include <algorithm>
@@ -584,6 +586,36 @@ private slots:
         QCOMPARE(read_settings(settings_path(), saved), std::string());
         QCOMPARE(saved.CommandKeys[KeyPause], int(Qt::Key_X));
         QCOMPARE(saved.CommandKeys[KeyScreenshot], (Qt::CTRL | Qt::Key_R).toCombined());
+    }
+
+    // Two joysticks (SDL's virtual ones): the first plugged in is player 1's
+    // pad, the second player 2's; unplugging one says so and empties its pad.
+    void secondJoystickIsPlayerTwo() {
+        start();
+        int index[2];
+        SDL_Joystick* stick[2];
+        for (int j = 0; j < 2; ++j) {
+            index[j] = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_UNKNOWN, 2, 6, 1);
+            QVERIFY2(index[j] >= 0, SDL_GetError());
+            stick[j] = SDL_JoystickOpen(index[j]);
+            QVERIFY(stick[j]);
+        }
+        acquire_joypad();
+        QCOMPARE(joystick_kind(0) * 10 + joystick_kind(1), 22);
+        SDL_JoystickSetVirtualButton(stick[0], 1, 1);  // raw 1: A
+        SDL_JoystickSetVirtualButton(stick[1], 0, 1);  // raw 0: B
+        SDL_JoystickSetVirtualHat(stick[1], 0, SDL_HAT_LEFT);
+        poll_joypad(window);
+        QCOMPARE(MachineState.JoypadBits, 0x01u);
+        QCOMPARE(MachineState.Joypad2Bits, 0x42u);
+        SDL_JoystickClose(stick[1]);
+        QVERIFY(SDL_JoystickDetachVirtual(index[1]) == 0);
+        step();
+        QCOMPARE(VideoNote, std::string("Joystick 2 unplugged (player 2)"));
+        QCOMPARE(MachineState.Joypad2Bits, 0u);
+        QCOMPARE(MachineState.JoypadBits, 0x01u);
+        SDL_JoystickClose(stick[0]);
+        SDL_JoystickDetachVirtual(index[0]);
     }
 
     // No sound device: no box, the game runs silent and the news line says

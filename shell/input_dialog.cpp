@@ -279,18 +279,25 @@ private:
     void poll_joystick() {
         const int held = joystick_held_button(capturing_joystick_);
         if (held >= 0 && held != held_at_start_) {
+            // A button in use changes places with the field's old one: within
+            // the player's pad, and between the pads and the commands, which
+            // any joystick's buttons run.
             const bool known = joystick_kind(capturing_joystick_) == 1;
-            if (capturing_player_ >= 0) {
-                PadButtonMap& map = (known ? controller_ : raw_)[capturing_player_];
+            CommandButtonMap& commands = known ? command_controller_ : command_raw_;
+            auto& pads = known ? controller_ : raw_;
+            int& mine = capturing_player_ >= 0 ? pads[capturing_player_][capturing_button_]
+                                               : commands[capturing_button_];
+            const int old = mine;
+            auto swap_in = [&](auto& map) {
                 for (int& other : map)
-                    if (other == held) other = map[capturing_button_];
-                map[capturing_button_] = held;
-            } else {
-                CommandButtonMap& map = known ? command_controller_ : command_raw_;
-                for (int& other : map)
-                    if (other == held) other = map[capturing_button_];
-                map[capturing_button_] = held;
-            }
+                    if (&other != &mine && other == held) other = old;
+            };
+            swap_in(commands);
+            if (capturing_player_ >= 0)
+                swap_in(pads[capturing_player_]);
+            else
+                for (PadButtonMap& pad : pads) swap_in(pad);
+            mine = held;
             return stop_capture();
         }
         if (held < 0) held_at_start_ = -1;

@@ -15,6 +15,11 @@ uint32_t bus_read(uint32_t address) {
                 MachineState.JoypadShift = (MachineState.JoypadShift + 1) & 7;
                 return bit;
             }
+            if (address == 0x4017) {
+                uint32_t bit = (MachineState.Joypad2Bits >> MachineState.Joypad2Shift) & 1;
+                MachineState.Joypad2Shift = (MachineState.Joypad2Shift + 1) & 7;
+                return bit;
+            }
             return 0;
         case 0x6000: return SaveRam[address - 0x6000];
         default: return 0;
@@ -31,7 +36,7 @@ uint32_t bus_write(uint32_t value, uint32_t address) {
             else if (address == 0x4014)
                 SpriteDma(v);
             else if (address == 0x4016 && v == 0)
-                MachineState.JoypadShift = 0;
+                MachineState.JoypadShift = MachineState.Joypad2Shift = 0;  // both pads
             break;
         case 0x6000: SaveRam[address - 0x6000] = v; break;
         default:
@@ -48,5 +53,7 @@ bool bus_repeatable(uint32_t address, bool write) {
 }
 
 uint64_t bus_device_state() {
-    return uint64_t(MachineState.JoypadBits) | (uint64_t(MachineState.JoypadShift) << 32);
+    const MachineStateRecord& m = MachineState;
+    return uint64_t(m.JoypadBits) | uint64_t(m.Joypad2Bits) << 8 | uint64_t(m.JoypadShift) << 32 |
+           uint64_t(m.Joypad2Shift) << 40;
 }

@@ -1,7 +1,9 @@
 #include "core/console.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "apu/apu.h"
@@ -20,6 +22,8 @@ static_assert(ConsoleSaveRamSize == SaveRamSize);
 namespace {
 
 uint8_t Samples[SamplesPerFrame];
+// The file the running cartridge came from (the chosen name may be newer).
+std::string RunningFile;
 
 constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
 constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
@@ -35,6 +39,7 @@ uint64_t fnv1a(uint64_t h, const void* bytes, size_t n) {
 void console_power_up() {
     create_surfaces();
     MachineState.CartridgeFileName[0] = '\0';
+    RunningFile.clear();
     std::memset(Samples, 0x80, sizeof Samples);
     power_up();
 }
@@ -51,26 +56,71 @@ bool console_choose_cartridge(const char* path) { return set_cartridge_file_name
 const char* console_cartridge_file() { return MachineState.CartridgeFileName; }
 
 namespace {
-// The end of either load: the new cartridge runs from its reset, or the
-// machine stays halted with the reason.
-const char* start_loaded(bool loaded) {
-    if (!loaded) return CartridgeLoadFailure;
-    cartridge_checksum();
-    cpu_reset();
-    MachineState.Halted = 0;
-    return nullptr;
+
+// The running cartridge, kept aside while another is tried: its images, the
+// file it came from and the whole machine as a state. A refused cartridge
+// puts it all back, so the game goes on exactly where it was.
+struct RunningCartridge {
+    bool kept = false;
+    CartridgeImageRecord image{};
+    std::vector<uint8_t> state;
+    uint32_t cycles_per_line = 0;
+};
+
+RunningCartridge set_running_aside() {
+    RunningCartridge r;
+    if (MachineState.Halted || !CpuRam) return r;
+    r.state.resize(state_size());
+    if (save_state(r.state.data(), r.state.size())) return r;
+    r.kept = true;
+    r.image = CartridgeImage;
+    r.cycles_per_line = MachineState.CyclesPerLine;
+    // The loader frees the images it replaces: these are no longer its own.
+    CartridgeImage.PrgImage = nullptr;
+    CartridgeImage.ChrImage = nullptr;
+    return r;
 }
+
+// The end of either load: the new cartridge runs from its reset; or, refused,
+// the one that ran before runs on (a halted machine stays halted).
+const char* start_loaded(bool loaded, RunningCartridge& before) {
+    if (loaded) {
+        std::free(before.image.PrgImage);
+        std::free(before.image.ChrImage);
+        RunningFile = MachineState.CartridgeFileName;
+        cartridge_checksum();
+        cpu_reset();
+        MachineState.Halted = 0;
+        return nullptr;
+    }
+    if (!before.kept) {
+        MachineState.Halted = 1;
+        return CartridgeLoadFailure;
+    }
+    // The refused images, if the loader got as far as taking them, go.
+    free_cartridge();
+    CartridgeImage = before.image;
+    set_cartridge_file_name(RunningFile.c_str());
+    MachineState.CyclesPerLine = before.cycles_per_line;
+    MachineState.Halted = 0;
+    cartridge_checksum();
+    load_state(before.state.data(), before.state.size());
+    return CartridgeLoadFailure;
+}
+
 }  // namespace
 
 const char* console_load_cartridge() {
-    MachineState.Halted = 1;
-    return start_loaded(load_cartridge());
+    RunningCartridge before = set_running_aside();
+    const bool loaded = load_cartridge();
+    return start_loaded(loaded, before);
 }
 
 const char* console_load_cartridge_image(const uint8_t* bytes, size_t size) {
-    MachineState.Halted = 1;
+    RunningCartridge before = set_running_aside();
     MachineState.CartridgeFileName[0] = '\0';
-    return start_loaded(load_cartridge_image(bytes, size));
+    const bool loaded = load_cartridge_image(bytes, size);
+    return start_loaded(loaded, before);
 }
 
 void console_halt() { MachineState.Halted = 1; }
@@ -86,6 +136,8 @@ uint32_t console_cartridge_checksum() { return cartridge_checksum(); }
 uint8_t* console_system_ram() { return CpuRam; }
 
 void console_set_pad(uint32_t bits) { MachineState.JoypadBits = bits & 0xFF; }
+
+void console_set_pad2(uint32_t bits) { MachineState.Joypad2Bits = bits & 0xFF; }
 
 int32_t console_run_frame() {
     lock_frame_surfaces();

@@ -27,8 +27,10 @@ bool console_powered();
 bool console_choose_cartridge(const char* path);
 // The file chosen last; empty when none.
 const char* console_cartridge_file();
-// Loads the chosen file and starts it from its reset. On failure the machine
-// is halted. The machine's memories keep what the previous cartridge left.
+// Loads the chosen file and starts it from its reset. The file is checked
+// whole first: a refused one leaves the running cartridge running exactly as
+// it was (and the chosen file its own again), or a halted machine halted. The
+// machine's memories keep what the previous cartridge left.
 const char* console_load_cartridge();
 // Loads an iNES image handed over in memory (a frontend that reads the file
 // itself), with the same checks and reasons as a file.
@@ -51,6 +53,8 @@ uint32_t console_cartridge_checksum();
 // The pad for the frames that follow: bit 0 A, 1 B, 2 Select, 3 Start, 4 Up,
 // 5 Down, 6 Left, 7 Right.
 void console_set_pad(uint32_t bits);
+// The second pad ($4017), the same bits; the strobe of $4016 serves both.
+void console_set_pad2(uint32_t bits);
 // Runs one whole frame: the machine's frame, the sprites composited over the
 // picture, and the frame's sound (silence while halted). Returns 0, or -1 when
 // the CPU stopped at an opcode it cannot run (console_error_code tells it).

@@ -14,6 +14,8 @@ struct MachineStateRecord {
     uint32_t NmiEnabled;     // bit 7 of the last $2000 write, in place
     uint32_t JoypadBits;     // bit 0 A, 1 B, 2 Select, 3 Start, 4 Up, 5 Down, 6 Left, 7 Right
     uint32_t JoypadShift;    // which JoypadBits bit the next $4016 read returns
+    uint32_t Joypad2Bits;    // the second pad, bits as JoypadBits
+    uint32_t Joypad2Shift;   // which Joypad2Bits bit the next $4017 read returns
     uint8_t ErrorCode;       // the number the CPU failure message shows
     char CartridgeFileName[CartridgeFileNameSize];  // empty: no cartridge chosen
 };

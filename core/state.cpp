@@ -73,8 +73,9 @@ uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc) {
 //   Dmc: the record, with ReadPointer as its offset into PrgWindow.
 //   MachineState: CyclesPerLine (must equal the running cartridge's),
 //     Scanline, FrameLine, InVblank, NmiEnabled, JoypadBits, JoypadShift,
-//     ErrorCode. Halted is 0 for every state (a halted machine has none);
-//     CartridgeFileName is where the cartridge came from, not its state.
+//     ErrorCode, Joypad2Bits, Joypad2Shift. Halted is 0 for every state (a
+//     halted machine has none); CartridgeFileName is where the cartridge came
+//     from, not its state.
 //   The mapper registers Mmc1* and Mmc3*; CartridgeImage.VerticalMirroring,
 //     which the mappers switch. The rest of CartridgeImage is the cartridge
 //     itself, which the checksum pins.
@@ -125,6 +126,8 @@ struct MachineImage {
     uint32_t JoypadBits;
     uint32_t JoypadShift;
     uint32_t ErrorCode;
+    uint32_t Joypad2Bits;
+    uint32_t Joypad2Shift;
 };
 
 constexpr uint32_t kNoReadPointer = 0xFFFFFFFFu;
@@ -185,6 +188,8 @@ void capture_images() {
     Machine.JoypadBits = m.JoypadBits;
     Machine.JoypadShift = m.JoypadShift;
     Machine.ErrorCode = m.ErrorCode;
+    Machine.Joypad2Bits = m.Joypad2Bits;
+    Machine.Joypad2Shift = m.Joypad2Shift;
     std::memset(&DmcState, 0, sizeof DmcState);
     std::memcpy(&DmcState.Channel, &Dmc, sizeof Dmc);
     DmcState.Channel.ReadPointer = nullptr;
@@ -237,6 +242,8 @@ void apply_images() {
     m.JoypadBits = Machine.JoypadBits;
     m.JoypadShift = Machine.JoypadShift;
     m.ErrorCode = uint8_t(Machine.ErrorCode);
+    m.Joypad2Bits = Machine.Joypad2Bits;
+    m.Joypad2Shift = Machine.Joypad2Shift;
 
     std::memcpy(&Dmc, &DmcState.Channel, sizeof Dmc);
     Dmc.ReadPointer =
@@ -421,6 +428,8 @@ const StateField StateFields[] = {
     RANGE(kMachine, MachineImage, "Machine.JoypadBits", JoypadBits, 0, 0xFF),
     RANGE(kMachine, MachineImage, "Machine.JoypadShift", JoypadShift, 0, 7),
     RANGE(kMachine, MachineImage, "Machine.ErrorCode", ErrorCode, 0, 0xFF),
+    RANGE(kMachine, MachineImage, "Machine.Joypad2Bits", Joypad2Bits, 0, 0xFF),
+    RANGE(kMachine, MachineImage, "Machine.Joypad2Shift", Joypad2Shift, 0, 7),
     BITS(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.PpuStatus", PpuStatus,
          PpuStatusVblank | PpuStatusSpriteZeroHit | PpuStatusOverflow),
     BITS(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.VramIncrement", VramIncrement, 33),

@@ -44,12 +44,24 @@ PictureRect picture_rect(int width, int height, PictureFit fit);
 extern PictureFit VideoFit;
 // A small mark in the picture's top right corner ("Paused"); empty: none.
 extern std::string VideoMark;
-// A line of news along the picture's bottom edge; empty: none.
+// A line of news along the picture's bottom edge, wrapped over more lines or
+// in a smaller font where it does not fit; empty: none.
 extern std::string VideoNote;
+// A line shown in the middle of the drawing area while no cartridge runs.
+extern std::string VideoHint;
+// Whether the top and bottom 8 lines are shown black, as a television hides
+// them (the picture keeps its size and place).
+extern bool VideoHideOverscan;
 // Draws the picture again with the current fit, mark and note (no frame needed).
 void video_refresh();
 
 // ---- joypad ----
+// Two players, each with a pad: keys of the keyboard and a joystick. The
+// joysticks are numbered in the order they were plugged in (1 and 2; an
+// unplugged one leaves its number free for the next); by default joystick 1
+// plays for player 1 and joystick 2 for player 2.
+constexpr int Players = 2;
+constexpr int Joysticks = 2;
 // One joystick's state as the poll reads it: stick axes -1000..1000, pad
 // direction bits from a D-pad or hat (Up 0x10, Down 0x20, Left 0x40, Right
 // 0x80), and buttons 0-5 in the raw joystick numbering: 0 B, 1 A, 2 turbo A,
@@ -62,12 +74,13 @@ struct JoystickState {
 };
 // A stick within a quarter of its travel from the centre presses no direction.
 constexpr int32_t JoystickDeadZone = 250;
-extern int32_t TurboACount;
-extern int32_t TurboBCount;
-// Keyboard keys held while the game window has focus: directions as pad bits
-// (Up 0x10, Down 0x20, Left 0x40, Right 0x80), the rest as joystick buttons.
-extern uint32_t KeyboardDirections;
-extern bool KeyboardButtons[6];
+extern int32_t TurboACount[Players];
+extern int32_t TurboBCount[Players];
+// Keyboard keys held while the game window has focus, per player: directions
+// as pad bits (Up 0x10, Down 0x20, Left 0x40, Right 0x80), the rest as
+// joystick buttons.
+extern uint32_t KeyboardDirections[Players];
+extern bool KeyboardButtons[Players][6];
 
 // What the player can assign: the four directions, then the six buttons in
 // the order of JoystickState::Buttons.
@@ -89,22 +102,47 @@ constexpr int PadFirstButton = PadB;
 // Qt key codes; Right Shift, which Qt does not tell from Left Shift, has a
 // code of its own. 0: no key.
 constexpr int KeyRightShift = 0x01FFFFE2;
-extern std::array<int, PadFunctions> KeyFor;
+using PadKeys = std::array<int, PadFunctions>;
+using PadButtonMap = std::array<int, PadButtons>;
+extern std::array<PadKeys, Players> KeyFor;
 // Joystick buttons for the six buttons: game controller buttons (SDL's
 // numbering) for a pad SDL knows, raw numbers for any other; -1: none.
-extern std::array<int, PadButtons> ControllerButtonFor;
-extern std::array<int, PadButtons> JoystickButtonFor;
-// The mapping in the README: arrows, X, Z, S, A, Right Shift, Enter; the pad's
-// A, B, Y, X, Back, Start; raw buttons 1, 0, 2, 5, 3, 4.
+extern std::array<PadButtonMap, Players> ControllerButtonFor;
+extern std::array<PadButtonMap, Players> JoystickButtonFor;
+// The joystick (0 or 1, numbered as above) each player reads; -1: none.
+extern std::array<int, Players> JoystickFor;
+// Joystick buttons for commands (fast-forward, rewind, save and load state),
+// on whichever joystick presses them; -1: none.
+enum JoystickCommand {
+    JoystickFastForward,
+    JoystickRewind,
+    JoystickSaveState,
+    JoystickLoadState,
+    JoystickCommands
+};
+using CommandButtonMap = std::array<int, JoystickCommands>;
+extern CommandButtonMap ControllerCommandButtonFor;
+extern CommandButtonMap JoystickCommandButtonFor;
+// The commands' buttons held at the last poll, one bit a JoystickCommand.
+extern uint32_t JoystickCommandsHeld;
+// What the last poll has to say (a joystick plugged in or unplugged); the
+// shell shows it and clears it.
+extern std::string JoypadNews;
+// The mapping in the README: player 1 arrows, X, Z, S, A, Right Shift,
+// Enter, player 2 I, K, J, L, G, F, T, R, Y, U; the pad's A, B, Y, X, Back,
+// Start; raw buttons 1, 0, 2, 5, 3, 4; no command buttons.
 void default_bindings();
 // A key's name as the settings and the Input dialog show it ("X", "Return",
-// "Right Shift"), and back (0 for a name that is no single key).
+// "Right Shift", "Ctrl+R"), and back (0 for a name that is no single key;
+// with modifiers only when allowed).
 std::string key_name(int key);
-int key_from_name(const std::string& name);
-// The joystick plugged in: 0 none, 1 a pad SDL knows, 2 another joystick.
-int joystick_kind();
+int key_from_name(const std::string& name, bool modifiers = false);
+// A joystick (0 or 1): 0 none plugged in, 1 a pad SDL knows, 2 another.
+int joystick_kind(int joystick = 0);
+// Its name as SDL gives it; empty when none.
+std::string joystick_name(int joystick);
 // The first button of that joystick held now, in its numbering; -1: none.
-int joystick_held_button();
+int joystick_held_button(int joystick = 0);
 // A button's name in the numbering of kind 1 ("A", "Back") or 2 ("button 3").
 std::string joystick_button_name(int kind, int button);
 
@@ -113,9 +151,9 @@ void poll_joypad(QWidget* window);
 int32_t acquire_joypad();
 void joypad_shutdown();
 // The pad-state word for a joystick state, with the turbo rule (advances the
-// turbo counts).
-uint32_t joypad_bits_from(const JoystickState& state);
-// Sets or clears the keyboard's part of the pad for a key: Qt key code and the
+// turbo counts; player 1's by default).
+uint32_t joypad_bits_from(const JoystickState& state, int player = 0);
+// Sets or clears the keyboard's part of a pad for a key: Qt key code and the
 // native virtual key (to tell Right Shift from Left Shift). Returns false for
 // keys that are not game keys.
 bool keyboard_key(int qt_key, uint32_t native_key, bool pressed);
@@ -133,6 +171,12 @@ extern bool SoundMuted;
 // One block as it is played: the samples scaled by the volume about the
 // centre line, or silence.
 void scale_block(const uint8_t* in, uint8_t* out, int volume, bool muted);
+
+// Why no sound device is open (the game then runs silent); empty while one plays.
+extern std::string SoundFailure;
+// Opens the device when none is open (sound_init's failure, or a device that
+// turned up later); returns whether one is open.
+bool sound_retry();
 
 int32_t sound_init(QWidget* window);
 void stream_sound();

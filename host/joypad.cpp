@@ -1,6 +1,6 @@
-// The joypad: the first joystick that opens (SDL2) and the keyboard, turned
-// into the console pad's state once a frame. A pad that SDL knows is read as a
-// game controller, by button names; any other by raw axes, hat and buttons.
+// The joypads: up to two joysticks (SDL2) and the keyboard, turned into the
+// console pads' states once a frame. A pad that SDL knows is read as a game
+// controller, by button names; any other by raw axes, hat and buttons.
 #include <SDL.h>
 
 #include <QKeySequence>
@@ -11,85 +11,119 @@
 #include "core/console.h"
 #include "host/host.h"
 
-int32_t TurboACount;
-int32_t TurboBCount;
-uint32_t KeyboardDirections;
-bool KeyboardButtons[6];
+int32_t TurboACount[Players];
+int32_t TurboBCount[Players];
+uint32_t KeyboardDirections[Players];
+bool KeyboardButtons[Players][6];
+uint32_t JoystickCommandsHeld;
+std::string JoypadNews;
+
 namespace {
 
-constexpr std::array<int, PadFunctions> kDefaultKeys = {
-    Qt::Key_Up, Qt::Key_Down, Qt::Key_Left,  Qt::Key_Right,  Qt::Key_Z,
-    Qt::Key_X,  Qt::Key_S,    KeyRightShift, Qt::Key_Return, Qt::Key_A};
-constexpr std::array<int, PadButtons> kDefaultControllerButtons = {
+constexpr std::array<PadKeys, Players> kDefaultKeys = {{
+    {Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right, Qt::Key_Z, Qt::Key_X, Qt::Key_S,
+     KeyRightShift, Qt::Key_Return, Qt::Key_A},
+    {Qt::Key_I, Qt::Key_K, Qt::Key_J, Qt::Key_L, Qt::Key_F, Qt::Key_G, Qt::Key_T, Qt::Key_Y,
+     Qt::Key_U, Qt::Key_R},
+}};
+constexpr PadButtonMap kDefaultControllerButtons = {
     SDL_CONTROLLER_BUTTON_B,    SDL_CONTROLLER_BUTTON_A,     SDL_CONTROLLER_BUTTON_Y,
     SDL_CONTROLLER_BUTTON_BACK, SDL_CONTROLLER_BUTTON_START, SDL_CONTROLLER_BUTTON_X};
-constexpr std::array<int, PadButtons> kDefaultJoystickButtons = {0, 1, 2, 3, 4, 5};
+constexpr PadButtonMap kDefaultJoystickButtons = {0, 1, 2, 3, 4, 5};
+constexpr CommandButtonMap kNoCommandButtons = {-1, -1, -1, -1};
 
 }  // namespace
 
-std::array<int, PadFunctions> KeyFor = kDefaultKeys;
-std::array<int, PadButtons> ControllerButtonFor = kDefaultControllerButtons;
-std::array<int, PadButtons> JoystickButtonFor = kDefaultJoystickButtons;
+std::array<PadKeys, Players> KeyFor = kDefaultKeys;
+std::array<PadButtonMap, Players> ControllerButtonFor = {kDefaultControllerButtons,
+                                                         kDefaultControllerButtons};
+std::array<PadButtonMap, Players> JoystickButtonFor = {kDefaultJoystickButtons,
+                                                       kDefaultJoystickButtons};
+std::array<int, Players> JoystickFor = {0, 1};
+CommandButtonMap ControllerCommandButtonFor = kNoCommandButtons;
+CommandButtonMap JoystickCommandButtonFor = kNoCommandButtons;
 
 namespace {
 
 bool JoypadReady;
-SDL_GameController* Controller;
-SDL_Joystick* Joystick;  // the controller's own joystick, or a raw one
+struct OpenJoystick {
+    SDL_GameController* Controller;
+    SDL_Joystick* Joystick;  // the controller's own joystick, or a raw one
+    SDL_JoystickID Id;
+};
+OpenJoystick Open[Joysticks];
 int32_t RescanCountdown;
 constexpr int32_t kRescanFrames = 60;  // look for a newly plugged joystick once a second
 
-void open_first_joystick() {
-    int n = SDL_NumJoysticks();
-    for (int i = 0; i < n && !Joystick; ++i) {
+std::string player_of(int joystick) {
+    for (int p = 0; p < Players; ++p)
+        if (JoystickFor[p] == joystick) return " (player " + std::to_string(p + 1) + ")";
+    return " (no player)";
+}
+
+// Opens joysticks not yet open into the free numbers, lowest first.
+void open_new_joysticks(bool tell) {
+    const int n = SDL_NumJoysticks();
+    for (int i = 0; i < n; ++i) {
+        const SDL_JoystickID id = SDL_JoystickGetDeviceInstanceID(i);
+        bool known = false;
+        for (const OpenJoystick& o : Open) known = known || (o.Joystick && o.Id == id);
+        if (known) continue;
+        int slot = 0;
+        while (slot < Joysticks && Open[slot].Joystick) ++slot;
+        if (slot == Joysticks) return;
+        OpenJoystick& o = Open[slot];
         if (SDL_IsGameController(i)) {
-            Controller = SDL_GameControllerOpen(i);
-            if (Controller) Joystick = SDL_GameControllerGetJoystick(Controller);
+            o.Controller = SDL_GameControllerOpen(i);
+            if (o.Controller) o.Joystick = SDL_GameControllerGetJoystick(o.Controller);
         } else {
-            Joystick = SDL_JoystickOpen(i);
+            o.Joystick = SDL_JoystickOpen(i);
         }
+        if (!o.Joystick) continue;
+        o.Id = SDL_JoystickInstanceID(o.Joystick);
+        if (tell)
+            JoypadNews = "Joystick " + std::to_string(slot + 1) + " plugged in" + player_of(slot);
     }
 }
 
-void close_joystick() {
-    if (Controller)
-        SDL_GameControllerClose(Controller);
-    else if (Joystick)
-        SDL_JoystickClose(Joystick);
-    Controller = nullptr;
-    Joystick = nullptr;
+void close_joystick(OpenJoystick& o) {
+    if (o.Controller)
+        SDL_GameControllerClose(o.Controller);
+    else if (o.Joystick)
+        SDL_JoystickClose(o.Joystick);
+    o = OpenJoystick{};
 }
 
 int32_t scale_axis(int16_t v) { return int32_t(v) * 1000 / 32768; }
 
-void read_controller(JoystickState& s) {
-    auto held = [](SDL_GameControllerButton b) {
-        return SDL_GameControllerGetButton(Controller, b) != 0;
-    };
-    s.X = scale_axis(SDL_GameControllerGetAxis(Controller, SDL_CONTROLLER_AXIS_LEFTX));
-    s.Y = scale_axis(SDL_GameControllerGetAxis(Controller, SDL_CONTROLLER_AXIS_LEFTY));
-    if (held(SDL_CONTROLLER_BUTTON_DPAD_UP)) s.Hat |= 0x10;
-    if (held(SDL_CONTROLLER_BUTTON_DPAD_DOWN)) s.Hat |= 0x20;
-    if (held(SDL_CONTROLLER_BUTTON_DPAD_LEFT)) s.Hat |= 0x40;
-    if (held(SDL_CONTROLLER_BUTTON_DPAD_RIGHT)) s.Hat |= 0x80;
-    for (int b = 0; b < PadButtons; ++b)
-        s.Buttons[b] =
-            ControllerButtonFor[b] >= 0 && held(SDL_GameControllerButton(ControllerButtonFor[b]));
+bool controller_held(SDL_GameController* c, int b) {
+    return b >= 0 && b < SDL_CONTROLLER_BUTTON_MAX &&
+           SDL_GameControllerGetButton(c, SDL_GameControllerButton(b)) != 0;
 }
 
-void read_raw_joystick(JoystickState& s) {
-    s.X = scale_axis(SDL_JoystickGetAxis(Joystick, 0));
-    s.Y = scale_axis(SDL_JoystickGetAxis(Joystick, 1));
-    if (SDL_JoystickNumHats(Joystick) > 0) {
-        const Uint8 hat = SDL_JoystickGetHat(Joystick, 0);
+bool raw_held(SDL_Joystick* j, int b) { return b >= 0 && SDL_JoystickGetButton(j, b) != 0; }
+
+void read_controller(SDL_GameController* c, const PadButtonMap& map, JoystickState& s) {
+    s.X = scale_axis(SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_LEFTX));
+    s.Y = scale_axis(SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_LEFTY));
+    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_UP)) s.Hat |= 0x10;
+    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_DOWN)) s.Hat |= 0x20;
+    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_LEFT)) s.Hat |= 0x40;
+    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_RIGHT)) s.Hat |= 0x80;
+    for (int b = 0; b < PadButtons; ++b) s.Buttons[b] = controller_held(c, map[b]);
+}
+
+void read_raw_joystick(SDL_Joystick* j, const PadButtonMap& map, JoystickState& s) {
+    s.X = scale_axis(SDL_JoystickGetAxis(j, 0));
+    s.Y = scale_axis(SDL_JoystickGetAxis(j, 1));
+    if (SDL_JoystickNumHats(j) > 0) {
+        const Uint8 hat = SDL_JoystickGetHat(j, 0);
         if (hat & SDL_HAT_UP) s.Hat |= 0x10;
         if (hat & SDL_HAT_DOWN) s.Hat |= 0x20;
         if (hat & SDL_HAT_LEFT) s.Hat |= 0x40;
         if (hat & SDL_HAT_RIGHT) s.Hat |= 0x80;
     }
-    for (int b = 0; b < PadButtons; ++b)
-        s.Buttons[b] =
-            JoystickButtonFor[b] >= 0 && SDL_JoystickGetButton(Joystick, JoystickButtonFor[b]) != 0;
+    for (int b = 0; b < PadButtons; ++b) s.Buttons[b] = raw_held(j, map[b]);
 }
 
 // Applies the turbo rule to one button: its bit in the first frame of a hold,
@@ -107,7 +141,7 @@ bool turbo(bool held, int32_t& count) {
 
 }  // namespace
 
-uint32_t joypad_bits_from(const JoystickState& s) {
+uint32_t joypad_bits_from(const JoystickState& s, int player) {
     uint32_t bits = s.Hat & 0xF0;
     if (s.X > JoystickDeadZone) bits |= 0x80;
     if (s.X < -JoystickDeadZone) bits |= 0x40;
@@ -117,8 +151,8 @@ uint32_t joypad_bits_from(const JoystickState& s) {
     if (s.Buttons[1]) bits |= 0x01;
     if (s.Buttons[3]) bits |= 0x04;
     if (s.Buttons[4]) bits |= 0x08;
-    if (turbo(s.Buttons[5], TurboBCount)) bits |= 0x02;
-    if (turbo(s.Buttons[2], TurboACount)) bits |= 0x01;
+    if (turbo(s.Buttons[5], TurboBCount[player])) bits |= 0x02;
+    if (turbo(s.Buttons[2], TurboACount[player])) bits |= 0x01;
     return bits;
 }
 
@@ -133,47 +167,71 @@ int32_t joypad_init(QWidget* window) {
     if (SDL_NumJoysticks() < 0) return joypad_error(window, -1, "Direct input enumerate fail");
     // No joystick is not a failure: the keyboard plays, and one plugged in
     // later is picked up.
-    open_first_joystick();
+    open_new_joysticks(false);
     return 0;
 }
 
 void poll_joypad(QWidget*) {
-    JoystickState s{};
+    JoystickState s[Players]{};
+    JoystickCommandsHeld = 0;
     if (JoypadReady) {
         SDL_JoystickUpdate();
-        if (Joystick && !SDL_JoystickGetAttached(Joystick)) {
-            // Unplugged: the pad goes empty and the game runs on.
-            close_joystick();
-        }
-        if (!Joystick && --RescanCountdown <= 0) {
+        for (int j = 0; j < Joysticks; ++j)
+            if (Open[j].Joystick && !SDL_JoystickGetAttached(Open[j].Joystick)) {
+                // Unplugged: that pad goes empty and the game runs on.
+                close_joystick(Open[j]);
+                JoypadNews = "Joystick " + std::to_string(j + 1) + " unplugged" + player_of(j);
+            }
+        if (--RescanCountdown <= 0) {
             RescanCountdown = kRescanFrames;
-            open_first_joystick();
+            SDL_JoystickUpdate();
+            open_new_joysticks(true);
         }
-        if (Controller)
-            read_controller(s);
-        else if (Joystick)
-            read_raw_joystick(s);
+        for (int p = 0; p < Players; ++p) {
+            const int j = JoystickFor[p];
+            if (j < 0 || j >= Joysticks) continue;
+            if (Open[j].Controller)
+                read_controller(Open[j].Controller, ControllerButtonFor[p], s[p]);
+            else if (Open[j].Joystick)
+                read_raw_joystick(Open[j].Joystick, JoystickButtonFor[p], s[p]);
+        }
+        for (const OpenJoystick& o : Open)
+            for (int c = 0; c < JoystickCommands; ++c) {
+                const bool held = o.Controller
+                                      ? controller_held(o.Controller, ControllerCommandButtonFor[c])
+                                  : o.Joystick ? raw_held(o.Joystick, JoystickCommandButtonFor[c])
+                                               : false;
+                if (held) JoystickCommandsHeld |= 1u << c;
+            }
     }
-    for (int b = 0; b < 6; ++b) s.Buttons[b] = s.Buttons[b] || KeyboardButtons[b];
-    console_set_pad(joypad_bits_from(s) | KeyboardDirections);
+    uint32_t bits[Players];
+    for (int p = 0; p < Players; ++p) {
+        for (int b = 0; b < 6; ++b) s[p].Buttons[b] = s[p].Buttons[b] || KeyboardButtons[p][b];
+        bits[p] = joypad_bits_from(s[p], p) | KeyboardDirections[p];
+    }
+    console_set_pad(bits[0]);
+    console_set_pad2(bits[1]);
 }
 
 int32_t acquire_joypad() {
-    if (JoypadReady && !Joystick) open_first_joystick();
+    if (JoypadReady) open_new_joysticks(false);
     return 0;
 }
 
 void joypad_shutdown() {
     if (!JoypadReady) return;
-    close_joystick();
+    for (OpenJoystick& o : Open) close_joystick(o);
     SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
     JoypadReady = false;
 }
 
 void default_bindings() {
     KeyFor = kDefaultKeys;
-    ControllerButtonFor = kDefaultControllerButtons;
-    JoystickButtonFor = kDefaultJoystickButtons;
+    ControllerButtonFor = {kDefaultControllerButtons, kDefaultControllerButtons};
+    JoystickButtonFor = {kDefaultJoystickButtons, kDefaultJoystickButtons};
+    JoystickFor = {0, 1};
+    ControllerCommandButtonFor = kNoCommandButtons;
+    JoystickCommandButtonFor = kNoCommandButtons;
 }
 
 std::string key_name(int key) {
@@ -183,27 +241,38 @@ std::string key_name(int key) {
     return QKeySequence(key).toString(QKeySequence::PortableText).toStdString();
 }
 
-int key_from_name(const std::string& name) {
+int key_from_name(const std::string& name, bool modifiers) {
     if (name == "Right Shift") return KeyRightShift;
     if (name == "Left Shift") return Qt::Key_Shift;
     const QKeySequence sequence =
         QKeySequence::fromString(QString::fromStdString(name), QKeySequence::PortableText);
-    if (sequence.count() != 1 || sequence[0].keyboardModifiers() != Qt::NoModifier) return 0;
-    const int key = sequence[0].key();
-    return key == Qt::Key_unknown ? 0 : key;
+    if (sequence.count() != 1 || (!modifiers && sequence[0].keyboardModifiers() != Qt::NoModifier))
+        return 0;
+    if (sequence[0].key() == Qt::Key_unknown) return 0;
+    return sequence[0].toCombined();
 }
 
-int joystick_kind() { return Controller ? 1 : Joystick ? 2 : 0; }
+int joystick_kind(int joystick) {
+    if (joystick < 0 || joystick >= Joysticks) return 0;
+    return Open[joystick].Controller ? 1 : Open[joystick].Joystick ? 2 : 0;
+}
 
-int joystick_held_button() {
-    if (!JoypadReady) return -1;
+std::string joystick_name(int joystick) {
+    if (!joystick_kind(joystick)) return {};
+    const char* name = SDL_JoystickName(Open[joystick].Joystick);
+    return name ? name : "joystick";
+}
+
+int joystick_held_button(int joystick) {
+    if (!JoypadReady || !joystick_kind(joystick)) return -1;
     SDL_JoystickUpdate();
-    if (Controller) {
+    const OpenJoystick& o = Open[joystick];
+    if (o.Controller) {
         for (int b = 0; b < SDL_CONTROLLER_BUTTON_MAX; ++b)
-            if (SDL_GameControllerGetButton(Controller, SDL_GameControllerButton(b))) return b;
-    } else if (Joystick) {
-        for (int b = 0; b < SDL_JoystickNumButtons(Joystick); ++b)
-            if (SDL_JoystickGetButton(Joystick, b)) return b;
+            if (controller_held(o.Controller, b)) return b;
+    } else {
+        for (int b = 0; b < SDL_JoystickNumButtons(o.Joystick); ++b)
+            if (SDL_JoystickGetButton(o.Joystick, b)) return b;
     }
     return -1;
 }
@@ -225,22 +294,27 @@ bool keyboard_key(int qt_key, uint32_t native_key, bool pressed) {
     int key = qt_key;
     if (key == Qt::Key_Enter) key = Qt::Key_Return;  // the keypad's Enter is Return too
     if (key == Qt::Key_Shift && native_key == kNativeRightShift) key = KeyRightShift;
-    int function = 0;
-    while (function < PadFunctions && KeyFor[function] != key) ++function;
-    if (key == 0 || function == PadFunctions) return false;
-    if (function < PadFirstButton) {
-        const uint32_t direction = 0x10u << function;
-        if (pressed)
-            KeyboardDirections |= direction;
-        else
-            KeyboardDirections &= ~direction;
-    } else {
-        KeyboardButtons[function - PadFirstButton] = pressed;
-    }
-    return true;
+    if (key == 0) return false;
+    for (int p = 0; p < Players; ++p)
+        for (int function = 0; function < PadFunctions; ++function) {
+            if (KeyFor[p][function] != key) continue;
+            if (function < PadFirstButton) {
+                const uint32_t direction = 0x10u << function;
+                if (pressed)
+                    KeyboardDirections[p] |= direction;
+                else
+                    KeyboardDirections[p] &= ~direction;
+            } else {
+                KeyboardButtons[p][function - PadFirstButton] = pressed;
+            }
+            return true;
+        }
+    return false;
 }
 
 void keyboard_release_all() {
-    KeyboardDirections = 0;
-    for (bool& b : KeyboardButtons) b = false;
+    for (int p = 0; p < Players; ++p) {
+        KeyboardDirections[p] = 0;
+        for (bool& b : KeyboardButtons[p]) b = false;
+    }
 }

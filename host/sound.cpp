@@ -45,11 +45,18 @@ void scale_block(const uint8_t* in, uint8_t* out, int volume, bool muted) {
 
 const uint8_t* sound_buffer() { return Ring.buffer(); }
 
-int32_t sound_init(QWidget* window) {
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) < 0)
-        return sound_error(window, -1, "Direct sound object create fail");
-    SoundReady = true;
+namespace {
+
+// Opens the default device; on failure says why in SoundFailure.
+bool open_sound_device() {
+    if (!SoundReady) {
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) < 0) {
+            SoundFailure = std::string("no sound device opened (") + SDL_GetError() +
+                           "); the game runs silent";
+            return false;
+        }
+        SoundReady = true;
+    }
     SDL_AudioSpec want{}, have{};
     want.freq = 44100;
     want.format = AUDIO_U8;
@@ -59,11 +66,32 @@ int32_t sound_init(QWidget* window) {
     want.samples = 882;
     want.callback = play;
     SoundDevice = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-    if (SoundDevice == 0) return sound_error(window, -1, "Create sound buffer fail");
+    if (SoundDevice == 0) {
+        SoundFailure =
+            std::string("no sound device opened (") + SDL_GetError() + "); the game runs silent";
+        return false;
+    }
+    SoundFailure.clear();
     DevicePeriod = have.samples;
     Ring.restart(DevicePeriod);
     SoundPlaying = 0;
+    return true;
+}
+
+}  // namespace
+
+std::string SoundFailure;
+
+int32_t sound_init(QWidget*) {
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // No device is no reason to stop: the game runs silent and the shell says so.
+    open_sound_device();
     return 0;
+}
+
+bool sound_retry() {
+    if (SoundDevice) return true;
+    return open_sound_device();
 }
 
 void stream_sound() {

@@ -15,6 +15,8 @@
 PictureFit VideoFit = PictureFit::Proportional;
 std::string VideoMark;
 std::string VideoNote;
+std::string VideoHint;
+bool VideoHideOverscan;
 
 namespace {
 
@@ -40,25 +42,54 @@ protected:
             for (const QRect& bar : bars) p.fillRect(bar, Qt::black);
         }
         p.drawImage(target, picture_);
+        if (VideoHideOverscan) {
+            const int band = r.Height * 8 / ConsolePictureHeight;
+            p.fillRect(QRect(r.X, r.Y, r.Width, band), Qt::black);
+            p.fillRect(QRect(r.X, r.Y + r.Height - band, r.Width, band), Qt::black);
+        }
         QFont font = p.font();
-        font.setPixelSize(std::max(10, std::min(r.Height / 30, 20)));
+        const int size = std::max(10, std::min(r.Height / 30, 20));
+        font.setPixelSize(size);
         p.setFont(font);
-        const QFontMetrics metrics(font);
+        QFontMetrics metrics(font);
         const int pad = metrics.height() / 4;
-        auto label = [&](const std::string& text, bool top_right) {
-            const QString line = QString::fromStdString(text);
+        if (!VideoHint.empty() && !console_running()) {
+            p.setPen(QColor(200, 200, 200));
+            p.drawText(target, Qt::AlignCenter | Qt::TextWordWrap,
+                       QString::fromStdString(VideoHint));
+        }
+        if (!VideoMark.empty()) {
+            const QString line = QString::fromStdString(VideoMark);
             const int w = std::min(metrics.horizontalAdvance(line) + 2 * pad + 2, r.Width);
             const int h = metrics.height() + 2 * pad;
-            const QRect box = top_right ? QRect(r.X + r.Width - w - pad, r.Y + pad, w, h)
-                                        : QRect(r.X + pad, r.Y + r.Height - h - pad,
-                                                std::min(r.Width - 2 * pad, w), h);
+            const QRect box(r.X + r.Width - w - pad, r.Y + pad, w, h);
             p.fillRect(box, QColor(0, 0, 0, 220));
             p.setPen(Qt::white);
             p.drawText(box.adjusted(pad, 0, -pad, 0), Qt::AlignVCenter | Qt::AlignLeft,
                        metrics.elidedText(line, Qt::ElideMiddle, box.width() - 2 * pad));
-        };
-        if (!VideoMark.empty()) label(VideoMark, true);
-        if (!VideoNote.empty()) label(VideoNote, false);
+        }
+        if (!VideoNote.empty()) {
+            // The whole news: a smaller font first, then more lines, never cut.
+            const QString line = QString::fromStdString(VideoNote);
+            const int room = std::max(1, r.Width - 4 * pad);
+            for (int px = size; px > 9 && metrics.horizontalAdvance(line) > room; --px) {
+                font.setPixelSize(px - 1);
+                metrics = QFontMetrics(font);
+            }
+            p.setFont(font);
+            int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
+            QRect need = metrics.boundingRect(QRect(0, 0, room, 100000), flags, line);
+            if (need.width() > room) {  // a word longer than the line: broken anywhere
+                flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere;
+                need = metrics.boundingRect(QRect(0, 0, room, 100000), flags, line);
+            }
+            const int w = std::min(need.width(), room) + 2 * pad + 2;
+            const int h = need.height() + 2 * pad;
+            const QRect box(r.X + pad, r.Y + r.Height - h - pad, w, h);
+            p.fillRect(box, QColor(0, 0, 0, 220));
+            p.setPen(Qt::white);
+            p.drawText(box.adjusted(pad, pad, -pad, -pad), flags, line);
+        }
     }
 
 private:

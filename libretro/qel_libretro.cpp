@@ -21,7 +21,7 @@ retro_log_printf_t Log;
 
 uint32_t Picture[ConsolePictureWidth * ConsolePictureHeight];
 int16_t Sound[ConsoleSamplesPerFrame * 2];
-int32_t TurboACount, TurboBCount;
+int32_t TurboACount[2], TurboBCount[2];  // per port
 
 // The turbo rule of the desktop app: pressed in the first frame of a hold,
 // then every fourth frame.
@@ -36,17 +36,20 @@ bool turbo(bool held, int32_t& count) {
     return press;
 }
 
-uint32_t pad_bits() {
+// The pad on a port: 0 is the console's first pad, 1 its second.
+uint32_t pad_bits(unsigned port) {
     static const unsigned kButtons[8] = {
         RETRO_DEVICE_ID_JOYPAD_A,     RETRO_DEVICE_ID_JOYPAD_B,    RETRO_DEVICE_ID_JOYPAD_SELECT,
         RETRO_DEVICE_ID_JOYPAD_START, RETRO_DEVICE_ID_JOYPAD_UP,   RETRO_DEVICE_ID_JOYPAD_DOWN,
         RETRO_DEVICE_ID_JOYPAD_LEFT,  RETRO_DEVICE_ID_JOYPAD_RIGHT};
     uint32_t bits = 0;
     for (uint32_t b = 0; b < 8; ++b)
-        if (InputState(0, RETRO_DEVICE_JOYPAD, 0, kButtons[b])) bits |= 1u << b;
-    if (turbo(InputState(0, RETRO_DEVICE_JOYPAD, 0, RETRO_DEVICE_ID_JOYPAD_X), TurboACount))
+        if (InputState(port, RETRO_DEVICE_JOYPAD, 0, kButtons[b])) bits |= 1u << b;
+    if (turbo(InputState(port, RETRO_DEVICE_JOYPAD, 0, RETRO_DEVICE_ID_JOYPAD_X),
+              TurboACount[port]))
         bits |= 0x01;
-    if (turbo(InputState(0, RETRO_DEVICE_JOYPAD, 0, RETRO_DEVICE_ID_JOYPAD_Y), TurboBCount))
+    if (turbo(InputState(port, RETRO_DEVICE_JOYPAD, 0, RETRO_DEVICE_ID_JOYPAD_Y),
+              TurboBCount[port]))
         bits |= 0x02;
     return bits;
 }
@@ -110,7 +113,8 @@ RETRO_API void retro_reset() { console_reset(); }
 
 RETRO_API void retro_run() {
     InputPoll();
-    console_set_pad(pad_bits());
+    console_set_pad(pad_bits(0));
+    console_set_pad2(pad_bits(1));
     console_run_frame();
     const uint32_t* picture = console_picture();
     const int32_t pitch = console_picture_pitch();
@@ -158,7 +162,7 @@ RETRO_API bool retro_load_game(const retro_game_info* game) {
     // The frontend fills the save RAM of a game that has one after this; what
     // a game loaded before left there is not this game's.
     std::memset(console_save_ram(), 0, ConsoleSaveRamSize);
-    TurboACount = TurboBCount = 0;
+    TurboACount[0] = TurboACount[1] = TurboBCount[0] = TurboBCount[1] = 0;
     return true;
 }
 

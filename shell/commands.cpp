@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -17,6 +18,7 @@
 #include <QWindow>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 #include "core/console.h"
@@ -65,12 +67,20 @@ void update_fit(QMainWindow* window) {
     video_refresh();
 }
 
+QRect WindowedGeometry;  // the window (less its frame) before fullscreen; empty: none
+
 void leave_fullscreen(QMainWindow* window) {
     if (!window->isFullScreen()) return;
     window->showNormal();
     window->menuBar()->show();
     if (QWidget* area = window->centralWidget()) area->unsetCursor();
-    set_client_size(window, WindowedClient.width(), WindowedClient.height());
+    // Back where it was, as it was: a window manager takes this after it has
+    // taken the window out of fullscreen, so the frame and title bar come back
+    // around the same place every time.
+    if (WindowedGeometry.isValid())
+        window->setGeometry(WindowedGeometry);
+    else
+        set_client_size(window, WindowedClient.width(), WindowedClient.height());
     update_fit(window);
 }
 
@@ -85,13 +95,23 @@ void toggle_fullscreen(QMainWindow* window) {
         WindowedClient = area->size();
         area->setCursor(Qt::BlankCursor);
     }
+    WindowedGeometry = window->geometry();
     window->menuBar()->hide();
     window->showFullScreen();
-    // Without a window manager nobody else makes the window cover the screen.
-    // (Through the native window: the widget's own setGeometry would end fullscreen.)
-    QScreen* screen = window->screen();
-    if (screen && window->windowHandle() && window->geometry() != screen->geometry())
-        window->windowHandle()->setGeometry(screen->geometry());
+    // Without a window manager nobody else makes the window cover the screen;
+    // with one, it has done so by the time this looks (a geometry of its own
+    // here would make it keep the frame). Through the native window: the
+    // widget's own setGeometry would end fullscreen.
+    auto cover = [window] {
+        QScreen* screen = window->screen();
+        if (window->isFullScreen() && screen && window->windowHandle() &&
+            window->geometry() != screen->geometry())
+            window->windowHandle()->setGeometry(screen->geometry());
+    };
+    if (QGuiApplication::platformName() == "xcb")
+        QTimer::singleShot(300, window, cover);
+    else
+        cover();
     update_fit(window);
 }
 
@@ -177,16 +197,64 @@ void open_recent(QWidget* window, size_t index) {
     open_cartridge(window, path);
 }
 
+// Touching the volume tries the sound device again when none opened.
+bool sound_again() {
+    if (SoundFailure.empty()) return true;
+    if (sound_retry()) return true;
+    std::fprintf(stderr, "qel: %s\n", SoundFailure.c_str());
+    show_note(SoundFailure);
+    return false;
+}
+
 void set_volume(int volume) {
     SoundVolume = volume;
     SoundMuted = false;
-    show_note("Volume " + std::to_string(volume) + "%");
+    if (sound_again()) show_note("Volume " + std::to_string(volume) + "%");
+}
+
+// At the first start (no settings, or damaged ones): the largest of x2-x4
+// whose window fits the screen, the window centred on it.
+void first_size(QMainWindow* window) {
+    const QScreen* screen = window->screen();
+    if (!screen) return;
+    const QRect room = screen->availableGeometry();
+    // Until the window manager has framed the window its frame is not known
+    // (or known in part): room is left for at least a usual one.
+    const QSize frame =
+        (window->frameGeometry().size() - window->geometry().size()).expandedTo(QSize(8, 40));
+    const int menu = window->menuBar()->sizeHint().height();
+    int scale = 4;
+    while (scale > 1 && (256 * scale + frame.width() > room.width() ||
+                         240 * scale + menu + frame.height() > room.height()))
+        --scale;
+    if (scale < 2) return;
+    set_client_size(window, 256 * scale, 240 * scale);
+    WindowedClient = QSize(256 * scale, 240 * scale);
+    const QSize outer = window->size() + frame;
+    window->move(room.x() + (room.width() - outer.width()) / 2,
+                 room.y() + (room.height() - outer.height()) / 2);
+}
+
+// A damaged settings file is kept beside the new one (the newest damage only).
+std::string keep_damaged(const std::string& path) {
+    const std::string bad = path + ".bad";
+    std::error_code ec;
+    std::filesystem::remove_all(bad, ec);
+    std::filesystem::rename(path, bad, ec);
+    if (ec) return "; it could not be kept as " + bad + ": " + ec.message();
+    return "; the damaged file is kept as " + bad;
 }
 
 void apply_settings(QMainWindow* window, const AppSettings& s) {
     KeyFor = s.Keys;
     ControllerButtonFor = s.ControllerButtons;
     JoystickButtonFor = s.JoystickButtons;
+    JoystickFor = s.JoystickFor;
+    ControllerCommandButtonFor = s.ControllerCommandButtons;
+    JoystickCommandButtonFor = s.JoystickCommandButtons;
+    CommandKeyFor = s.CommandKeys;
+    apply_command_keys(window);
+    VideoHideOverscan = s.HideOverscan;
     SoundVolume = s.Volume;
     SoundMuted = s.Muted;
     KeepProportions = s.KeepProportions;
@@ -207,7 +275,13 @@ void apply_settings(QMainWindow* window, const AppSettings& s) {
 }  // namespace
 
 void update_mark() {
-    VideoMark = Paused || (PauseWhenInactive && WindowInactive) ? "Paused" : "";
+    const bool running = console_running();
+    const std::string mark = Paused || (PauseWhenInactive && WindowInactive) ? "Paused"
+                             : running && rewind_held()                      ? "<< Rewind"
+                             : running && fast_forward_held()                ? ">> Fast"
+                                                                             : "";
+    if (mark == VideoMark) return;
+    VideoMark = mark;
     video_refresh();
 }
 
@@ -269,12 +343,22 @@ void open_cartridge(QWidget* window, const std::string& path) {
 
 void start_settings(QMainWindow* window) {
     MainWindow = window;
+    VideoHint = "Nes > Load, or drop a .nes file";
     AppSettings s;
-    const std::string why = read_settings(settings_path(), s);
+    const std::string path = settings_path();
+    const bool first = !QFileInfo::exists(QString::fromStdString(path));
+    std::string why = read_settings(path, s);
+    if (!why.empty()) why += keep_damaged(path);
     apply_settings(window, s);
+    if (first || !why.empty()) first_size(window);
     if (!why.empty()) {
         std::fprintf(stderr, "qel: %s\n", why.c_str());
         show_note(why);
+    }
+    if (!SoundFailure.empty()) {
+        // Said once; Options > Volume tries again.
+        std::fprintf(stderr, "qel: %s\n", SoundFailure.c_str());
+        show_note(why.empty() ? SoundFailure : why + "; " + SoundFailure);
     }
 }
 
@@ -290,6 +374,11 @@ std::string store_settings(QMainWindow* window) {
     s.Keys = KeyFor;
     s.ControllerButtons = ControllerButtonFor;
     s.JoystickButtons = JoystickButtonFor;
+    s.JoystickFor = JoystickFor;
+    s.ControllerCommandButtons = ControllerCommandButtonFor;
+    s.JoystickCommandButtons = JoystickCommandButtonFor;
+    s.CommandKeys = CommandKeyFor;
+    s.HideOverscan = VideoHideOverscan;
     s.Volume = SoundVolume;
     s.Muted = SoundMuted;
     s.KeepProportions = KeepProportions;
@@ -312,6 +401,17 @@ void run_command(QMainWindow* window, uint32_t command) {
             if (!console_running()) return show_note(kNoCartridge);
             console_reset();
             return show_note("Reset");
+        case CommandHardReset: {
+            if (!console_running()) return show_note(kNoCartridge);
+            const std::string failure = power_cycle(window);
+            if (!failure.empty()) return show_failure_box(window, failure.c_str());
+            return show_note("Hard reset");
+        }
+        case CommandFrameAdvance:
+            if (!console_running()) return show_note(kNoCartridge);
+            if (!Paused) return toggle_pause();
+            return advance_frame(window);
+        case CommandHideOverscan: VideoHideOverscan = !VideoHideOverscan; return video_refresh();
         case CommandPause: return toggle_pause();
         case CommandSaveState: return save_state();
         case CommandLoadState: return load_state(window);
@@ -326,9 +426,13 @@ void run_command(QMainWindow* window, uint32_t command) {
         case CommandKeepProportions: KeepProportions = !KeepProportions; return update_fit(window);
         case CommandMute:
             SoundMuted = !SoundMuted;
+            if (!sound_again()) return;
             return show_note(SoundMuted ? "Sound off" : "Sound on");
         case CommandInput:
-            if (run_input_dialog(window)) store_settings(window);
+            if (run_input_dialog(window)) {
+                apply_command_keys(window);
+                store_settings(window);
+            }
             return;
         case CommandPauseWhenInactive: PauseWhenInactive = !PauseWhenInactive; return update_mark();
         default: return;

@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "shell/shell.h"
 
@@ -36,43 +37,75 @@ bool read_bool(const QSettings& s, const char* key, bool& out) {
     return true;
 }
 
+// The groups of a player's entries: player 1's as they always were.
+QString player_group(const char* group, int player) {
+    return QString(group) + (player == 0 ? "" : QString::number(player + 1));
+}
+
+const char* const kJoystickCommandNames[JoystickCommands] = {"fast_forward", "rewind", "save_state",
+                                                             "load_state"};
+
 }  // namespace
+
+const CommandKeyRow CommandKeyRows[CommandKeyCount] = {
+    {"pause", "Pause", CommandPause, Qt::Key_P, -1},
+    {"frame_advance", "Frame advance", CommandFrameAdvance, Qt::Key_Period, -1},
+    {"reset", "Reset", CommandReset, (Qt::CTRL | Qt::Key_R).toCombined(), -1},
+    {"hard_reset", "Hard reset", CommandHardReset, (Qt::CTRL | Qt::SHIFT | Qt::Key_R).toCombined(),
+     -1},
+    {"save_state", "Save state", CommandSaveState, Qt::Key_F5, JoystickSaveState},
+    {"load_state", "Load state", CommandLoadState, Qt::Key_F7, JoystickLoadState},
+    {"slot_1", "Slot 1", CommandSlot + 1, Qt::Key_1, -1},
+    {"slot_2", "Slot 2", CommandSlot + 2, Qt::Key_2, -1},
+    {"slot_3", "Slot 3", CommandSlot + 3, Qt::Key_3, -1},
+    {"slot_4", "Slot 4", CommandSlot + 4, Qt::Key_4, -1},
+    {"screenshot", "Screenshot", CommandScreenshot, Qt::Key_F12, -1},
+    {"fullscreen", "Fullscreen", CommandFullscreen, Qt::Key_F11, -1},
+    {"fast_forward", "Fast-forward (hold)", CommandFastForward, Qt::Key_Tab, JoystickFastForward},
+    {"rewind", "Rewind (hold)", CommandRewind, Qt::Key_Backspace, JoystickRewind},
+    {"mute", "Mute", CommandMute, Qt::Key_M, -1},
+};
+
+std::array<int, CommandKeyCount> default_command_keys() {
+    std::array<int, CommandKeyCount> keys;
+    for (int c = 0; c < CommandKeyCount; ++c) keys[c] = CommandKeyRows[c].key;
+    return keys;
+}
+
+std::array<int, CommandKeyCount> CommandKeyFor = default_command_keys();
 
 AppSettings default_settings() {
     const auto keys = KeyFor;
     const auto pad = ControllerButtonFor;
     const auto joystick = JoystickButtonFor;
+    const auto joystick_for = JoystickFor;
+    const auto pad_commands = ControllerCommandButtonFor;
+    const auto joystick_commands = JoystickCommandButtonFor;
     default_bindings();
     AppSettings s;
     s.Keys = KeyFor;
     s.ControllerButtons = ControllerButtonFor;
     s.JoystickButtons = JoystickButtonFor;
+    s.JoystickFor = JoystickFor;
+    s.ControllerCommandButtons = ControllerCommandButtonFor;
+    s.JoystickCommandButtons = JoystickCommandButtonFor;
+    s.CommandKeys = default_command_keys();
     KeyFor = keys;
     ControllerButtonFor = pad;
     JoystickButtonFor = joystick;
+    JoystickFor = joystick_for;
+    ControllerCommandButtonFor = pad_commands;
+    JoystickCommandButtonFor = joystick_commands;
     return s;
 }
 
 std::string settings_path() { return xdg_folder("XDG_CONFIG_HOME", "/.config") + "/qel/qel.conf"; }
 
 bool key_reserved(int key) {
-    switch (key) {
-        case Qt::Key_Escape:
-        case Qt::Key_P:
-        case Qt::Key_M:
-        case Qt::Key_1:
-        case Qt::Key_2:
-        case Qt::Key_3:
-        case Qt::Key_4:
-        case Qt::Key_Tab:
-        case Qt::Key_Backtab:
-        case Qt::Key_Backspace:
-        case Qt::Key_F5:
-        case Qt::Key_F7:
-        case Qt::Key_F11:
-        case Qt::Key_F12: return true;
-        default: return false;
-    }
+    if (key == Qt::Key_Escape || key == Qt::Key_Backtab) return true;
+    for (int k : CommandKeyFor)
+        if (k != 0 && k == key) return true;
+    return false;
 }
 
 void add_recent(std::vector<std::string>& recent, const std::string& path) {
@@ -121,22 +154,51 @@ std::string read_settings(const std::string& path, AppSettings& out) {
                 r.Recent.push_back(file.toStdString());
         }
     }
-    for (int f = 0; f < PadFunctions; ++f) {
-        const std::string key = std::string("keys/") + kFunctionNames[f];
-        if (s.contains(key.c_str())) {
-            const std::string name = s.value(key.c_str()).toString().toStdString();
-            const int code = name.empty() ? 0 : key_from_name(name);
-            check((name.empty() || code != 0) && !key_reserved(code), "keys");
-            r.Keys[f] = code;
+    check(read_bool(s, "options/hide_overscan", r.HideOverscan), "options/hide_overscan");
+    // Keys: the commands' (which may have modifiers), then the players'; no
+    // key twice, none for the pads with modifiers, Esc for nothing.
+    std::vector<int> taken;
+    auto read_key = [&](const QString& entry, bool modifiers, int& out) {
+        if (!s.contains(entry)) return;
+        const std::string name = s.value(entry).toString().toStdString();
+        const int code = name.empty() ? 0 : key_from_name(name, modifiers);
+        check((name.empty() || code != 0) && code != Qt::Key_Escape, "keys");
+        out = code;
+    };
+    for (int c = 0; c < CommandKeyCount; ++c)
+        read_key(QString("commands/") + CommandKeyRows[c].name, true, r.CommandKeys[c]);
+    for (int p = 0; p < Players; ++p)
+        for (int f = 0; f < PadFunctions; ++f)
+            read_key(player_group("keys", p) + "/" + kFunctionNames[f], false, r.Keys[p][f]);
+    for (int k : r.CommandKeys) taken.push_back(k);
+    for (const PadKeys& keys : r.Keys)
+        for (int k : keys) taken.push_back(k);
+    for (size_t i = 0; i < taken.size(); ++i)
+        for (size_t j = i + 1; j < taken.size(); ++j)
+            check(taken[i] == 0 || taken[i] != taken[j], "keys");
+    for (int p = 0; p < Players; ++p) {
+        int joystick = r.JoystickFor[p] + 1;
+        check(read_int(s, ("players/joystick" + std::to_string(p + 1)).c_str(), 0, Joysticks,
+                       joystick),
+              "players");
+        r.JoystickFor[p] = joystick - 1;
+        for (int b = 0; b < PadButtons; ++b) {
+            const QString name = kFunctionNames[PadFirstButton + b];
+            check(read_int(s, (player_group("pad", p) + "/" + name).toUtf8().constData(), -1, 63,
+                           r.ControllerButtons[p][b]),
+                  "pad");
+            check(read_int(s, (player_group("joystick", p) + "/" + name).toUtf8().constData(), -1,
+                           255, r.JoystickButtons[p][b]),
+                  "joystick");
         }
     }
-    for (int f = 0; f < PadFunctions; ++f)
-        for (int g = f + 1; g < PadFunctions; ++g)
-            check(r.Keys[f] == 0 || r.Keys[f] != r.Keys[g], "keys");
-    for (int b = 0; b < PadButtons; ++b) {
-        const std::string name = kFunctionNames[PadFirstButton + b];
-        check(read_int(s, ("pad/" + name).c_str(), -1, 63, r.ControllerButtons[b]), "pad");
-        check(read_int(s, ("joystick/" + name).c_str(), -1, 255, r.JoystickButtons[b]), "joystick");
+    for (int c = 0; c < JoystickCommands; ++c) {
+        const std::string name = kJoystickCommandNames[c];
+        check(read_int(s, ("pad_commands/" + name).c_str(), -1, 63, r.ControllerCommandButtons[c]),
+              "pad_commands");
+        check(read_int(s, ("joystick_commands/" + name).c_str(), -1, 255,
+                       r.JoystickCommandButtons[c]),
+              "joystick_commands");
     }
     // Only the app writes this file: an entry it does not know is damage too.
     QStringList known = {"window/width",
@@ -147,13 +209,20 @@ std::string read_settings(const std::string& path, AppSettings& out) {
                          "options/pause_when_inactive",
                          "states/slot",
                          "files/last_folder",
-                         "files/recent"};
-    for (int f = 0; f < PadFunctions; ++f) {
-        known << QString("keys/") + kFunctionNames[f];
-        if (f >= PadFirstButton)
-            known << QString("pad/") + kFunctionNames[f]
-                  << QString("joystick/") + kFunctionNames[f];
+                         "files/recent",
+                         "options/hide_overscan"};
+    for (int p = 0; p < Players; ++p) {
+        known << "players/joystick" + QString::number(p + 1);
+        for (int f = 0; f < PadFunctions; ++f) {
+            known << player_group("keys", p) + "/" + kFunctionNames[f];
+            if (f >= PadFirstButton)
+                known << player_group("pad", p) + "/" + kFunctionNames[f]
+                      << player_group("joystick", p) + "/" + kFunctionNames[f];
+        }
     }
+    for (const CommandKeyRow& row : CommandKeyRows) known << QString("commands/") + row.name;
+    for (const char* name : kJoystickCommandNames)
+        known << QString("pad_commands/") + name << QString("joystick_commands/") + name;
     for (const QString& key : s.allKeys()) check(known.contains(key), "unknown entries");
     if (!bad.empty()) return damaged + bad + fallback;
     out = r;
@@ -175,13 +244,26 @@ std::string write_settings(const std::string& path, const AppSettings& r) {
     s.setValue("options/keep_proportions", r.KeepProportions);
     s.setValue("options/pause_when_inactive", r.PauseWhenInactive);
     s.setValue("states/slot", r.Slot);
-    for (int f = 0; f < PadFunctions; ++f)
-        s.setValue(QString("keys/") + kFunctionNames[f],
-                   QString::fromStdString(key_name(r.Keys[f])));
-    for (int b = 0; b < PadButtons; ++b) {
-        const QString name = kFunctionNames[PadFirstButton + b];
-        s.setValue("pad/" + name, r.ControllerButtons[b]);
-        s.setValue("joystick/" + name, r.JoystickButtons[b]);
+    s.setValue("options/hide_overscan", r.HideOverscan);
+    for (int c = 0; c < CommandKeyCount; ++c)
+        s.setValue(QString("commands/") + CommandKeyRows[c].name,
+                   QString::fromStdString(key_name(r.CommandKeys[c])));
+    for (int p = 0; p < Players; ++p) {
+        s.setValue("players/joystick" + QString::number(p + 1), r.JoystickFor[p] + 1);
+        for (int f = 0; f < PadFunctions; ++f)
+            s.setValue(player_group("keys", p) + "/" + kFunctionNames[f],
+                       QString::fromStdString(key_name(r.Keys[p][f])));
+        for (int b = 0; b < PadButtons; ++b) {
+            const QString name = kFunctionNames[PadFirstButton + b];
+            s.setValue(player_group("pad", p) + "/" + name, r.ControllerButtons[p][b]);
+            s.setValue(player_group("joystick", p) + "/" + name, r.JoystickButtons[p][b]);
+        }
+    }
+    for (int c = 0; c < JoystickCommands; ++c) {
+        s.setValue(QString("pad_commands/") + kJoystickCommandNames[c],
+                   r.ControllerCommandButtons[c]);
+        s.setValue(QString("joystick_commands/") + kJoystickCommandNames[c],
+                   r.JoystickCommandButtons[c]);
     }
     s.sync();
     if (s.status() != QSettings::NoError) return "cannot write the settings to " + path;

@@ -70,10 +70,10 @@ int32_t open_file_dialog(QWidget* owner) {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return 0;
     QByteArray path = QFile::encodeName(dialog.selectedFiles().first());
     // A path that does not fit is never cut short into another file's name:
-    // the load then fails and the machine stays halted.
+    // it is refused and whatever runs goes on.
     if (!console_choose_cartridge(path.constData())) {
-        console_choose_cartridge("");
         show_failure_box(owner, cannot_load(path.constData(), "the path is too long").c_str());
+        return 0;
     }
     return 1;
 }
@@ -233,21 +233,17 @@ void rewind_frame() {
     RewindFrames = 0;
 }
 
-// The end of the Load sequence: the machine runs the new cartridge from its
-// reset, or stays halted. Returns why it failed ("cannot load PATH: WHY"),
-// empty on success or when nothing was ever chosen.
+// The end of the Load sequence: the chosen cartridge runs from its reset.
+// One that is refused leaves the running game (or the halted machine) as it
+// was. Returns why it failed ("cannot load PATH: WHY"), empty on success.
 std::string load_and_reset(QWidget* window) {
+    const std::string chosen = console_cartridge_file();
+    if (const char* why = console_load_cartridge()) return cannot_load(chosen.c_str(), why);
     rewind_clear(Rewind);
     RewindFrames = 0;
-    const char* why = console_load_cartridge();
-    cartridge_changed(!why);
-    if (!why) {
-        open_battery(window);
-        return {};
-    }
-    BatteryFile.clear();
-    if (console_cartridge_file()[0] == '\0') return {};
-    return cannot_load(console_cartridge_file(), why);
+    cartridge_changed(true);
+    open_battery(window);
+    return {};
 }
 
 }  // namespace
@@ -255,12 +251,9 @@ std::string load_and_reset(QWidget* window) {
 const RewindRing& rewind_ring() { return Rewind; }
 
 std::string load_cartridge_file(const char* path, QWidget* window) {
+    // The running game's save is on disk before another cartridge is tried.
     flush_battery(window);
-    console_halt();
-    if (!console_choose_cartridge(path)) {
-        console_choose_cartridge("");
-        return cannot_load(path, "the path is too long");
-    }
+    if (!console_choose_cartridge(path)) return cannot_load(path, "the path is too long");
     return load_and_reset(window);
 }
 
@@ -269,9 +262,10 @@ intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, in
         case WM_COMMAND:
             switch (wparam & 0xFFFF) {
                 case CommandLoad: {
+                    // Cancel changes nothing; a chosen file is tried whole
+                    // before the running game gives way to it.
+                    if (!choose_cartridge_file(window)) break;
                     flush_battery(window);
-                    console_halt();
-                    choose_cartridge_file(window);
                     std::string failure = load_and_reset(window);
                     if (!failure.empty()) show_failure_box(window, failure.c_str());
                     break;
@@ -340,6 +334,34 @@ void quit_on_signals(QMainWindow* window) {
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
+bool rewind_held() { return RewindHeld || (JoystickCommandsHeld & (1u << JoystickRewind)); }
+
+bool fast_forward_held() {
+    return FastForwardHeld || (JoystickCommandsHeld & (1u << JoystickFastForward));
+}
+
+void advance_frame(QMainWindow* window) {
+    poll_joypad(window);
+    run_frame_checked(window);
+    if (QuitPosted) return;
+    ++MachineFrames;
+    keep_rewind_state();
+    present_frame(window);
+}
+
+std::string power_cycle(QWidget* window) {
+    flush_battery(window);
+    const std::string file = console_cartridge_file();
+    // A file gone since leaves the game running rather than the power off.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec))
+        return cannot_load(file.c_str(), "the file is gone; the game runs on");
+    console_shut_down();
+    BatteryFile.clear();
+    console_power_up();
+    return load_cartridge_file(file.c_str(), window);
+}
+
 int32_t run_frame_checked(QMainWindow* window) {
     if (console_run_frame() == 0) return 0;
     return video_error(window, 0, "Invaild code: %02x", console_error_code());
@@ -360,12 +382,23 @@ void frame_step(QMainWindow* window) {
     // skipped: the devices and the machine are gone.
     poll_joypad(window);
     if (QuitPosted) return;
+    // Joystick buttons for the states act once a press; the joystick's news is told.
+    static uint32_t held_before;
+    const uint32_t pressed = JoystickCommandsHeld & ~held_before;
+    held_before = JoystickCommandsHeld;
+    if (pressed & (1u << JoystickSaveState)) run_command(window, CommandSaveState);
+    if (pressed & (1u << JoystickLoadState)) run_command(window, CommandLoadState);
+    if (!JoypadNews.empty()) {
+        show_note(JoypadNews);
+        JoypadNews.clear();
+    }
     lock_surfaces(window);
     if (QuitPosted) return;
     // Holding the rewind key steps back through the recent states, silently.
-    const bool rewinding = RewindHeld && console_running();
+    const bool rewinding = rewind_held() && console_running();
     // Holding the fast-forward key runs more frames while the period lasts.
-    const bool fast = FastForwardHeld && !rewinding && console_running();
+    const bool fast = fast_forward_held() && !rewinding && console_running();
+    update_mark();
     if (rewinding) {
         rewind_frame();
     } else {

@@ -34,6 +34,11 @@ constexpr uint32_t CommandMute = 40045;
 constexpr uint32_t CommandInput = 40046;
 constexpr uint32_t CommandPauseWhenInactive = 40047;
 constexpr uint32_t CommandEscape = 40048;  // Esc: leaves fullscreen, else pauses
+constexpr uint32_t CommandFrameAdvance = 40049;
+constexpr uint32_t CommandHardReset = 40050;
+constexpr uint32_t CommandHideOverscan = 40051;
+constexpr uint32_t CommandFastForward = 40052;  // held keys and buttons, not run as commands
+constexpr uint32_t CommandRewind = 40053;
 
 extern uint32_t AppActive;
 extern int64_t TimerFrequency;
@@ -98,8 +103,9 @@ void pacing_wait();
 void set_client_size(QMainWindow* window, int width, int height);
 // Runs frames whenever no event waits, until the quit; returns the exit code.
 int run_message_loop(QMainWindow* window);
-// Loads a cartridge as if chosen with Load. On failure the machine stays
-// halted and the reason is returned, "cannot load PATH: WHY"; empty on success.
+// Loads a cartridge as if chosen with Load. A cartridge that is refused
+// leaves the running game running (a halted machine halted) and the reason is
+// returned, "cannot load PATH: WHY"; empty on success.
 // The window, if any, hears of a battery save that cannot be read.
 std::string load_cartridge_file(const char* path, QWidget* window = nullptr);
 
@@ -127,8 +133,19 @@ void cartridge_changed(bool loaded);
 // Loads a cartridge the player named (recent list, dropped file); a failure
 // says why in a box.
 void open_cartridge(QWidget* window, const std::string& path);
-// The "Paused" mark over the picture, as the pause and the options have it.
+// The mark over the picture: "Paused" as the pause and the options have it,
+// else "<< Rewind" or ">> Fast" while those are held.
 void update_mark();
+// Whether rewind or fast-forward is held now, by key or joystick button.
+bool rewind_held();
+bool fast_forward_held();
+// One frame of the machine while paused, shown.
+void advance_frame(QMainWindow* window);
+// The power switch off and on: the machine's memories cleared and the running
+// cartridge read again from its file. Returns why it failed; empty on success.
+std::string power_cycle(QWidget* window);
+// Gives the command keys of CommandKeyFor to the window's actions.
+void apply_command_keys(QMainWindow* window);
 // A line of news over the picture for a few seconds.
 void show_note(const std::string& text);
 // Where states and screenshots go: $XDG_DATA_HOME/qel/states/NAME.slotN.state

@@ -41,12 +41,14 @@ QList<Item> menu_items() {
     using K = QKeySequence;
     return {
         {"&Nes", nullptr, "Load", CommandLoad, {K(Qt::CTRL | Qt::Key_O)}, false},
-        {"&Size", nullptr, "x1", CommandSizeX1, {}, false},
-        {"&Size", nullptr, "x2", CommandSizeX2, {}, false},
+        {"&Size", nullptr, "x1", CommandSizeX1, {}, true},
+        {"&Size", nullptr, "x2", CommandSizeX2, {}, true},
         {"&Nes", "Recent cartridges", nullptr, 0, {}, false},
         {"&Nes", nullptr, nullptr, 0, {}, false},
         {"&Nes", nullptr, "Reset", CommandReset, {K(Qt::CTRL | Qt::Key_R)}, false},
+        {"&Nes", nullptr, "Hard reset", CommandHardReset, {}, false},
         {"&Nes", nullptr, "Pause", CommandPause, {K(Qt::Key_P)}, true},
+        {"&Nes", nullptr, "Frame advance", CommandFrameAdvance, {}, false},
         {"&Nes", nullptr, nullptr, 0, {}, false},
         {"&Nes", nullptr, "Save state", CommandSaveState, {K(Qt::Key_F5)}, false},
         {"&Nes", nullptr, "Load state", CommandLoadState, {K(Qt::Key_F7)}, false},
@@ -58,8 +60,8 @@ QList<Item> menu_items() {
         {"&Nes", nullptr, "Screenshot", CommandScreenshot, {K(Qt::Key_F12)}, false},
         {"&Nes", nullptr, nullptr, 0, {}, false},
         {"&Nes", nullptr, "Quit", CommandQuit, {K(Qt::CTRL | Qt::Key_Q)}, false},
-        {"&Size", nullptr, "x3", CommandSizeX3, {}, false},
-        {"&Size", nullptr, "x4", CommandSizeX4, {}, false},
+        {"&Size", nullptr, "x3", CommandSizeX3, {}, true},
+        {"&Size", nullptr, "x4", CommandSizeX4, {}, true},
         {"&Size", nullptr, nullptr, 0, {}, false},
         {"&Size",
          nullptr,
@@ -76,6 +78,7 @@ QList<Item> menu_items() {
         {"&Options", "Volume", "Mute", CommandMute, {K(Qt::Key_M)}, true},
         {"&Options", nullptr, "Input...", CommandInput, {}, false},
         {"&Options", nullptr, "Pause when inactive", CommandPauseWhenInactive, {}, true},
+        {"&Options", nullptr, "Hide the top and bottom 8 lines", CommandHideOverscan, {}, true},
     };
 }
 
@@ -140,7 +143,23 @@ QelWindow::QelWindow() {
     auto* escape = new QAction(this);
     escape->setShortcut(Qt::Key_Escape);
     dispatch(escape, CommandEscape);
+    apply_command_keys(this);
     sync_menus();
+}
+
+void apply_command_keys(QMainWindow* window) {
+    for (QAction* action : window->actions()) {
+        const uint32_t command = action->data().toUInt();
+        for (int c = 0; c < CommandKeyCount; ++c) {
+            if (CommandKeyRows[c].command != command) continue;
+            QList<QKeySequence> keys;
+            if (CommandKeyFor[c]) keys << QKeySequence(CommandKeyFor[c]);
+            if (command == CommandFullscreen)
+                keys << QKeySequence(Qt::ALT | Qt::Key_Return)
+                     << QKeySequence(Qt::ALT | Qt::Key_Enter);
+            action->setShortcuts(keys);
+        }
+    }
 }
 
 void QelWindow::sync_menus() {
@@ -148,8 +167,17 @@ void QelWindow::sync_menus() {
         if (c > CommandSlot && c <= CommandSlot + StateSlots)
             return StateSlot == int(c - CommandSlot);
         if (c > CommandVolume && c <= CommandVolume + 4)
-            return !SoundMuted && SoundVolume == int(c - CommandVolume) * 25;
+            return SoundVolume == int(c - CommandVolume) * 25;
+        const auto size_is = [this](int scale) {
+            return !isFullScreen() && centralWidget() &&
+                   centralWidget()->size() == QSize(256 * scale, 240 * scale);
+        };
         switch (c) {
+            case CommandSizeX1: return size_is(1);
+            case CommandSizeX2: return size_is(2);
+            case CommandSizeX3: return size_is(3);
+            case CommandSizeX4: return size_is(4);
+            case CommandHideOverscan: return VideoHideOverscan;
             case CommandPause: return Paused != 0;
             case CommandFullscreen: return isFullScreen();
             case CommandKeepProportions: return KeepProportions;
@@ -175,11 +203,21 @@ void QelWindow::sync_menus() {
 }
 
 bool QelWindow::event(QEvent* event) {
-    // Tab is the fast-forward key, not a move of the keyboard focus.
+    // The fast-forward and rewind keys (Tab and Backspace by default) are
+    // held, not run; Tab is not a move of the keyboard focus.
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
         auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Tab && key->modifiers() == Qt::NoModifier) {
-            if (!key->isAutoRepeat()) FastForwardHeld = event->type() == QEvent::KeyPress;
+        const int combined = key->keyCombination().toCombined();
+        const bool press = event->type() == QEvent::KeyPress;
+        for (auto [which, held] :
+             {std::pair{KeyFastForward, &FastForwardHeld}, std::pair{KeyRewind, &RewindHeld}}) {
+            const int want = CommandKeyFor[which];
+            // A release counts whatever modifiers were let go first.
+            if (want == 0 || (combined != want &&
+                              (press || key->key() != (want & ~int(Qt::KeyboardModifierMask)))))
+                continue;
+            if (!key->isAutoRepeat()) *held = press ? 1 : 0;
+            update_mark();
             return true;
         }
     }
@@ -209,19 +247,11 @@ void QelWindow::showEvent(QShowEvent* event) {
 }
 
 void QelWindow::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Backspace) {
-        RewindHeld = 1;
-        return;
-    }
     if (event->isAutoRepeat() || !keyboard_key(event->key(), event->nativeVirtualKey(), true))
         QMainWindow::keyPressEvent(event);
 }
 
 void QelWindow::keyReleaseEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Backspace) {
-        if (!event->isAutoRepeat()) RewindHeld = 0;
-        return;
-    }
     if (event->isAutoRepeat() || !keyboard_key(event->key(), event->nativeVirtualKey(), false))
         QMainWindow::keyReleaseEvent(event);
 }
@@ -242,5 +272,9 @@ void QelWindow::dropEvent(QDropEvent* event) {
     const QList<QUrl> urls = event->mimeData()->urls();
     if (urls.size() != 1 || !is_cartridge(urls[0])) return;
     event->acceptProposedAction();
+    // The player goes on with the keyboard: the window takes it.
+    raise();
+    activateWindow();
+    setFocus();
     open_cartridge(this, urls[0].toLocalFile().toStdString());
 }

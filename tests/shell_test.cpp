@@ -4,6 +4,7 @@
 // and the pad's mapping.
 #include "shell/shell.h"
 
+#include <SDL.h>
 #include <unistd.h>
 
 #include <QtTest/QtTest>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "apu/apu.h"
+#include "core/bus.h"
 #include "core/console.h"
 #include "core/machine.h"
 #include "cpu/n6502.h"
@@ -116,7 +118,9 @@ private slots:
     }
 
     // The menus and the first three items' ids as they always were, the
-    // sizes, and Alt alone leaving the keys to the game.
+    // first start at the largest of x2-x4 that fits the screen (800x800
+    // offscreen: x3) with the hint, the sizes ticked, and Alt alone leaving
+    // the keys to the game.
     void menusKeysAndSizes() {
         start();
         QCOMPARE(window->windowTitle(), QString("Qel " QEL_VERSION));
@@ -126,7 +130,10 @@ private slots:
                      find_action(window, "x1")->data().toString() +
                      find_action(window, "x2")->data().toString(),
                  "400014000240003");
-        QCOMPARE(client(window), QSize(256, 240));
+        QCOMPARE(client(window), QSize(768, 720));
+        QCOMPARE(VideoHint, std::string("Nes > Load, or drop a .nes file"));
+        emit window->menuBar()->actions()[1]->menu()->aboutToShow();
+        QVERIFY(find_action(window, "x3")->isChecked() && !find_action(window, "x2")->isChecked());
         const QPoint place = window->pos();
         for (auto [id, size] :
              {std::pair{CommandSizeX1, QSize(256, 240)}, {CommandSizeX4, QSize(1024, 960)}}) {
@@ -139,35 +146,56 @@ private slots:
         // Alt alone leaves the keys to the game.
         press(Qt::Key_Alt);
         QTest::keyPress(QApplication::focusWidget(), Qt::Key_Right);
-        QCOMPARE(KeyboardDirections, 0x80u);
+        QCOMPARE(KeyboardDirections[0], 0x80u);
         QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Right);
     }
 
-    // Load (Ctrl+O): halted and silent until a cartridge runs from its reset;
-    // Cancel reloads the file chosen before, or with none stays halted; a
-    // failed load stays halted and silent, and says why.
-    void loadCancelAndFailure() {
+    // Load (Ctrl+O): halted and silent until a cartridge runs from its reset.
+    // Cancel changes nothing; a refused file (short, an unknown mapper, one
+    // dropped or named in the recent list) says why, and the running game's
+    // frames go on counting where they were.
+    void loadCancelAndRefusal() {
         start();
         step();
         QVERIFY(silent(sound_buffer(), SoundBufferSize));
-        command(CommandLoad);  // nothing chosen
+        command(CommandLoad);  // Cancel, nothing running
         QCOMPARE(int(MachineState.Halted), 1);
 
-        ChosenFile = tone_cartridge();
+        // Counts its frames at $10: LDA #$80, STA $2000, JMP $8005; NMI: INC $10, RTI.
+        const std::string counter = write_temp_file(
+            "count.nes",
+            make_nrom({0xA9, 0x80, 0x8D, 0x00, 0x20, 0x4C, 0x05, 0x80, 0xE6, 0x10, 0x40}, 0x8008));
+        ChosenFile = counter;
         press(Qt::Key_O, Qt::ControlModifier);
-        QCOMPARE(int(MachineState.Halted), 0);
-        QCOMPARE(window->windowTitle(),
-                 QString::fromStdString("Qel " QEL_VERSION " - " + base_name(ChosenFile)));
-        ncpu.rPC = 0x8014;
+        const QString caption =
+            QString::fromStdString("Qel " QEL_VERSION " - " + base_name(counter));
+        QCOMPARE(window->windowTitle(), caption);
+        auto counts_on = [&] {
+            const uint8_t before = console_system_ram()[0x10];
+            step(5);
+            return console_system_ram()[0x10] == uint8_t(before + 5) &&
+                   window->windowTitle() == caption && console_cartridge_file() == counter;
+        };
+        step(10);
+        QVERIFY(console_system_ram()[0x10] >= 9);
         ChosenFile.clear();
-        command(CommandLoad);
-        QCOMPARE(int(ncpu.rPC), 0x8000);
+        command(CommandLoad);  // Cancel
+        QVERIFY(counts_on());
 
-        ChosenFile = write_temp_file("bad.nes", {'N', 'E', 'S'});
-        command(CommandLoad);
-        QCOMPARE(int(MachineState.Halted), 1);
-        QCOMPARE(Boxes, std::vector<std::string>{"cannot load " + ChosenFile +
-                                                 ": file is shorter than an iNES header"});
+        std::vector<uint8_t> mapper_255 = make_ines(1, 1, 0xF2, 0xF0);
+        const std::string refused[] = {write_temp_file("short.nes", {'N', 'E', 'S'}),
+                                       write_temp_file("mapper.nes", mapper_255)};
+        for (const std::string& file : refused) {
+            ChosenFile = file;
+            command(CommandLoad);
+            QVERIFY2(counts_on(), file.c_str());
+        }
+        open_cartridge(window, refused[1]);  // as a dropped file
+        QVERIFY(counts_on());
+        QCOMPARE(Boxes.size(), size_t(3));
+        QCOMPARE(Boxes[0], "cannot load " + refused[0] + ": file is shorter than an iNES header");
+        QVERIFY(Boxes[1].rfind("cannot load " + refused[1] + ": ", 0) == 0);
+        QCOMPARE(Boxes[2], Boxes[1]);
     }
 
     // A battery game's save reaches its own file (named by the whole name
@@ -291,17 +319,19 @@ private slots:
         }
     }
 
-    // The keyboard's keys reach the pad (right Shift is Select), turbo
-    // every other poll.
+    // The keyboard's keys reach the pads (right Shift is Select, I-K-J-L and
+    // G player 2's), turbo every other poll.
     void keyboardToPad() {
-        TurboACount = TurboBCount = 0;
+        TurboACount[0] = TurboBCount[0] = 0;
         keyboard_release_all();
-        for (int key : {Qt::Key_Up, Qt::Key_Right, Qt::Key_Z, Qt::Key_X, Qt::Key_Enter})
+        for (int key :
+             {Qt::Key_Up, Qt::Key_Right, Qt::Key_Z, Qt::Key_X, Qt::Key_Enter, Qt::Key_J, Qt::Key_G})
             QVERIFY(keyboard_key(key, 0, true));
         QVERIFY(keyboard_key(Qt::Key_Shift, 0xFFE2, true));  // right Shift: Select
         QVERIFY(keyboard_key(Qt::Key_Up, 0, false));
         poll_joypad(nullptr);
         QCOMPARE(MachineState.JoypadBits, 0x80u | 0x02 | 0x01 | 0x08 | 0x04);
+        QCOMPARE(MachineState.Joypad2Bits, 0x40u | 0x01);
         keyboard_release_all();
         QVERIFY(keyboard_key(Qt::Key_A, 0, true) && keyboard_key(Qt::Key_S, 0, true));  // turbos
         int presses = 0;
@@ -363,6 +393,18 @@ private slots:
         ncpu.rPC = 0x8014;
         expect_note(Qt::Key_R, Qt::ControlModifier, "Reset");
         QCOMPARE(int(ncpu.rPC), 0x8000);
+        // Hard reset (Ctrl+Shift+R): the memories cleared too. Frame advance
+        // (.): paused, one frame a press.
+        step();
+        ncpu.rPC = 0x8014, console_system_ram()[0x10] = 0x55;
+        expect_note(Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier, "Hard reset");
+        QCOMPARE(int(ncpu.rPC) + console_system_ram()[0x10], 0x8000);
+        press(Qt::Key_Period);
+        const uint64_t advanced = MachineFrames;
+        press(Qt::Key_Period);
+        QCOMPARE(MachineFrames, advanced + 1);
+        QCOMPARE(Paused, 1u);
+        press(Qt::Key_P);
         step();
         const uint64_t frames = MachineFrames;
         for (int key : {int(Qt::Key_P), int(Qt::Key_Escape), 0}) {
@@ -425,6 +467,23 @@ private slots:
         QVERIFY2(VideoNote.rfind("Slot 2 not loaded: ", 0) == 0, VideoNote.c_str());
         QCOMPARE(console_hashes().Memory, running.Memory);
 
+        // Hiding the top and bottom 8 lines blacks them in the window only:
+        // the screenshot keeps all 240.
+        for (auto [value, address] :
+             {std::pair{0x3F, 0x2006}, {0x00, 0x2006}, {0x21, 0x2007}, {0x08, 0x2001}})
+            bus_write(value, address);  // a light blue backdrop
+        step();
+        find_action(window, "Hide the top and bottom 8 lines")->trigger();
+        present_frame(window);
+        const QImage shown = screen_widget()->grab().toImage();
+        const PictureRect r = picture_rect(shown.width(), shown.height(), VideoFit);
+        const int band = r.Height * 8 / 240;
+        const QRgb backdrop = console_picture()[128] | 0xFF000000u;
+        QVERIFY(backdrop != qRgb(0, 0, 0));
+        const int x = r.X + r.Width / 2;
+        QCOMPARE(std::vector<QRgb>({shown.pixel(x, r.Y + band - 1), shown.pixel(x, r.Y + band),
+                                    shown.pixel(x, r.Y + r.Height - band)}),
+                 std::vector<QRgb>({qRgb(0, 0, 0), backdrop, qRgb(0, 0, 0)}));
         const QString folder = QString::fromStdString(screenshot_folder());
         press(Qt::Key_F12);
         wait_for_writes();
@@ -432,6 +491,7 @@ private slots:
         QCOMPARE(shots.size(), 1);
         const QImage image(folder + "/" + shots[0]);
         QCOMPARE(image.size(), QSize(256, 240));
+        QCOMPARE(image.pixel(128, 0), backdrop);
 
         // Recent cartridges: newest first, each once, at most eight; an entry
         // loads; a file that is gone says so and leaves the list.
@@ -466,8 +526,11 @@ private slots:
         AppSettings s = default_settings(), back;
         s.Width = 600, s.Height = 500, s.LastFolder = "/tmp/games",
         s.Recent = {"/a.nes", "/b, c.nes"};
-        s.Keys[PadA] = Qt::Key_Q, s.Keys[PadB] = Qt::Key_Shift, s.ControllerButtons[0] = 9;
-        s.JoystickButtons[5] = 11, s.Volume = 50, s.Muted = true, s.KeepProportions = false;
+        s.Keys[0][PadA] = Qt::Key_Q, s.Keys[1][PadB] = Qt::Key_Shift, s.ControllerButtons[1][0] = 9;
+        s.JoystickButtons[0][5] = 11, s.JoystickFor = {1, -1}, s.JoystickCommandButtons[2] = 7;
+        s.CommandKeys[KeyReset] = (Qt::ALT | Qt::Key_R).toCombined(), s.HideOverscan = true;
+        s.Volume = 50, s.Muted = true, s.KeepProportions = false;
+        s.Volume = 50, s.Muted = true, s.KeepProportions = false;
         s.PauseWhenInactive = false, s.Slot = 3;
         QCOMPARE(write_settings(path, s), std::string());
         QCOMPARE(read_settings(path, back), std::string());
@@ -481,13 +544,22 @@ private slots:
             QVERIFY2(read_settings(path, read) == damaged + why + "); the defaults are used", text);
             QVERIFY(read == default_settings());
         }
-        // Through the app: said once at the start, and the file mended at the end.
-        start(false);
-        QCOMPARE(VideoNote, damaged + "keys); the defaults are used");
-        command(CommandSizeX2);
-        window->close();
-        QCOMPARE(read_settings(path, back), std::string());
-        QCOMPARE(QSize(back.Width, back.Height), QSize(512, 480));
+        // Through the app: said once at the start with where the damaged file
+        // is kept (the newest only), and the file mended at the end.
+        for (const char* text : {"[keys]\na=F5\n", "[keys2]\nb=Esc\n"}) {
+            std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+            cleanup();
+            start(false);
+            QCOMPARE(VideoNote, damaged +
+                                    "keys); the defaults are used; the damaged file is kept as " +
+                                    path + ".bad");
+            std::ifstream bad(path + ".bad", std::ios::binary);
+            QCOMPARE(std::string(std::istreambuf_iterator<char>(bad), {}), std::string(text));
+            command(CommandSizeX2);
+            window->close();
+            QCOMPARE(read_settings(path, back), std::string());
+            QCOMPARE(QSize(back.Width, back.Height), QSize(512, 480));
+        }
     }
 
     // Sizes: fullscreen (F11, Alt+Enter) shows the picture at a whole
@@ -545,19 +617,173 @@ private slots:
             dialog->accept();
         });
         command(CommandInput);
-        QCOMPARE(KeyFor[PadA], int(Qt::Key_Z));
+        QCOMPARE(KeyFor[0][PadA], int(Qt::Key_Z));
         QTest::keyPress(window, Qt::Key_Q);
         poll_joypad(window);
         QCOMPARE(MachineState.JoypadBits, 0x02u);
         QTest::keyRelease(window, Qt::Key_Q);
         AppSettings saved;
         QCOMPARE(read_settings(settings_path(), saved), std::string());
-        QCOMPARE(saved.Keys[PadB], int(Qt::Key_Q));
+        QCOMPARE(saved.Keys[0][PadB], int(Qt::Key_Q));
+    }
+
+    // Command keys change in the Input dialog with the pads' rule: a key in
+    // use changes places (Pause takes player 1's A, Screenshot takes Reset's
+    // Ctrl+R), and a pad takes no key with Ctrl. The keys then run their
+    // commands and the settings keep them.
+    void commandKeysRemappedAndClashing() {
+        start();
+        load_tone();
+        QTimer::singleShot(0, [] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            auto field = [dialog](const char* name) {
+                return dialog->findChild<QPushButton*>(name);
+            };
+            for (auto [name, key, modifiers] :
+                 {std::tuple{"command_pause", Qt::Key_X, Qt::NoModifier},
+                  {"command_screenshot", Qt::Key_R, Qt::ControlModifier},
+                  {"key2_a", Qt::Key_R, Qt::ControlModifier}}) {
+                field(name)->click();
+                QTest::keyClick(field(name), key, modifiers);
+            }
+            QCOMPARE(dialog->findChild<QLabel*>("hint")->text(),
+                     QString("A pad takes a key without Ctrl or Alt."));
+            QTest::keyClick(field("key2_a"), Qt::Key_Escape);
+            QCOMPARE(field("command_pause")->text() + " " + field("key_a")->text() + " " +
+                         field("command_screenshot")->text() + " " +
+                         field("command_reset")->text() + " " + field("key2_a")->text(),
+                     QString("X P Ctrl+R F12 G"));
+            dialog->accept();
+        });
+        command(CommandInput);
+        press(Qt::Key_X);
+        QCOMPARE(Paused, 1u);
+        press(Qt::Key_X);
+        QCOMPARE(Paused, 0u);
+        expect_note(Qt::Key_F12, Qt::NoModifier, "Reset");
+        QTest::keyPress(window, Qt::Key_P);
+        poll_joypad(window);
+        QCOMPARE(MachineState.JoypadBits, 0x01u);
+        QTest::keyRelease(window, Qt::Key_P);
+        AppSettings saved;
+        QCOMPARE(read_settings(settings_path(), saved), std::string());
+        QCOMPARE(saved.CommandKeys[KeyPause], int(Qt::Key_X));
+        QCOMPARE(saved.CommandKeys[KeyScreenshot], (Qt::CTRL | Qt::Key_R).toCombined());
+    }
+
+    // Two joysticks (SDL's virtual ones): the first plugged in is player 1's
+    // pad, the second player 2's; a button given to a command in the Input
+    // dialog leaves the pad; unplugging one says so and empties its pad.
+    void secondJoystickIsPlayerTwo() {
+        start();
+        int index[2];
+        SDL_Joystick* stick[2];
+        for (int j = 0; j < 2; ++j) {
+            index[j] = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_UNKNOWN, 2, 6, 1);
+            QVERIFY2(index[j] >= 0, SDL_GetError());
+            stick[j] = SDL_JoystickOpen(index[j]);
+            QVERIFY(stick[j]);
+        }
+        acquire_joypad();
+        QCOMPARE(joystick_kind(0) * 10 + joystick_kind(1), 22);
+        SDL_JoystickSetVirtualButton(stick[0], 1, 1);  // raw 1: A
+        SDL_JoystickSetVirtualButton(stick[1], 0, 1);  // raw 0: B
+        SDL_JoystickSetVirtualHat(stick[1], 0, SDL_HAT_LEFT);
+        poll_joypad(window);
+        QCOMPARE(MachineState.JoypadBits, 0x01u);
+        QCOMPARE(MachineState.Joypad2Bits, 0x42u);
+        // A button given to fast-forward leaves the pad button that had it.
+        SDL_JoystickSetVirtualButton(stick[0], 1, 0);
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            auto* fast = dialog->findChild<QPushButton*>("joystick_fast_forward");
+            fast->click();
+            SDL_JoystickSetVirtualButton(stick[0], 1, 1);
+            QTest::qWait(100);
+            QCOMPARE(fast->text() + ", " + dialog->findChild<QPushButton*>("joystick_a")->text(),
+                     QString("button 1, none"));
+            dialog->accept();
+        });
+        command(CommandInput);
+        poll_joypad(window);
+        QVERIFY(fast_forward_held());
+        QCOMPARE(MachineState.JoypadBits, 0x00u);
+        SDL_JoystickClose(stick[1]);
+        QVERIFY(SDL_JoystickDetachVirtual(index[1]) == 0);
+        step();
+        QCOMPARE(VideoNote, std::string("Joystick 2 unplugged (player 2)"));
+        QCOMPARE(MachineState.Joypad2Bits, 0u);
+        SDL_JoystickClose(stick[0]);
+        SDL_JoystickDetachVirtual(index[0]);
+    }
+
+    // No sound device: no box, the game runs silent and the news line says
+    // so; touching Options > Volume tries again.
+    void noSoundDeviceRunsSilent() {
+        qputenv("SDL_AUDIODRIVER", "no-such-driver");
+        start();
+        qputenv("SDL_AUDIODRIVER", "dummy");
+        QVERIFY(Boxes.empty() && !QuitPosted);
+        QVERIFY2(SoundFailure.rfind("no sound device opened (", 0) == 0, SoundFailure.c_str());
+        QCOMPARE(VideoNote, SoundFailure);
+        load_tone();
+        step(3);
+        QVERIFY(console_running() && SoundPlaying == 0);
+        find_action(window, "75%")->trigger();
+        QCOMPARE(SoundFailure, std::string());
+        QCOMPARE(VideoNote, std::string("Volume 75%"));
+        step();
+        QCOMPARE(SoundPlaying, 1u);
+    }
+
+    // Fullscreen in and out ten times under a real window manager gives the
+    // same two geometries: the whole screen with the picture over all of it,
+    // and the window where it was, its title bar on the screen
+    // (tests/check-fullscreen runs this on Xvfb with openbox).
+    void fullscreenInAndOutUnderAWindowManager() {
+        if (QGuiApplication::platformName() != "xcb")
+            QSKIP("needs a display and a window manager: tests/check-fullscreen");
+        start();
+        QTest::qWait(500);
+        command(CommandSizeX2);
+        QTest::qWait(500);
+        const QRect screen = window->screen()->geometry();
+        std::vector<std::string> seen[2];
+        for (int i = 0; i < 20; ++i) {
+            command(CommandFullscreen);
+            QTest::qWait(400);
+            const QRect frame = window->frameGeometry();
+            const QPoint area = window->centralWidget()->mapToGlobal(QPoint(0, 0));
+            seen[i % 2].push_back(QString("frame %1,%2 %3x%4 area %5,%6 %7x%8")
+                                      .arg(frame.x())
+                                      .arg(frame.y())
+                                      .arg(frame.width())
+                                      .arg(frame.height())
+                                      .arg(area.x())
+                                      .arg(area.y())
+                                      .arg(client(window).width())
+                                      .arg(client(window).height())
+                                      .toStdString());
+            qDebug("%s", seen[i % 2].back().c_str());
+        }
+        for (int k = 0; k < 2; ++k)
+            for (const std::string& g : seen[k]) QCOMPARE(g, seen[k][0]);
+        QCOMPARE(seen[0][0], QString("frame %1,%2 %3x%4 area %1,%2 %3x%4")
+                                 .arg(screen.x())
+                                 .arg(screen.y())
+                                 .arg(screen.width())
+                                 .arg(screen.height())
+                                 .toStdString());
+        QVERIFY(window->frameGeometry().top() >= screen.top());
+        QCOMPARE(client(window), QSize(512, 480));
     }
 };  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The offscreen platform unless a display is asked for (tests/check-fullscreen).
+    if (qEnvironmentVariable("QT_QPA_PLATFORM") != "xcb") qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("SDL_AUDIODRIVER", "dummy");
     // Settings, states and screenshots in a folder of the test's own.
     QTemporaryDir home;

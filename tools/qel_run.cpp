@@ -24,6 +24,7 @@ const char kUsage[] =
     "  --press SPEC              joypad input: FRAME[-FRAME]:BUTTONS[,...], frames counted from "
     "1,\n"
     "                            BUTTONS from A B SELECT START UP DOWN LEFT RIGHT joined with +\n"
+    "                            for pad 1, or 2:BUTTONS for pad 2 (e.g. 100-120:2:A+LEFT)\n"
     "  --screenshot FILE.png     the last frame's picture\n"
     "  --screenshot-at N:FILE    the picture after frame N (repeatable)\n"
     "  --wav FILE.wav            all the sound of the run (8-bit mono, 44100 Hz)\n"
@@ -43,6 +44,7 @@ const char kUsage[] =
 
 struct Press {
     uint32_t first, last, bits;
+    uint32_t pad;  // 1 or 2
 };
 
 // A file to write after a given frame: a picture or a state.
@@ -121,7 +123,13 @@ bool parse_press(const std::string& spec, std::vector<Press>* out) {
                    !parse_count(range.substr(dash + 1), &p.last) || p.last < p.first) {
             return false;
         }
-        if (!parse_buttons(item.substr(colon + 1), &p.bits)) return false;
+        std::string buttons = item.substr(colon + 1);
+        p.pad = 1;
+        if (buttons.size() > 2 && (buttons[0] == '1' || buttons[0] == '2') && buttons[1] == ':') {
+            p.pad = uint32_t(buttons[0] - '0');
+            buttons.erase(0, 2);
+        }
+        if (!parse_buttons(buttons, &p.bits)) return false;
         out->push_back(p);
         if (comma == std::string::npos) break;
         start = comma + 1;
@@ -390,10 +398,11 @@ int main(int argc, char** argv) {
     auto start = std::chrono::steady_clock::now();
     while (frame < o.frames && !StopSignal) {
         ++frame;
-        uint32_t bits = 0;
+        uint32_t bits[3] = {};
         for (const Press& p : o.presses)
-            if (frame >= p.first && frame <= p.last) bits |= p.bits;
-        console_set_pad(bits);
+            if (frame >= p.first && frame <= p.last) bits[p.pad] |= p.bits;
+        console_set_pad(bits[1]);
+        console_set_pad2(bits[2]);
         if (console_run_frame() != 0) {
             // The frame is cut short where the CPU stopped: no frozen frames follow.
             std::fprintf(stderr, "qel-run: Invaild code: %02x\n", console_error_code());

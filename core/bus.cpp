@@ -32,8 +32,13 @@ uint32_t bus_write(uint32_t value, uint32_t address) {
                 SpriteDma(v);
             else if (address == 0x4016 && v == 0)
                 MachineState.JoypadShift = 0;
+            else if (address >= 0x4020)
+                mapper_low_write(v, uint16_t(address));
             break;
-        case 0x6000: SaveRam[address - 0x6000] = v; break;
+        case 0x6000:
+            SaveRam[address - 0x6000] = v;
+            mapper_low_write(v, uint16_t(address));
+            break;
         default:
             if (address >= 0x8000) mapper_write(v, uint16_t(address));
             break;

@@ -26,20 +26,21 @@ int32_t run_lines() {
     while (MachineState.Scanline < kVisibleLines) {
         MachineState.FrameLine = uint32_t(MachineState.Scanline);
         run_budget(line);
-        mmc3_line_tick();
+        mapper_line_tick(line);
         RenderBackgroundLine();
         ++MachineState.Scanline;
     }
     PpuRegisters.MidFrameAddressWrite = 0;
     MachineState.FrameLine = kVisibleLines;
     run_budget(3 * line);
-    mmc3_vblank_reload();
+    mapper_line_tick(3 * line);
     MachineState.InVblank = 1;
     PpuRegisters.PpuStatus |= PpuStatusVblank;
     if (MachineState.NmiEnabled) n6502_nmi();
     for (int32_t i = 0; i < kTrailingLines; ++i) {
         MachineState.FrameLine = uint32_t(kVisibleLines + 3 + i);
         if (run_budget(line) != 0) return -1;
+        mapper_line_tick(line);
     }
     return 0;
 }

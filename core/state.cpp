@@ -71,8 +71,9 @@ uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc) {
 //     ErrorCode. Halted is 0 for every state (a halted machine has none);
 //     CartridgeFileName is where the cartridge came from, not its state.
 //   The mapper registers Mmc1* and Mmc3*; CartridgeImage.VerticalMirroring,
-//     which the mappers switch. The rest of CartridgeImage is the cartridge
-//     itself, which the checksum pins.
+//     which the mappers switch. MapperRegisters (the other mappers' record,
+//     saved whole) and ncpu.irqline with it (its IrqLine). The rest of CartridgeImage is the
+//     cartridge itself, which the checksum pins.
 //   BackdropPixel, and AppliedBackdrop with the BehindStrip's key.
 // Not saved:
 //   DmcLevelWrites: emptied by the mix that ends every frame (Count = 0 after
@@ -134,6 +135,7 @@ struct CartImage {
     uint16_t Mmc1PrgTarget;
     uint8_t Mmc3IrqEnabled, Mmc3FixedLayout, Mmc3BankSelect, Mmc3Counter, Mmc3Latch;
     uint16_t Mmc3R6Target, Mmc3R7Target, Mmc3ChrInvert;
+    uint8_t Mmc3Reload;
 };
 
 struct BackdropImage {
@@ -201,6 +203,7 @@ void capture_images() {
     Cart.Mmc3R6Target = Mmc3R6Target;
     Cart.Mmc3R7Target = Mmc3R7Target;
     Cart.Mmc3ChrInvert = Mmc3ChrInvert;
+    Cart.Mmc3Reload = Mmc3Reload;
     Backdrop.BackdropPixel = BackdropPixel;
     Backdrop.AppliedBackdrop = AppliedBackdrop;
 }
@@ -254,6 +257,8 @@ void apply_images() {
     Mmc3R6Target = Cart.Mmc3R6Target;
     Mmc3R7Target = Cart.Mmc3R7Target;
     Mmc3ChrInvert = Cart.Mmc3ChrInvert;
+    Mmc3Reload = Cart.Mmc3Reload;
+    ncpu.irqline = MapperRegisters.IrqLine;
 
     BackdropPixel = Backdrop.BackdropPixel;
     AppliedBackdrop = Backdrop.AppliedBackdrop;
@@ -283,6 +288,7 @@ enum PartIndex : uint32_t {
     kDmc,
     kCart,
     kOutputFilter,
+    kMappers,
     kPartCount
 };
 
@@ -336,6 +342,10 @@ const StatePart StateParts[] = {
      "OutputFilter: the sound's high-pass",
      [] { return bytes_of(OutputFilter); },
      sizeof(OutputFilterRecord)},
+    {{'M', 'A', 'P', 'R'},
+     "MapperRegisters: the other mappers' banks, latches and counters",
+     [] { return bytes_of(MapperRegisters); },
+     sizeof(MapperRegisterRecord)},
 };
 const uint32_t StatePartCount = sizeof StateParts / sizeof StateParts[0];
 static_assert(sizeof StateParts / sizeof StateParts[0] == kPartCount);
@@ -396,7 +406,11 @@ bool check_values(const uint8_t* const at[kPartCount]) {
     const auto c = read_part<CartImage>(at[kCart]);
     auto prg_target_ok = [](uint16_t a) { return a == 0 || a == 0x2000 || a == 0x4000; };
     if ((c.Mmc1PrgTarget != 0 && c.Mmc1PrgTarget != 0x4000) || !prg_target_ok(c.Mmc3R6Target) ||
-        !prg_target_ok(c.Mmc3R7Target) || (c.Mmc3ChrInvert != 0 && c.Mmc3ChrInvert != 0x1000))
+        !prg_target_ok(c.Mmc3R7Target) || (c.Mmc3ChrInvert != 0 && c.Mmc3ChrInvert != 0x1000) ||
+        c.VerticalMirroring > MirrorSingleHigh || c.Mmc3Reload > 1)
+        return false;
+    const auto x = read_part<MapperRegisterRecord>(at[kMappers]);
+    if (x.Latch[0] > 1 || x.Latch[1] > 1 || x.IrqLine > 1 || !within(x.IrqPrescaler, 0, 341))
         return false;
     return true;
 }

@@ -31,6 +31,9 @@ struct n6502cpu {
     // that state.
     bool (*repeatabletrap)(uint32_t address, bool write);
     uint64_t (*devicestate)();
+    // Nonzero while a cartridge holds the interrupt line: CLI, PLP and RTI
+    // take the interrupt as soon as they clear I.
+    uint8_t irqline;
 };
 
 extern n6502cpu ncpu;

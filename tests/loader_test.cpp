@@ -70,12 +70,58 @@ TEST_F(Loader, UnsupportedMapperFailsAfterTakingTheHeader) {
     EXPECT_EQ(CartridgeImage.VerticalMirroring, 1u);
     EXPECT_EQ(MachineState.CyclesPerLine, 113u);
     EXPECT_EQ(std::memcmp(window_before, PrgWindow, sizeof window_before), 0);
-    std::vector<uint8_t> image = make_ines(1, 1, 0x20, 0x40);  // mapper 66
+    std::vector<uint8_t> image = make_ines(1, 1, 0x20, 0x50);  // mapper 82
     EXPECT_FALSE(load_image(image, "byte7.nes"));
-    EXPECT_STREQ(CartridgeLoadFailure, "mapper 66 is not supported");
+    EXPECT_STREQ(CartridgeLoadFailure, "mapper 82 is not supported");
     image[12] = 'D';  // an old image's junk in bytes 7-15: byte 7 counts as 0
     ASSERT_TRUE(load_image(image, "junk.nes"));
     EXPECT_EQ(CartridgeImage.MapperNumber, 2);
+}
+
+// NES 2.0 headers (byte 7 bits 2-3 = 2): the mapper's bits 8-11 and the
+// submapper from byte 8, the ROM sizes' high bits from byte 9, the RAM
+// sizes from bytes 10-11, and the console from byte 12 (PAL: it loads and
+// says so). Bytes 12-15 are no junk here.
+TEST_F(Loader, Nes2HeadersGiveTheWholeMapperNumberSubmapperSizesAndConsole) {
+    // {byte 6, byte 7, byte 8, byte 9, byte 10, byte 12, loads, mapper, submapper, PRG banks,
+    //  PRG RAM, news or failure}
+    struct Case {
+        uint8_t b6, b7, b8, b9, b10, b12;
+        bool loads;
+        int mapper, submapper;
+        uint32_t prg_banks, prg_ram;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0x20, 0x28, 0x20, 0, 0x07, 0, true, 34, 2, 1, 8192, ""},
+        {0x20, 0x28, 0x01, 0, 0, 0, false, 0x122, 0, 1, 0, "mapper 290 is not supported"},
+        {0x00, 0x08, 0, 0, 0, 1, true, 0, 0, 1, 0,
+         "the cartridge was made for PAL consoles; it runs at NTSC timing"},
+        {0x00, 0x08, 0, 0x01, 0, 2, false, 0, 0, 0, 0, "file is shorter than its header says"},
+        {0x00, 0x08, 0, 0x0F, 0, 0, false, 0, 0, 0, 0,
+         "cartridge gives its ROM size in the exponent form, which is not supported"},
+        {0x00, 0x00, 0x01, 0, 0, 1, true, 0, 0, 1, 8192, ""},  // iNES: bytes 8-15 not read
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> image = make_ines(1, 1, c.b6, c.b7);
+        image[8] = c.b8;
+        image[9] = c.b9;
+        image[10] = c.b10;
+        image[12] = c.b12;
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(load_image(image, "nes2.nes"), c.loads);
+        if (c.loads) {
+            EXPECT_STREQ(CartridgeLoadNews, c.text);
+            EXPECT_EQ(CartridgeImage.PrgRamSize, c.prg_ram);
+        } else {
+            EXPECT_STREQ(CartridgeLoadFailure, c.text);
+        }
+        if (c.prg_banks) {
+            EXPECT_EQ(CartridgeImage.MapperNumber, c.mapper);
+            EXPECT_EQ(CartridgeImage.Submapper, c.submapper);
+            EXPECT_EQ(CartridgeImage.PrgBanks, c.prg_banks);
+        }
+    }
 }
 
 TEST_F(Loader, TrainerIsSkippedAndBytesPastTheAnnouncedOnesIgnored) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cart/archive.h"
 #include "cart/cartridge.h"
 #include "cart/mapper_table.h"
 #include "core/machine.h"
@@ -21,6 +22,9 @@ constexpr uint32_t kTrainerSize = 512;
 constexpr uint32_t kPrgBankSize = 16384;
 constexpr uint32_t kChrBankSize = 8192;
 constexpr uint32_t kMaxImageBytes = 64u << 20;
+// The largest .nes file read out of an archive: the largest image, its
+// header and trainer, and some bytes past its end.
+constexpr size_t kMaxFileBytes = size_t(kMaxImageBytes) + (1u << 20);
 
 char MapperFailure[64];
 char SizeFailure[96];
@@ -67,6 +71,25 @@ bool read_block(Source& from, uint32_t size, uint8_t** out) {
 
 bool load_from(Source& from);
 
+// The .nes file inside an archive (at path, or in memory), loaded as that file.
+bool load_archive(const char* path, const uint8_t* bytes, size_t size) {
+    uint8_t* image = nullptr;
+    size_t image_size = 0;
+    if (const char* why =
+            read_archive_cartridge(path, bytes, size, nullptr, kMaxFileBytes, &image, &image_size,
+                                   CartridgeInnerName, sizeof CartridgeInnerName))
+        return fail(why);
+    Source memory{nullptr, image, image_size, 0};
+    const bool loaded = load_from(memory);
+    std::free(image);
+    return loaded;
+}
+
+void set_inner_name(const char* name) {
+    const size_t n = std::strlen(name);
+    if (n < sizeof CartridgeInnerName) std::memcpy(CartridgeInnerName, name, n + 1);
+}
+
 }  // namespace
 
 bool load_cartridge() {
@@ -81,6 +104,11 @@ bool load_cartridge() {
     if (!S_ISREG(info.st_mode)) return fail("not a regular file");
     Source file{std::fopen(name, "rb"), nullptr, 0, 0};
     if (!file.file) return fail(std::strerror(errno));
+    uint8_t first[6] = {};
+    const size_t got = std::fread(first, 1, sizeof first, file.file);
+    if (is_archive(first, got)) return load_archive(name, nullptr, 0);
+    std::rewind(file.file);
+    set_inner_name(name);
     return load_from(file);
 }
 
@@ -88,6 +116,8 @@ bool load_cartridge_image(const uint8_t* bytes, size_t size) {
     CartridgeLoadFailure = "";
     CartridgeLoadNews = "";
     if (!bytes) size = 0;
+    CartridgeInnerName[0] = '\0';
+    if (is_archive(bytes, size)) return load_archive(nullptr, bytes, size);
     Source memory{nullptr, bytes, size, 0};
     return load_from(memory);
 }

@@ -73,6 +73,10 @@ const char* console_load_cartridge_image(const uint8_t* bytes, size_t size) {
     return start_loaded(load_cartridge_image(bytes, size));
 }
 
+const char* console_cartridge_name() { return CartridgeInnerName; }
+
+const char* console_cartridge_news() { return CartridgeLoadNews; }
+
 void console_halt() { MachineState.Halted = 1; }
 
 bool console_running() { return !MachineState.Halted; }

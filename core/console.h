@@ -29,10 +29,19 @@ bool console_choose_cartridge(const char* path);
 const char* console_cartridge_file();
 // Loads the chosen file and starts it from its reset. On failure the machine
 // is halted. The machine's memories keep what the previous cartridge left.
+// The file may be a .nes, or a .zip, .7z or .gz holding one .nes.
 const char* console_load_cartridge();
 // Loads an iNES image handed over in memory (a frontend that reads the file
 // itself), with the same checks and reasons as a file.
 const char* console_load_cartridge_image(const uint8_t* bytes, size_t size);
+// The .nes file the cartridge loaded last came from: the chosen file, or the
+// one inside the chosen archive (without its folders). Battery saves and
+// states are named after it. Empty for an image handed over in memory.
+const char* console_cartridge_name();
+// What the player should know about the cartridge loaded last ("the
+// cartridge was made for PAL consoles; it runs at NTSC timing"); empty when
+// nothing.
+const char* console_cartridge_news();
 // Halts the machine (frames do nothing) until the next successful load.
 void console_halt();
 // Whether a cartridge runs (the machine is not halted).

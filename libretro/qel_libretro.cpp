@@ -90,7 +90,8 @@ RETRO_API void retro_get_system_info(retro_system_info* info) {
     std::memset(info, 0, sizeof *info);
     info->library_name = "Qel";
     info->library_version = "0.1a";
-    info->valid_extensions = "nes";
+    // Archives the frontend hands over whole are read by the core itself.
+    info->valid_extensions = "nes|zip|7z|gz";
     info->need_fullpath = false;
     info->block_extract = false;
 }
@@ -155,6 +156,7 @@ RETRO_API bool retro_load_game(const retro_game_info* game) {
             game && game->path ? game->path : "the cartridge", why);
         return false;
     }
+    if (*console_cartridge_news()) Log(RETRO_LOG_WARN, "Qel: %s\n", console_cartridge_news());
     TurboACount = TurboBCount = 0;
     return true;
 }

@@ -59,7 +59,7 @@ std::string cannot_load(const char* path, const char* why) {
 
 int32_t open_file_dialog(QWidget* owner) {
     QFileDialog dialog(owner, "Open Nes File", QString::fromStdString(LastFolder),
-                       "Nes Files (*.nes)");
+                       "Nes Files (*.nes *.zip *.7z *.gz)");
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix("nes");
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return 0;
@@ -130,7 +130,8 @@ std::string battery_file_for(const char* cartridge) {
 // a file that cannot be a save is left alone (and not overwritten), and the
 // player is told.
 void open_battery(QWidget* window) {
-    BatteryFile = battery_file_for(console_cartridge_file());
+    // Named after the .nes file, inside an archive too.
+    BatteryFile = battery_file_for(console_cartridge_name());
     BatteryFrames = 0;
     if (BatteryFile.empty()) return;
     uint8_t* ram = console_save_ram();

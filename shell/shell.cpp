@@ -226,6 +226,8 @@ std::string load_and_reset(QWidget* window) {
     cartridge_changed(!why);
     if (!why) {
         open_battery(window);
+        // A cartridge made for PAL runs at NTSC timing: the news line says so.
+        if (*console_cartridge_news()) show_note(console_cartridge_news());
         return {};
     }
     BatteryFile.clear();

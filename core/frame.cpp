@@ -10,9 +10,22 @@ namespace {
 constexpr int32_t kVisibleLines = 240;
 constexpr int32_t kTrailingLines = 20;
 
+// Longer than any instruction's overshoot of its budget.
+constexpr int32_t kInstructionOvershoot = 7;
+
+// A budget that a sprite DMA ran past (ncpu.cycles holds the overshoot)
+// hands the rest to the budgets after it.
 int32_t run_budget(uint32_t cycles) {
     ncpu.totalcycles += cycles;
-    return n6502_run_budget(int32_t(cycles));
+    int32_t budget = int32_t(cycles);
+    if (ncpu.cycles < -kInstructionOvershoot) {
+        budget += ncpu.cycles;
+        if (budget <= 0) {
+            ncpu.cycles = budget;
+            return 0;
+        }
+    }
+    return n6502_run_budget(budget);
 }
 
 int32_t run_lines() {

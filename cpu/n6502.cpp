@@ -425,6 +425,8 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
             RAM[wa_ & 0x7FF] = wv_;                         \
         } else if (ncpu.writetrap(wv_, wa_)) {              \
             uint16_t pc_ = PC();                            \
+            cyc -= ncpu.stall;                              \
+            ncpu.stall = 0;                                 \
             ROM = ncpu.ROM;                                 \
             naturalizeESI(pc_);                             \
         }                                                   \

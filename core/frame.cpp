@@ -14,18 +14,18 @@ constexpr int32_t kTrailingLines = 20;
 constexpr int32_t kInstructionOvershoot = 7;
 
 // A budget that a sprite DMA ran past (ncpu.cycles holds the overshoot)
-// hands the rest to the budgets after it.
+// hands the rest on in whole budgets, rounded to the nearest: budgets keep
+// their length, which the CPU's wait-loop tables are built for.
 int32_t run_budget(uint32_t cycles) {
     ncpu.totalcycles += cycles;
-    int32_t budget = int32_t(cycles);
     if (ncpu.cycles < -kInstructionOvershoot) {
-        budget += ncpu.cycles;
-        if (budget <= 0) {
-            ncpu.cycles = budget;
+        if (-ncpu.cycles * 2 >= int32_t(cycles)) {
+            ncpu.cycles += int32_t(cycles);
             return 0;
         }
+        ncpu.cycles = 0;
     }
-    return n6502_run_budget(budget);
+    return n6502_run_budget(int32_t(cycles));
 }
 
 int32_t run_lines() {

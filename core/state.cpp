@@ -62,7 +62,10 @@ uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc) {
 //   what an earlier frame drew there).
 // Saved through an image without its pointers (filled before saving, applied
 // after loading):
-//   ncpu: registers, flag cells, trapbadops, cycles, totalcycles, breakpoint.
+//   ncpu: registers, flag cells, trapbadops, cycles (down to about -513
+//     after a sprite DMA, its stall still to hand on), totalcycles,
+//     breakpoint. stall is 0 between instructions (the write that sets it
+//     charges it).
 //     PCBASE, ROM, RAM, readtrap and writetrap are the wiring of power_up;
 //     PCBASE is derived from rPC again.
 //   Dmc: the record, with ReadPointer as its offset into PrgWindow.

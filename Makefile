@@ -52,7 +52,13 @@ fuzz: deps
 	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 	    -DQEL_FUZZ=ON -DQEL_BUILD_DESKTOP=OFF >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target qel-fuzz-load qel-fuzz-cpu qel-fuzz-state \
-	    rom-mmc1 rom-uxrom rom-cnrom rom-mmc3 rom-pictures rom-demo rom-battery
+	    rom-mmc1 rom-uxrom rom-cnrom rom-mmc3 rom-pictures rom-demo rom-battery \
+	    rom-axrom rom-nina001 rom-vrc4a rom-mmc2 rom-fme7 rom-namco108 rom-action53
+	@mkdir -p $(FUZZ_BUILD)/corpus-load && python3 -c 'import sys, zipfile, gzip; \
+	    r = open(sys.argv[1], "rb").read(); \
+	    zipfile.ZipFile(sys.argv[2] + "/cnrom.zip", "w", zipfile.ZIP_DEFLATED).writestr("cnrom.nes", r); \
+	    open(sys.argv[2] + "/cnrom.nes.gz", "wb").write(gzip.compress(r))' \
+	    $(FUZZ_BUILD)/roms/cnrom.nes $(FUZZ_BUILD)/corpus-load
 	@for h in load cpu state; do \
 	    mkdir -p $(FUZZ_BUILD)/corpus-$$h && cp $(FUZZ_BUILD)/roms/*.nes $(FUZZ_BUILD)/corpus-$$h/ && \
 	    echo "fuzz: $$h for $(FUZZ_SECONDS) s" && \

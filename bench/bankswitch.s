@@ -43,7 +43,7 @@ reset:
     bne :-
     dey
     bne :-
-    lda #1                      ; an interrupt every line
+    lda #0                      ; an interrupt every line: a latch of 0
     sta $C000
     sta $C001
     sta $E001
@@ -56,6 +56,8 @@ reset:
 
 irq:
     pha
+    sta $E000                   ; answered, and on again for the next line
+    sta $E001
 .if SWITCH
     lda flip
     eor #1

@@ -1,9 +1,12 @@
 // Bank switching by copying banks into the PRG window and the pattern area.
 // Every bank number is reduced to the image, and CHR writes without CHR ROM
-// copy nothing, so no copy ever leaves the images.
+// copy nothing, so no copy ever leaves the images. Here: the copies, MMC1,
+// UxROM, CNROM, MMC3 and the table of every mapper; the other families have
+// a file each.
 #include <cstring>
 
 #include "cart/cartridge.h"
+#include "cart/mapper_table.h"
 #include "core/machine.h"
 #include "cpu/n6502.h"
 #include "ppu/ppu.h"
@@ -24,6 +27,11 @@ uint8_t Mmc3Latch;
 uint16_t Mmc3R6Target;
 uint16_t Mmc3R7Target;
 uint16_t Mmc3ChrInvert;
+uint8_t Mmc3Reload;
+
+MapperRegisterRecord MapperRegisters;
+uint8_t MapperSeesLowWrites;
+uint8_t MapperWatchesTiles;
 
 namespace {
 
@@ -50,20 +58,37 @@ void map_slots(uint8_t* block, const uint8_t* image, uint32_t from, uint32_t siz
     for (uint32_t k = 0; k < size / slot; ++k) sources[to / slot + k] = from + k * slot;
 }
 
-// Copies PRG unit `unit` (of `size` bytes) into the PRG window.
+}  // namespace
+
+uint32_t prg_units(uint32_t size) {
+    return uint32_t(uint64_t(CartridgeImage.PrgBanks) * 16384 / size);
+}
+
 void copy_prg(uint32_t unit, uint32_t size, uint32_t window_offset) {
-    uint32_t units = CartridgeImage.PrgBanks * (16384 / size);
+    const uint32_t units = prg_units(size);
+    if (units == 0) {
+        // A bank larger than the image: the image repeats through it.
+        copy_prg(unit * 2, size / 2, window_offset);
+        copy_prg(unit * 2 + 1, size / 2, window_offset + size / 2);
+        return;
+    }
     map_slots(PrgWindow, CartridgeImage.PrgImage, (unit % units) * size, size, window_offset,
               kPrgSlot, PrgSlotSource);
 }
 
-// Copies CHR unit `unit` (of `size` bytes) into the pattern area.
 void copy_chr(uint32_t unit, uint32_t size, uint32_t pattern_offset) {
     if (CartridgeImage.ChrBanks == 0) return;
     uint32_t units = CartridgeImage.ChrBanks * (8192 / size);
     map_slots(PpuMemory, CartridgeImage.ChrImage, (unit % units) * size, size, pattern_offset,
               kChrSlot, ChrSlotSource);
 }
+
+void set_irq_line(bool held) {
+    MapperRegisters.IrqLine = held ? 1 : 0;
+    ncpu.irqline = MapperRegisters.IrqLine;
+}
+
+namespace {
 
 void mmc1_write(uint8_t value, uint16_t address) {
     if (value & 0x80) {
@@ -162,23 +187,106 @@ void mmc3_bank_data(uint8_t value) {
     }
 }
 
+// The registers repeat over $8000-$FFFF: A13-A14 choose the pair, A0 the
+// register within it.
 void mmc3_write(uint8_t value, uint16_t address) {
-    switch (address) {
+    switch (address & 0xE001) {
         case 0x8000: mmc3_bank_select(value); break;
         case 0x8001: mmc3_bank_data(value); break;
         case 0xA000: CartridgeImage.VerticalMirroring = (value & 1) ? 0 : 1; break;
-        case 0xC000: Mmc3Counter = value; break;
-        case 0xC001: Mmc3Latch = value; break;
+        case 0xC000: Mmc3Latch = value; break;
+        case 0xC001:
+            Mmc3Counter = 0;
+            Mmc3Reload = 1;
+            break;
         case 0xE000:
             Mmc3IrqEnabled = 0;
-            Mmc3Counter = Mmc3Latch;
+            set_irq_line(false);
             break;
         case 0xE001: Mmc3IrqEnabled = 1; break;
         default: break;
     }
 }
 
+void mmc1_start() {
+    map_prg_bank(0, 0);
+    map_prg_bank(CartridgeImage.PrgBanks - 1, 0x4000);
+    map_first_chr();
+    Mmc1LargePrg = CartridgeImage.PrgBanks == 32 ? 1 : 0;
+    Mmc1Shift = 0;
+    Mmc1Count = 0;
+}
+
+void nrom_start() {
+    map_prg_bank(0, 0);
+    map_prg_bank(CartridgeImage.PrgBanks == 1 ? 0 : 1, 0x4000);
+    map_first_chr();
+}
+
+void uxrom_start() {
+    map_prg_bank(0, 0);
+    map_prg_bank(CartridgeImage.PrgBanks - 1, 0x4000);
+}
+
+// A bank number past the image is reduced to it, as on a board whose upper
+// lines are not wired.
+void uxrom_write(uint8_t value, uint16_t) { copy_prg(value, 16384, 0x0000); }
+
+void cnrom_write(uint8_t value, uint16_t) {
+    if (CartridgeImage.ChrBanks)
+        copy_chr(value < CartridgeImage.ChrBanks ? value : value & (CartridgeImage.ChrBanks - 1),
+                 8192, 0);
+}
+
+void mmc3_start() {
+    uxrom_start();
+    map_first_chr();
+    Mmc3FixedLayout = 1;
+}
+
+void mmc3_tick(uint32_t) {
+    // The picture unit's A12 rises once a line while it renders: on the
+    // visible lines and on the line before the picture (the last budget of
+    // the frame).
+    const uint32_t line = MachineState.FrameLine;
+    if ((line < 240 || line == 262) && (PpuRegisters.PpuMask & PpuMaskRendering)) mmc3_line_tick();
+}
+
+// clang-format off
+const MapperEntry kMappers[] = {
+    // number, name, start, write, tick, line budget, low writes, tiles
+    {0, "NROM", nrom_start, nullptr, nullptr, 113, 0, 0},
+    {1, "MMC1", mmc1_start, mmc1_write, nullptr, 150, 0, 0},
+    {2, "UxROM", uxrom_start, uxrom_write, nullptr, 113, 0, 0},
+    {3, "CNROM", nrom_start, cnrom_write, nullptr, 113, 0, 0},
+    {4, "MMC3", mmc3_start, mmc3_write, mmc3_tick, 113, 0, 0},
+    {7, "AxROM", axrom_start, axrom_write, nullptr, 113, 0, 0},
+    {9, "MMC2", mmc2_start, mmc2_write, nullptr, 113, 0, 1},
+    {10, "MMC4", mmc4_start, mmc4_write, nullptr, 113, 0, 1},
+    {11, "Color Dreams", discrete_32k_start, color_dreams_write, nullptr, 113, 0, 0},
+    {21, "VRC4a/VRC4c", vrc_start, vrc_write, vrc_tick, 113, 0, 0},
+    {22, "VRC2a", vrc_start, vrc_write, nullptr, 113, 0, 0},
+    {23, "VRC2b/VRC4e", vrc_start, vrc_write, vrc_tick, 113, 0, 0},
+    {25, "VRC4b/VRC4d", vrc_start, vrc_write, vrc_tick, 113, 0, 0},
+    {28, "Action 53", action53_start, action53_write, nullptr, 113, 1, 0},
+    {30, "UNROM 512", unrom512_start, unrom512_write, nullptr, 113, 0, 0},
+    {34, "BNROM/NINA-001", bnrom_start, bnrom_write, nullptr, 113, 1, 0},
+    {66, "GxROM", discrete_32k_start, gxrom_write, nullptr, 113, 0, 0},
+    {69, "FME-7", fme7_start, fme7_write, fme7_tick, 113, 0, 0},
+    {71, "Camerica", uxrom_start, camerica_write, nullptr, 113, 0, 0},
+    {206, "Namco 108", namco108_start, namco108_write, nullptr, 113, 0, 0},
+};
+// clang-format on
+
 }  // namespace
+
+const MapperEntry* ActiveMapper = &kMappers[0];
+
+const MapperEntry* find_mapper(uint16_t number) {
+    for (const MapperEntry& m : kMappers)
+        if (m.Number == number) return &m;
+    return nullptr;
+}
 
 void forget_mapped_banks() {
     for (uint32_t& source : PrgSlotSource) source = kNothingKnown;
@@ -190,31 +298,39 @@ void map_prg_bank(uint32_t bank, uint32_t window_offset) { copy_prg(bank, 16384,
 void map_first_chr() { copy_chr(0, 8192, 0); }
 
 void mapper_write(uint8_t value, uint16_t address) {
-    switch (CartridgeImage.MapperNumber) {
-        case 1: mmc1_write(value, address); break;
-        case 2:
-            if (value < CartridgeImage.PrgBanks) copy_prg(value, 16384, 0x0000);
-            break;
-        case 3:
-            if (CartridgeImage.ChrBanks)
-                copy_chr(
-                    value < CartridgeImage.ChrBanks ? value : value & (CartridgeImage.ChrBanks - 1),
-                    8192, 0);
-            break;
-        case 4: mmc3_write(value, address); break;
-        default: break;
-    }
+    if (ActiveMapper->Write) ActiveMapper->Write(value, address);
 }
 
+void mapper_low_write(uint8_t value, uint16_t address) {
+    if (MapperSeesLowWrites) ActiveMapper->Write(value, address);
+}
+
+void mapper_line_tick(uint32_t cycles) {
+    if (ActiveMapper->Tick) ActiveMapper->Tick(cycles);
+    // The line stays held until the program answers the mapper: the CPU
+    // takes the interrupt at the first line end where I is clear (CLI, PLP
+    // and RTI look at it between).
+    if (ncpu.irqline && !(ncpu.rF & 0x04)) n6502_int();
+}
+
+// Revision B: a clock reloads a counter at 0 (or cleared by $C001), else
+// counts down; a counter at 0 after the clock raises the interrupt, so a
+// latch of 0 raises it on every clock.
 void mmc3_line_tick() {
     if (CartridgeImage.MapperNumber != 4) return;
-    if (Mmc3Counter == 0 && Mmc3IrqEnabled == 1) {
+    if (Mmc3Counter == 0 || Mmc3Reload) {
         Mmc3Counter = Mmc3Latch;
-        n6502_int();
+        Mmc3Reload = 0;
+    } else {
+        --Mmc3Counter;
     }
-    --Mmc3Counter;
+    if (Mmc3Counter == 0 && Mmc3IrqEnabled) set_irq_line(true);
 }
 
-void mmc3_vblank_reload() {
-    if (CartridgeImage.MapperNumber == 4) Mmc3Counter = Mmc3Latch;
+void mapper_ppu_address(uint32_t before, uint32_t after) {
+    if ((~before & after & 0x1000) && CartridgeImage.MapperNumber == 4) mmc3_line_tick();
+}
+
+bool mapper_latch_tile(uint32_t pattern_address) {
+    return MapperWatchesTiles && mmc2_latch_tile(pattern_address);
 }

@@ -3,7 +3,12 @@
 #include "apu/apu.h"
 #include "cart/cartridge.h"
 #include "core/machine.h"
+#include "cpu/n6502.h"
 #include "ppu/ppu.h"
+
+namespace {
+constexpr int32_t kSpriteDmaCycles = 513;
+}  // namespace
 
 uint32_t bus_read(uint32_t address) {
     switch (address & 0xE000) {
@@ -33,17 +38,26 @@ uint32_t bus_write(uint32_t value, uint32_t address) {
         case 0x4000:
             if (address < 0x4014 || address == 0x4015)
                 apu_write(uint16_t(address), v);
-            else if (address == 0x4014)
+            else if (address == 0x4014) {
+                // The copy holds the CPU for 513 cycles, as on the console.
                 SpriteDma(v);
-            else if (address == 0x4016 && v == 0)
+                ncpu.stall = kSpriteDmaCycles;
+                return 1;
+            } else if (address == 0x4016 && v == 0)
                 MachineState.JoypadShift = MachineState.Joypad2Shift = 0;  // both pads
+            else if (address >= 0x4020)
+                mapper_low_write(v, uint16_t(address));
             break;
-        case 0x6000: SaveRam[address - 0x6000] = v; break;
+        case 0x6000:
+            SaveRam[address - 0x6000] = v;
+            mapper_low_write(v, uint16_t(address));
+            break;
         default:
             if (address >= 0x8000) mapper_write(v, uint16_t(address));
             break;
     }
-    // Bank switches copy into the fixed PRG window: nothing ever moves.
+    // Bank switches copy into the fixed PRG window: nothing ever moves (a
+    // nonzero answer only charges a sprite DMA's stall).
     return 0;
 }
 

@@ -123,6 +123,10 @@ const char* console_load_cartridge_image(const uint8_t* bytes, size_t size) {
     return start_loaded(loaded, before);
 }
 
+const char* console_cartridge_name() { return CartridgeInnerName; }
+
+const char* console_cartridge_news() { return CartridgeLoadNews; }
+
 void console_halt() { MachineState.Halted = 1; }
 
 bool console_running() { return !MachineState.Halted; }

@@ -31,10 +31,19 @@ const char* console_cartridge_file();
 // whole first: a refused one leaves the running cartridge running exactly as
 // it was (and the chosen file its own again), or a halted machine halted. The
 // machine's memories keep what the previous cartridge left.
+// The file may be a .nes, or a .zip, .7z or .gz holding one .nes.
 const char* console_load_cartridge();
 // Loads an iNES image handed over in memory (a frontend that reads the file
 // itself), with the same checks and reasons as a file.
 const char* console_load_cartridge_image(const uint8_t* bytes, size_t size);
+// The .nes file the cartridge loaded last came from: the chosen file, or the
+// one inside the chosen archive (without its folders). Battery saves and
+// states are named after it. Empty for an image handed over in memory.
+const char* console_cartridge_name();
+// What the player should know about the cartridge loaded last ("the
+// cartridge was made for PAL consoles; it runs at NTSC timing"); empty when
+// nothing.
+const char* console_cartridge_news();
 // Halts the machine (frames do nothing) until the next successful load.
 void console_halt();
 // Whether a cartridge runs (the machine is not halted).

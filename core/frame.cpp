@@ -10,8 +10,21 @@ namespace {
 constexpr int32_t kVisibleLines = 240;
 constexpr int32_t kTrailingLines = 20;
 
+// Longer than any instruction's overshoot of its budget.
+constexpr int32_t kInstructionOvershoot = 7;
+
+// A budget that a sprite DMA ran past (ncpu.cycles holds the overshoot)
+// hands the rest on in whole budgets, rounded to the nearest: budgets keep
+// their length, which the CPU's wait-loop tables are built for.
 int32_t run_budget(uint32_t cycles) {
     ncpu.totalcycles += cycles;
+    if (ncpu.cycles < -kInstructionOvershoot) {
+        if (-ncpu.cycles * 2 >= int32_t(cycles)) {
+            ncpu.cycles += int32_t(cycles);
+            return 0;
+        }
+        ncpu.cycles = 0;
+    }
     return n6502_run_budget(int32_t(cycles));
 }
 
@@ -26,20 +39,21 @@ int32_t run_lines() {
     while (MachineState.Scanline < kVisibleLines) {
         MachineState.FrameLine = uint32_t(MachineState.Scanline);
         run_budget(line);
-        mmc3_line_tick();
+        mapper_line_tick(line);
         RenderBackgroundLine();
         ++MachineState.Scanline;
     }
     PpuRegisters.MidFrameAddressWrite = 0;
     MachineState.FrameLine = kVisibleLines;
     run_budget(3 * line);
-    mmc3_vblank_reload();
+    mapper_line_tick(3 * line);
     MachineState.InVblank = 1;
     PpuRegisters.PpuStatus |= PpuStatusVblank;
     if (MachineState.NmiEnabled) n6502_nmi();
     for (int32_t i = 0; i < kTrailingLines; ++i) {
         MachineState.FrameLine = uint32_t(kVisibleLines + 3 + i);
         if (run_budget(line) != 0) return -1;
+        mapper_line_tick(line);
     }
     return 0;
 }

@@ -67,7 +67,10 @@ uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc) {
 //   what an earlier frame drew there).
 // Saved through an image without its pointers (filled before saving, applied
 // after loading):
-//   ncpu: registers, flag cells, trapbadops, cycles, totalcycles, breakpoint.
+//   ncpu: registers, flag cells, trapbadops, cycles (down to about -513
+//     after a sprite DMA, its stall still to hand on), totalcycles,
+//     breakpoint. stall is 0 between instructions (the write that sets it
+//     charges it).
 //     PCBASE, ROM, RAM, readtrap and writetrap are the wiring of power_up;
 //     PCBASE is derived from rPC again.
 //   Dmc: the record, with ReadPointer as its offset into PrgWindow.
@@ -77,8 +80,9 @@ uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc) {
 //     halted machine has none); CartridgeFileName is where the cartridge came
 //     from, not its state.
 //   The mapper registers Mmc1* and Mmc3*; CartridgeImage.VerticalMirroring,
-//     which the mappers switch. The rest of CartridgeImage is the cartridge
-//     itself, which the checksum pins.
+//     which the mappers switch. MapperRegisters (the other mappers' record,
+//     saved whole) and ncpu.irqline with it (its IrqLine). The rest of CartridgeImage is the
+//     cartridge itself, which the checksum pins.
 //   BackdropPixel, and AppliedBackdrop with the BehindStrip's key.
 // Not saved:
 //   DmcLevelWrites: emptied by the mix that ends every frame (Count = 0 after
@@ -142,6 +146,7 @@ struct CartImage {
     uint16_t Mmc1PrgTarget;
     uint8_t Mmc3IrqEnabled, Mmc3FixedLayout, Mmc3BankSelect, Mmc3Counter, Mmc3Latch;
     uint16_t Mmc3R6Target, Mmc3R7Target, Mmc3ChrInvert;
+    uint8_t Mmc3Reload;
 };
 
 struct BackdropImage {
@@ -211,6 +216,7 @@ void capture_images() {
     Cart.Mmc3R6Target = Mmc3R6Target;
     Cart.Mmc3R7Target = Mmc3R7Target;
     Cart.Mmc3ChrInvert = Mmc3ChrInvert;
+    Cart.Mmc3Reload = Mmc3Reload;
     Backdrop.BackdropPixel = BackdropPixel;
     Backdrop.AppliedBackdrop = AppliedBackdrop;
 }
@@ -266,6 +272,8 @@ void apply_images() {
     Mmc3R6Target = Cart.Mmc3R6Target;
     Mmc3R7Target = Cart.Mmc3R7Target;
     Mmc3ChrInvert = Cart.Mmc3ChrInvert;
+    Mmc3Reload = Cart.Mmc3Reload;
+    ncpu.irqline = MapperRegisters.IrqLine;
 
     BackdropPixel = Backdrop.BackdropPixel;
     AppliedBackdrop = Backdrop.AppliedBackdrop;
@@ -295,6 +303,7 @@ enum PartIndex : uint32_t {
     kDmc,
     kCart,
     kOutputFilter,
+    kMappers,
     kPartCount
 };
 
@@ -348,6 +357,10 @@ const StatePart StateParts[] = {
      "OutputFilter: the sound's high-pass",
      [] { return bytes_of(OutputFilter); },
      sizeof(OutputFilterRecord)},
+    {{'M', 'A', 'P', 'R'},
+     "MapperRegisters: the other mappers' banks, latches and counters",
+     [] { return bytes_of(MapperRegisters); },
+     sizeof(MapperRegisterRecord)},
 };
 const uint32_t StatePartCount = sizeof StateParts / sizeof StateParts[0];
 static_assert(sizeof StateParts / sizeof StateParts[0] == kPartCount);
@@ -419,7 +432,7 @@ const StateField StateFields[] = {
     RANGE(kCpu, CpuImage, "CPU.TrapBadOps", TrapBadOps, 1, 1),
     RANGE(kCpu, CpuImage, "CPU.Over", Over, 0, 1),
     RANGE(kCpu, CpuImage, "CPU.Carry", Carry, 0, 1),
-    RANGE(kCpu, CpuImage, "CPU.Cycles", Cycles, -64, 64),
+    RANGE(kCpu, CpuImage, "CPU.Cycles", Cycles, -600, 64),
     RANGE(kCpu, CpuImage, "CPU.Breakpoint", Breakpoint, 0, 0),
     RANGE(kMachine, MachineImage, "Machine.Scanline", Scanline, 0, 240),
     RANGE(kMachine, MachineImage, "Machine.FrameLine", FrameLine, 0, FrameLines - 1),
@@ -480,7 +493,7 @@ const StateField StateFields[] = {
     RANGE(kDmc, DmcImage, "Dmc.Rate", Channel.Rate, 54, 428),
     {kDmc, "Dmc.ReadOffset", offsetof(DmcImage, ReadOffset), 4, false, 0, PrgWindowSize - 1, 0,
      kNoReadPointer},
-    RANGE(kCart, CartImage, "VerticalMirroring", VerticalMirroring, 0, 1),
+    RANGE(kCart, CartImage, "VerticalMirroring", VerticalMirroring, 0, MirrorSingleHigh),
     RANGE(kCart, CartImage, "Mmc1LargePrg", Mmc1LargePrg, 0, 1),
     RANGE(kCart, CartImage, "Mmc1Shift", Mmc1Shift, 0, 31),
     RANGE(kCart, CartImage, "Mmc1Count", Mmc1Count, 0, 4),
@@ -494,6 +507,11 @@ const StateField StateFields[] = {
     BITS(kCart, CartImage, "Mmc3R6Target", Mmc3R6Target, 0x6000),
     BITS(kCart, CartImage, "Mmc3R7Target", Mmc3R7Target, 0x6000),
     BITS(kCart, CartImage, "Mmc3ChrInvert", Mmc3ChrInvert, 0x1000),
+    RANGE(kCart, CartImage, "Mmc3Reload", Mmc3Reload, 0, 1),
+    RANGE(kMappers, MapperRegisterRecord, "MapperRegisters.Latch[0]", Latch[0], 0, 1),
+    RANGE(kMappers, MapperRegisterRecord, "MapperRegisters.Latch[1]", Latch[1], 0, 1),
+    RANGE(kMappers, MapperRegisterRecord, "MapperRegisters.IrqPrescaler", IrqPrescaler, 0, 341),
+    RANGE(kMappers, MapperRegisterRecord, "MapperRegisters.IrqLine", IrqLine, 0, 1),
     RANGE(kOutputFilter, OutputFilterRecord, "OutputFilter.LastInput", LastInput, -0x8000, 0x7F00),
     RANGE(kOutputFilter, OutputFilterRecord, "OutputFilter.LastOutput", LastOutput, -0x40000,
           0x40000),

@@ -425,6 +425,8 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
             RAM[wa_ & 0x7FF] = wv_;                         \
         } else if (ncpu.writetrap(wv_, wa_)) {              \
             uint16_t pc_ = PC();                            \
+            cyc -= ncpu.stall;                              \
+            ncpu.stall = 0;                                 \
             ROM = ncpu.ROM;                                 \
             naturalizeESI(pc_);                             \
         }                                                   \
@@ -442,6 +444,22 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
         sign = e_.sign;                 \
     } while (0)
 #define PACK() n6502_pack(f, zero, over, carry, sign)
+
+// An instruction of c cycles that cleared I while a cartridge holds the
+// interrupt line: the interrupt follows it at once.
+#define HELD_IRQ(c)                                                     \
+    do {                                                                \
+        if (UNLIKELY(ncpu.irqline != 0) && !(f & 0x04)) {               \
+            cyc -= (c);                                                 \
+            uint16_t r_ = PC();                                         \
+            PUSH(r_ >> 8);                                              \
+            PUSH(r_ & 0xFF);                                            \
+            PUSH(PACK() & ~0x10);                                       \
+            f = uint8_t((f & ~0x10) | 0x04);                            \
+            naturalizeESI(uint32_t(ROM[0xFFFE] | (ROM[0xFFFF] << 8)));  \
+            NEXT(7);                                                    \
+        }                                                               \
+    } while (0)
 
 // Effective addresses.
 #define EA_ZPX() uint8_t(FETCH8() + X)
@@ -846,7 +864,7 @@ op126: RMW_MEM(RORV, EA_ABX(), 7);
 op24: carry = 0; NEXT(2);          // CLC
 op56: carry = 1; NEXT(2);          // SEC
 op184: over = 0; NEXT(2);          // CLV
-op88: f &= uint8_t(~0x04); NEXT(2);  // CLI
+op88: f &= uint8_t(~0x04); HELD_IRQ(2); NEXT(2);  // CLI
 op120: f |= 0x04; NEXT(2);         // SEI
 op216: f &= uint8_t(~0x08); NEXT(2);  // CLD
 op248: f |= 0x08; NEXT(2);         // SED
@@ -859,6 +877,7 @@ op8: PUSH(PACK() | PHP_BREAK_BIT); NEXT(3);  // PHP
 op40:                              // PLP
     f = uint8_t(PULL() | 0x20);
     UNPACK();
+    HELD_IRQ(4);
     NEXT(4);
 
     // ---- control transfer ----
@@ -909,6 +928,7 @@ op64: {  // RTI
     uint32_t lo = PULL();
     uint32_t hi = PULL();
     naturalizeESI((hi << 8) | lo);
+    HELD_IRQ(6);
     NEXT(6);
 }
 op0: {  // BRK

@@ -31,6 +31,12 @@ struct n6502cpu {
     // that state.
     bool (*repeatabletrap)(uint32_t address, bool write);
     uint64_t (*devicestate)();
+    // Nonzero while a cartridge holds the interrupt line: CLI, PLP and RTI
+    // take the interrupt as soon as they clear I.
+    uint8_t irqline;
+    // Cycles a device took from the CPU during a trapped write that returned
+    // nonzero (sprite DMA): charged at once, past the budget's end if need be.
+    int32_t stall;
 };
 
 extern n6502cpu ncpu;

@@ -1,5 +1,7 @@
 // Fuzzes the cartridge loader and the first frames of whatever it accepts:
-// the input is taken as an iNES image; its last byte is the pad.
+// the input is taken as an iNES image (any mapper of the table, NES 2.0
+// headers) or an archive holding one (.zip, .7z, .gz); its last byte is the
+// pad.
 #include <cstddef>
 #include <cstdint>
 

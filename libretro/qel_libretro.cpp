@@ -93,7 +93,8 @@ RETRO_API void retro_get_system_info(retro_system_info* info) {
     std::memset(info, 0, sizeof *info);
     info->library_name = "Qel";
     info->library_version = QEL_VERSION;
-    info->valid_extensions = "nes";
+    // Archives the frontend hands over whole are read by the core itself.
+    info->valid_extensions = "nes|zip|7z|gz";
     info->need_fullpath = false;
     info->block_extract = false;
 }
@@ -162,6 +163,7 @@ RETRO_API bool retro_load_game(const retro_game_info* game) {
     // The frontend fills the save RAM of a game that has one after this; what
     // a game loaded before left there is not this game's.
     std::memset(console_save_ram(), 0, ConsoleSaveRamSize);
+    if (*console_cartridge_news()) Log(RETRO_LOG_WARN, "Qel: %s\n", console_cartridge_news());
     TurboACount[0] = TurboACount[1] = TurboBCount[0] = TurboBCount[1] = 0;
     return true;
 }

@@ -133,6 +133,33 @@ void draw_plain(const LinePlace& p, const uint32_t* pixels, uint32_t* L) {
     }
 }
 
+// The line tile by tile for a mapper that switches patterns where tiles $FD
+// and $FE are fetched (MMC2, MMC4): the tiles after one of them come from
+// the patterns it switched in.
+void draw_latched(const LinePlace& p, const uint32_t* pixels, uint32_t* L) {
+    const uint32_t fine = uint32_t(p.pattern - PpuMemory);  // table and fine row
+    uint32_t tile[8];
+    uint8_t* opaque = Opacity.tiles;
+    uint32_t* out = L;
+    // 33 tiles (32 without a fine scroll), through the two pages.
+    const uint32_t count = p.fx ? 33 : 32;
+    for (uint32_t k = 0; k < count; ++k) {
+        const uint32_t col = (p.cx + k) & 31;
+        const uint8_t* page = p.cx + k < 32 ? p.page : p.next;
+        const uint32_t n = page[p.row * 32 + col];
+        const uint32_t a = (page[AttributeOffset + (p.row >> 2) * 8 + (col >> 2)] >>
+                            (p.attribute_shift + (col & 2))) &
+                           3;
+        const uint8_t* row = p.pattern + n * 16;
+        decode_pattern_row(row[0], row[8], pixels + a * 4, tile);
+        *opaque++ = uint8_t(row[0] | row[8]);
+        const uint32_t from = k == 0 ? p.fx : 0;
+        const uint32_t to = k == 32 ? p.fx : 8;
+        for (uint32_t x = from; x < to; ++x) *out++ = tile[x];
+        if (n == 0xFD || n == 0xFE) mapper_latch_tile((fine & 0x1000) + n * 16 + 8 + (fine & 7));
+    }
+}
+
 #if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
 // The faster decode, on CPUs with byte shuffles (see pattern.h).
 
@@ -309,7 +336,8 @@ void RenderBackgroundLine() {
         SpriteCoveredBlocks[line] = 0;
         return;
     }
-    const bool vertical = CartridgeImage.VerticalMirroring != 0;
+    const uint32_t arrangement = CartridgeImage.VerticalMirroring;
+    const bool vertical = arrangement != 0;
     uint32_t s = vertical ? (regs.PpuControl & 1) : ((regs.PpuControl >> 1) & 1);  // the page bits
 
     // Positions past the picture: above it (a negative position) the console
@@ -326,6 +354,8 @@ void RenderBackgroundLine() {
     LinePlace p;
     p.page = page_of(s);
     p.next = vertical ? page_of(s ^ 1) : p.page;
+    // One page for all four: the page bits choose nothing.
+    if (arrangement >= MirrorSingleLow) p.page = p.next = page_of(arrangement & 1);
     p.row = uint32_t(y) >> 3;
     p.cx = (regs.ScrollX >> 3) & 31;
     p.fx = regs.ScrollX & 7;
@@ -337,14 +367,20 @@ void RenderBackgroundLine() {
     const uint32_t* pixels = line_palette();
     const bool clipped = !(regs.PpuMask & PpuMaskBackgroundLeft);
 #if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
-    if (kShuffles) {
+    if (MapperWatchesTiles) {
+        Blank[line].valid = false;
+        draw_latched(p, pixels, L);
+    } else if (kShuffles) {
         draw_shuffled(p, pixels, L, line, clipped);
     } else {
         Blank[line].valid = false;
         draw_plain(p, pixels, L);
     }
 #else
-    draw_plain(p, pixels, L);
+    if (MapperWatchesTiles)
+        draw_latched(p, pixels, L);
+    else
+        draw_plain(p, pixels, L);
 #endif
     SpriteCoveredBlocks[line] = 0;
 

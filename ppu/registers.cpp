@@ -142,7 +142,10 @@ void PpuStartFrame() {
 }
 
 uint32_t NametableOffset(uint32_t a) {
-    if (CartridgeImage.VerticalMirroring) return 0x2000 + (a & 0x7FF);
+    const uint32_t arrangement = CartridgeImage.VerticalMirroring;
+    if (arrangement >= MirrorSingleLow)
+        return (arrangement == MirrorSingleHigh ? 0x2400 : 0x2000) + (a & 0x3FF);
+    if (arrangement) return 0x2000 + (a & 0x7FF);
     return (a < 0x2800 ? 0x2000 : 0x2400) + (a & 0x3FF);
 }
 
@@ -190,6 +193,7 @@ uint8_t PpuReadRegister(uint32_t address) {
             return (PpuRegisters.OamAddress & 3) == 2 ? uint8_t(v & 0xE3) : v;
         }
         case 0x2007: {
+            const uint32_t before = PpuRegisters.VramAddress;
             // Below $3F00 a read returns the byte the last read fetched; the
             // palette answers at once and the buffer takes the nametable byte
             // underneath.
@@ -205,6 +209,7 @@ uint8_t PpuReadRegister(uint32_t address) {
             PpuRegisters.AddressJustSet = 0;
             PpuRegisters.VramAddress =
                 uint16_t(PpuRegisters.VramAddress + PpuRegisters.VramIncrement);
+            mapper_ppu_address(before, PpuRegisters.VramAddress);
             return v;
         }
         default: return 0;
@@ -212,6 +217,7 @@ uint8_t PpuReadRegister(uint32_t address) {
 }
 
 void PpuWriteRegister(uint32_t address, uint8_t value) {
+    const uint32_t before = PpuRegisters.VramAddress;
     switch (address) {
         case 0x2000: write_control(value); break;
         case 0x2001: write_mask(value); break;
@@ -225,6 +231,8 @@ void PpuWriteRegister(uint32_t address, uint8_t value) {
         case 0x2007: VramWrite(value); break;
         default: break;
     }
+    // The cartridge sees the PPU address lines move (the MMC3 counts A12).
+    if (address >= 0x2006) mapper_ppu_address(before, PpuRegisters.VramAddress);
 }
 
 void SpriteDma(uint8_t page) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cart/cartridge.h"
 #include "core/machine.h"
 #include "ppu/pattern.h"
 #include "ppu/ppu.h"
@@ -182,6 +183,7 @@ void DrawSprite8x8(uint32_t i) {
                        SpriteRam[4 * i + 1] * 16;
     const uint8_t* const row[8] = {t, t + 1, t + 2, t + 3, t + 4, t + 5, t + 6, t + 7};
     draw_sprite(i, row, 8);
+    if (MapperWatchesTiles) mapper_latch_tile(uint32_t(t - PpuMemory) + 8);
 }
 
 void DrawSprite8x16(uint32_t i) {
@@ -192,6 +194,10 @@ void DrawSprite8x16(uint32_t i) {
         top,    top + 1,    top + 2,    top + 3,    top + 4,    top + 5,    top + 6,    top + 7,
         bottom, bottom + 1, bottom + 2, bottom + 3, bottom + 4, bottom + 5, bottom + 6, bottom + 7};
     draw_sprite(i, row, 16);
+    if (MapperWatchesTiles) {
+        mapper_latch_tile(uint32_t(top - PpuMemory) + 8);
+        mapper_latch_tile(uint32_t(bottom - PpuMemory) + 8);
+    }
 }
 
 void CheckSpriteZeroHit() {

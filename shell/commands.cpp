@@ -169,7 +169,7 @@ void take_screenshot() {
             dst[x] = 0xFF000000u | (frame[y * pitch + x] & 0xFFFFFF);
     }
     const QString stem =
-        QString::fromStdString(screenshot_folder() + "/" + base_name(console_cartridge_file())) +
+        QString::fromStdString(screenshot_folder() + "/" + base_name(console_cartridge_name())) +
         QDateTime::currentDateTime().toString("-yyyy-MM-dd-HHmmss");
     writer().start([picture, stem] {
         QString path = stem + ".png";
@@ -301,7 +301,7 @@ void show_note(const std::string& text) {
 }
 
 std::string state_file(int slot) {
-    return data_folder() + "/states/" + base_name(console_cartridge_file()) + ".slot" +
+    return data_folder() + "/states/" + base_name(console_cartridge_name()) + ".slot" +
            std::to_string(slot) + ".state";
 }
 
@@ -332,7 +332,7 @@ void cartridge_changed(bool loaded) {
     if (MainWindow)
         MainWindow->setWindowTitle(
             loaded ? QString(kCaption) + " - " +
-                         QString::fromStdString(base_name(console_cartridge_file()))
+                         QString::fromStdString(base_name(console_cartridge_name()))
                    : QString(kCaption));
 }
 

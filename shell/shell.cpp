@@ -64,7 +64,7 @@ std::string cannot_load(const char* path, const char* why) {
 
 int32_t open_file_dialog(QWidget* owner) {
     QFileDialog dialog(owner, "Open Nes File", QString::fromStdString(LastFolder),
-                       "Nes Files (*.nes)");
+                       "Nes Files (*.nes *.zip *.7z *.gz)");
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix("nes");
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return 0;
@@ -136,7 +136,8 @@ std::string battery_file_for(const char* cartridge) {
 // a file that cannot be a save is left alone (and not overwritten), and the
 // player is told.
 void open_battery(QWidget* window) {
-    BatteryFile = battery_file_for(console_cartridge_file());
+    // Named after the .nes file, inside an archive too.
+    BatteryFile = battery_file_for(console_cartridge_name());
     BatteryFrames = 0;
     BatteryFailure.clear();
     if (BatteryFile.empty()) return;
@@ -243,6 +244,8 @@ std::string load_and_reset(QWidget* window) {
     RewindFrames = 0;
     cartridge_changed(true);
     open_battery(window);
+    // A cartridge made for PAL runs at NTSC timing: the news line says so.
+    if (*console_cartridge_news()) show_note(console_cartridge_news());
     return {};
 }
 

@@ -83,7 +83,11 @@ QList<Item> menu_items() {
 }
 
 bool is_cartridge(const QUrl& url) {
-    return url.isLocalFile() && url.toLocalFile().endsWith(".nes", Qt::CaseInsensitive);
+    if (!url.isLocalFile()) return false;
+    const QString file = url.toLocalFile();
+    for (const char* end : {".nes", ".zip", ".7z", ".gz"})
+        if (file.endsWith(end, Qt::CaseInsensitive)) return true;
+    return false;
 }
 
 }  // namespace

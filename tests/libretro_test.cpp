@@ -112,7 +112,7 @@ protected:
 TEST_F(Libretro, ShowsAndPlaysWhatQelRunDoesAndKeepsItsStates) {
     retro_system_info info;
     CORE(retro_get_system_info)(&info);
-    EXPECT_STREQ(info.valid_extensions, "nes");
+    EXPECT_STREQ(info.valid_extensions, "nes|zip|7z|gz");
     EXPECT_STREQ(info.library_version, QEL_VERSION);
     EXPECT_FALSE(info.need_fullpath);  // loads from the frontend's bytes
     retro_system_av_info av;

@@ -18,23 +18,10 @@ protected:
     static void mmc1(uint16_t address, uint8_t v) {
         for (int i = 0; i < 5; ++i) write(address, (v >> i) & 1);
     }
-    // Ticks a frame's visible lines; returns the lines whose tick took the IRQ.
-    static std::vector<int> mmc3_frame(uint8_t interrupt_disable) {
-        std::vector<int> lines;
-        mmc3_vblank_reload();
-        for (int line = 0; line < 240; ++line) {
-            ncpu.rF = uint8_t(0x22 | interrupt_disable);
-            uint8_t s = ncpu.rS;
-            mmc3_line_tick();
-            if (ncpu.rS != s) lines.push_back(line), ncpu.rS = s;
-        }
-        return lines;
-    }
 };
 
 // The mapper test cartridges check the bank layouts a program sees; here is
-// what they cannot reach: bank numbers past the image, the large MMC1 and the
-// edges of the MMC3's line counter.
+// what they cannot reach: bank numbers past the image and the large MMC1.
 TEST_F(Mappers, BankNumbersBeyondTheImageStayInside) {
     ASSERT_TRUE(load_image(make_ines(2, 1, 0x10)));
     write(0x8000, 0x80);
@@ -57,8 +44,8 @@ TEST_F(Mappers, BankNumbersBeyondTheImageStayInside) {
 
     ASSERT_TRUE(load_image(make_ines(4, 0, 0x20)));  // UxROM
     write(0x8000, 2);
-    write(0xC000, 4);  // equal to PrgBanks: nothing
-    EXPECT_EQ(prg16(0), 2);
+    write(0xC000, 5);  // 5 of 4 banks: bank 1
+    EXPECT_EQ(prg16(0), 1);
     EXPECT_EQ(prg16(1), 3);
 }
 
@@ -79,28 +66,6 @@ TEST_F(Mappers, Mmc1LargeImageSelectsTheOuterBankThroughTheChrRegister) {
     }
     ASSERT_TRUE(load_image(make_ines(16, 0, 0x10)));
     EXPECT_EQ(Mmc1LargePrg, 0);
-}
-
-TEST_F(Mappers, Mmc3IrqLatchZeroMaskingDisablingAndOtherMappers) {
-    std::vector<uint8_t> image = make_ines(2, 1, 0x40);
-    image[16 + 0x7FFF] = 0xE0;  // IRQ vector $E0xx
-    ASSERT_TRUE(load_image(image));
-    cpu_reset();
-    write(0xC001, 10);
-    write(0xE001, 0);
-    EXPECT_TRUE(mmc3_frame(0x04).empty());  // masked requests are lost...
-    EXPECT_EQ(Mmc3Counter, 0);              // ...but the counter reloads, else it would be 26
-    write(0xC001, 0);
-    EXPECT_EQ(mmc3_frame(0), std::vector<int>{0});
-    write(0xE000, 0);
-    EXPECT_TRUE(mmc3_frame(0).empty());
-
-    ASSERT_TRUE(load_image(make_ines(2, 1, 0x00)));
-    Mmc3Counter = 0;
-    Mmc3IrqEnabled = 1;
-    mmc3_line_tick();
-    mmc3_vblank_reload();
-    EXPECT_EQ(Mmc3Counter, 0);
 }
 
 }  // namespace

@@ -70,9 +70,9 @@ protected:
 };
 
 // The project's cartridges: mapper 0 (the pictures), 1 (the demo and the MMC1
-// checks), 2, 3 and 4, states taken in mid-check and in mid-scene; then the
-// shared demos. Every frame after the load and every byte at the end match.
-// {cartridge, frames before the state, frames after it}
+// checks), 2, 3, 4 and each mapper family's checks, states taken in mid-check
+// and in mid-scene; then the shared demos. Every frame after the load and every byte at the end
+// match. {cartridge, frames before the state, frames after it}
 const std::tuple<const char*, uint32_t, uint32_t> kRoundTrips[] = {
     {"pictures.nes", 100, 90},
     {"demo.nes", 150, 120},
@@ -80,6 +80,22 @@ const std::tuple<const char*, uint32_t, uint32_t> kRoundTrips[] = {
     {"uxrom.nes", 1, 30},
     {"cnrom.nes", 1, 30},
     {"mmc3.nes", 1, 60},
+    {"axrom.nes", 1, 30},
+    {"color_dreams.nes", 1, 30},
+    {"gxrom.nes", 1, 30},
+    {"bnrom.nes", 1, 30},
+    {"nina001.nes", 1, 30},
+    {"camerica.nes", 1, 30},
+    {"unrom512.nes", 1, 30},
+    {"vrc4a.nes", 10, 30},
+    {"vrc2a.nes", 1, 30},
+    {"vrc4e.nes", 10, 30},
+    {"vrc4b.nes", 10, 30},
+    {"fme7.nes", 1, 30},
+    {"namco108.nes", 1, 30},
+    {"mmc2.nes", 1, 30},
+    {"mmc4.nes", 1, 30},
+    {"action53.nes", 1, 30},
     {"demos/smwstomp.nes", 200, 100},
     {"demos/scroll.nes", 200, 100},
     {"demos/spritecans.nes", 200, 100},

@@ -62,6 +62,8 @@ void reset_machine_globals() {
     Mmc1PrgTarget = 0;
     Mmc3IrqEnabled = Mmc3FixedLayout = Mmc3BankSelect = Mmc3Counter = Mmc3Latch = 0;
     Mmc3R6Target = Mmc3R7Target = Mmc3ChrInvert = 0;
+    Mmc3Reload = 0;
+    MapperRegisters = MapperRegisterRecord{};
     apu_reset();
 }
 

@@ -19,7 +19,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: qel-run [options] ROM.nes\n"
+    "usage: qel-run [options] ROM.nes (or a .zip, .7z or .gz holding one)\n"
     "  -n, --frames N            frames to run (default 600)\n"
     "  --press SPEC              joypad input: FRAME[-FRAME]:BUTTONS[,...], frames counted from "
     "1,\n"
@@ -353,6 +353,8 @@ int main(int argc, char** argv) {
         console_shut_down();
         return 2;
     }
+    if (*console_cartridge_news())
+        std::fprintf(stderr, "qel-run: %s: %s\n", o.rom.c_str(), console_cartridge_news());
     // Without the battery flag the save RAM is not kept: no file is read or written.
     const bool keep_sram = !o.sram.empty() && console_has_battery();
     if (!o.sram.empty() && !keep_sram)

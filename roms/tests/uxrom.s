@@ -1,5 +1,6 @@
 ; mapper 2 (UxROM): every PRG bank at $8000, whatever address is written,
-; the last bank fixed at $C000, banks past the image ignored, and CHR RAM.
+; the last bank fixed at $C000, banks past the image reduced to it, and CHR
+; RAM.
 .include "console.inc"
 .include "result.inc"
 .include "banks.inc"
@@ -44,9 +45,9 @@ reset:
     lda #2
     sta $FFF0
     expect_mem $8000, 2
-    lda #8                      ; past the image: nothing
+    lda #11                     ; past the image: 11 of 8 is bank 3
     sta $8000
-    expect_mem $8000, 2
+    expect_mem $8000, 3
 
     check 4                     ; the pattern area is RAM
     lda #$00

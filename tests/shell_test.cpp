@@ -750,23 +750,37 @@ private slots:
         command(CommandSizeX2);
         QTest::qWait(500);
         const QRect screen = window->screen()->geometry();
+        auto geometry = [&] {
+            const QRect frame = window->frameGeometry();
+            const QPoint area = window->centralWidget()->mapToGlobal(QPoint(0, 0));
+            return QString("frame %1,%2 %3x%4 area %5,%6 %7x%8")
+                .arg(frame.x())
+                .arg(frame.y())
+                .arg(frame.width())
+                .arg(frame.height())
+                .arg(area.x())
+                .arg(area.y())
+                .arg(client(window).width())
+                .arg(client(window).height())
+                .toStdString();
+        };
         std::vector<std::string> seen[2];
         for (int i = 0; i < 20; ++i) {
             command(CommandFullscreen);
-            QTest::qWait(400);
-            const QRect frame = window->frameGeometry();
-            const QPoint area = window->centralWidget()->mapToGlobal(QPoint(0, 0));
-            seen[i % 2].push_back(QString("frame %1,%2 %3x%4 area %5,%6 %7x%8")
-                                      .arg(frame.x())
-                                      .arg(frame.y())
-                                      .arg(frame.width())
-                                      .arg(frame.height())
-                                      .arg(area.x())
-                                      .arg(area.y())
-                                      .arg(client(window).width())
-                                      .arg(client(window).height())
-                                      .toStdString());
-            qDebug("%s", seen[i % 2].back().c_str());
+            // The window manager answers in its own time (slowly on a loaded
+            // machine): the geometry once it holds still, and in fullscreen
+            // once it covers the screen.
+            QElapsedTimer waited;
+            waited.start();
+            std::string now = geometry(), before;
+            do {
+                QTest::qWait(150);
+                before = now;
+                now = geometry();
+            } while ((now != before || (i % 2 == 0 && window->frameGeometry() != screen)) &&
+                     waited.elapsed() < 5000);
+            seen[i % 2].push_back(now);
+            qDebug("%s", now.c_str());
         }
         for (int k = 0; k < 2; ++k)
             for (const std::string& g : seen[k]) QCOMPARE(g, seen[k][0]);

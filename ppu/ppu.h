@@ -10,8 +10,8 @@ struct PpuRegisterRecord {
     uint8_t OamAddress;            // SpriteRam index of the next $2004 write
     uint8_t VramIncrement;         // 1 or 32, added after each $2007 access
     uint16_t VramAddress;          // address used by $2007
-    uint8_t AddressToggle;         // 0: the next $2006 write is the high byte
-    uint8_t ScrollToggle;          // 0: the next $2005 write is horizontal
+    uint8_t AddressToggle;         // 0: the next $2005/$2006 write is the first of its pair
+    uint8_t ScrollToggle;          // always equal to AddressToggle: the two share one toggle
     uint32_t ScrollX;              // 0-255
     int32_t ScrollY;               // added to the line number by the renderer; may be negative
     uint32_t AddressJustSet;       // the next $2007 read consumes it
@@ -21,6 +21,9 @@ struct PpuRegisterRecord {
     int32_t SplitPosition;         // its picture row, should rendering come back on
     int32_t SplitLine;             // the line it was set in; -1: set in an earlier frame
     int32_t FrameScrollY;          // the ScrollY the next frame starts from
+    uint8_t AddressHigh;           // the first $2006 write, taken by the second
+    uint8_t DataLatch;             // the last byte on the picture unit's data bus
+    uint8_t LatchAge[8];           // frames since each latch bit was last refreshed
 };
 extern PpuRegisterRecord PpuRegisters;
 
@@ -39,6 +42,9 @@ constexpr uint8_t PpuMaskRendering = PpuMaskShowBackground | PpuMaskShowSprites;
 constexpr uint8_t PpuStatusOverflow = 0x20;
 constexpr uint8_t PpuStatusSpriteZeroHit = 0x40;
 constexpr uint8_t PpuStatusVblank = 0x80;
+constexpr uint8_t PpuStatusBits = 0xE0;  // the rest of a $2002 read is the data latch
+// A latch bit not refreshed for this many frames (about 0.6 s) fades to 0.
+constexpr uint8_t DataLatchFrames = 36;
 // Bits of a sprite's attribute byte.
 constexpr uint8_t SpritePaletteBits = 0x03;
 constexpr uint8_t SpriteBehindBackground = 0x20;

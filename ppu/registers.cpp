@@ -41,13 +41,20 @@ void write_control(uint8_t v) {
             uint8_t((v & ~PpuControlPage) | (PpuRegisters.PpuControl & PpuControlPage));
 }
 
+// $2005 and $2006 share one toggle: the first write of either makes the next
+// write of either a second one.
+void set_toggle(uint8_t t) {
+    PpuRegisters.AddressToggle = t;
+    PpuRegisters.ScrollToggle = t;
+}
+
 void write_scroll(uint8_t v) {
-    if (PpuRegisters.ScrollToggle == 0) {
+    if (PpuRegisters.AddressToggle == 0) {
         PpuRegisters.ScrollX = v;
-        PpuRegisters.ScrollToggle = 1;
+        set_toggle(1);
         return;
     }
-    PpuRegisters.ScrollToggle = 0;
+    set_toggle(0);
     // Outside vertical blank the value waits for the next frame.
     PpuRegisters.FrameScrollY = v < 240 ? int32_t(v) : int32_t(v) - 256;
     if (MachineState.InVblank) PpuRegisters.ScrollY = PpuRegisters.FrameScrollY;
@@ -63,13 +70,15 @@ void split_at(int32_t t, int32_t line) {
 
 void write_address(uint8_t v) {
     PpuRegisters.AddressJustSet = 1;
+    // The first write only waits for the second: the $2007 address moves once,
+    // when both bytes are in.
     if (PpuRegisters.AddressToggle == 0) {
-        PpuRegisters.AddressToggle = 1;
-        PpuRegisters.VramAddress = uint16_t((v << 8) | (PpuRegisters.VramAddress & 0xFF));
+        set_toggle(1);
+        PpuRegisters.AddressHigh = v;
         return;
     }
-    PpuRegisters.AddressToggle = 0;
-    PpuRegisters.VramAddress = uint16_t((PpuRegisters.VramAddress & 0xFF00) | v);
+    set_toggle(0);
+    PpuRegisters.VramAddress = uint16_t((PpuRegisters.AddressHigh << 8) | v);
     uint32_t a = PpuRegisters.VramAddress;
     PpuRegisters.ScrollX = (a & 0x1F) * 8;
     int32_t t = int32_t(((a >> 12) & 7) + ((a >> 5) & 0x1F) * 8);
@@ -101,6 +110,15 @@ void write_mask(uint8_t v) {
     if (!MachineState.InVblank && line < 240)
         split_at(PpuRegisters.SplitPosition,
                  PpuRegisters.SplitLine >= 0 ? PpuRegisters.SplitLine : line);
+}
+
+// The data latch takes the bits of mask from value; those bits start their
+// fading time again.
+void refresh_latch(uint8_t value, uint8_t mask) {
+    PpuRegisterRecord& r = PpuRegisters;
+    r.DataLatch = uint8_t((r.DataLatch & ~mask) | (value & mask));
+    for (uint32_t k = 0; k < 8; ++k)
+        if (mask & (1u << k)) r.LatchAge[k] = 0;
 }
 
 // What a palette address reads: the colour as written ($3F10, $3F14, $3F18
@@ -139,6 +157,12 @@ void PpuStartFrame() {
         uint8_t(~(PpuStatusVblank | PpuStatusSpriteZeroHit | PpuStatusOverflow));
     PpuRegisters.ScrollY = PpuRegisters.FrameScrollY;
     PpuRegisters.SplitLine = -1;
+    // Latch bits left unrefreshed fade to 0.
+    PpuRegisterRecord& r = PpuRegisters;
+    if (r.DataLatch)
+        for (uint32_t k = 0; k < 8; ++k)
+            if (r.LatchAge[k] < DataLatchFrames && ++r.LatchAge[k] == DataLatchFrames)
+                r.DataLatch &= uint8_t(~(1u << k));
 }
 
 uint32_t NametableOffset(uint32_t a) {
@@ -174,32 +198,39 @@ void VramWrite(uint8_t value) {
     PpuRegisters.VramAddress = uint16_t(PpuRegisters.VramAddress + PpuRegisters.VramIncrement);
 }
 
+// Bits a register does not drive, and the write-only registers, read the data
+// latch; the bits a read drives refresh it.
 uint8_t PpuReadRegister(uint32_t address) {
     switch (address) {
         case 0x2002: {
-            PpuRegisters.AddressToggle = 0;
-            PpuRegisters.ScrollToggle = 0;
+            set_toggle(0);
             // Reading takes the vertical-blank bit away, as on the console.
-            uint8_t s = PpuRegisters.PpuStatus;
+            const uint8_t s = uint8_t((PpuRegisters.PpuStatus & PpuStatusBits) |
+                                      (PpuRegisters.DataLatch & ~PpuStatusBits));
             PpuRegisters.PpuStatus &= uint8_t(~PpuStatusVblank);
+            refresh_latch(s, PpuStatusBits);
             return s;
         }
         case 0x2004: {
             // The attribute byte has no bits 2-4: they read back as 0.
             uint8_t v = SpriteRam[PpuRegisters.OamAddress];
-            return (PpuRegisters.OamAddress & 3) == 2 ? uint8_t(v & 0xE3) : v;
+            if ((PpuRegisters.OamAddress & 3) == 2) v &= 0xE3;
+            refresh_latch(v, 0xFF);
+            return v;
         }
         case 0x2007: {
             // Below $3F00 a read returns the byte the last read fetched; the
-            // palette answers at once and the buffer takes the nametable byte
-            // underneath.
+            // palette answers at once (six bits, the top two from the latch)
+            // and the buffer takes the nametable byte underneath.
             uint8_t v;
             uint32_t a = PpuRegisters.VramAddress &= 0x3FFF;
             if (a >= 0x3F00) {
-                v = read_palette(a);
+                v = uint8_t((read_palette(a) & 0x3F) | (PpuRegisters.DataLatch & 0xC0));
+                refresh_latch(v, 0x3F);
                 PpuRegisters.ReadBuffer = PpuMemory[NametableOffset(a & 0x2FFF)];
             } else {
                 v = PpuRegisters.ReadBuffer;
+                refresh_latch(v, 0xFF);
                 PpuRegisters.ReadBuffer = VramRead();
             }
             PpuRegisters.AddressJustSet = 0;
@@ -207,11 +238,12 @@ uint8_t PpuReadRegister(uint32_t address) {
                 uint16_t(PpuRegisters.VramAddress + PpuRegisters.VramIncrement);
             return v;
         }
-        default: return 0;
+        default: return PpuRegisters.DataLatch;
     }
 }
 
 void PpuWriteRegister(uint32_t address, uint8_t value) {
+    refresh_latch(value, 0xFF);
     switch (address) {
         case 0x2000: write_control(value); break;
         case 0x2001: write_mask(value); break;

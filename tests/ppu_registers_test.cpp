@@ -18,7 +18,8 @@ TEST_F(PpuRegs, StatusReadTakesTheVerticalBlankBitAndResetsTheToggles) {
 
     write(0x2006, 0x21);
     read(0x2002);
-    write(0x2006, 0x23);  // a high byte again
+    write(0x2006, 0x23);             // a high byte again
+    EXPECT_EQ(Regs.VramAddress, 0);  // which alone does not move the address
     write(0x2006, 0x45);
     EXPECT_EQ(Regs.VramAddress, 0x2345);
 
@@ -26,6 +27,8 @@ TEST_F(PpuRegs, StatusReadTakesTheVerticalBlankBitAndResetsTheToggles) {
     read(0x2002);
     write(0x2005, 0x20);  // horizontal again
     EXPECT_EQ(Regs.ScrollX, 0x20u);
+    write(0x2006, 0x67);  // $2005 and $2006 share the toggle: a low byte
+    EXPECT_EQ(Regs.VramAddress, 0x2367);
 }
 
 TEST_F(PpuRegs, AddressWriteInVerticalBlankSetsTheScroll) {

@@ -240,6 +240,26 @@ __attribute__((target("ssse3"))) void fill_tiles(uint32_t key, uint32_t fx, cons
     std::memset(Opacity.tiles, int(lo | hi), sizeof Opacity.tiles);
 }
 
+// A line of one colour (a line without the background): when the line holds
+// it already from the frame before, only the blocks sprites covered are
+// written again.
+void fill_colour(uint32_t pixel, uint32_t* L, uint32_t line) {
+    const __m128i a = _mm_set1_epi32(int32_t(pixel));
+    BlankLine& last = Blank[line];
+    const __m128i same = _mm_and_si128(_mm_cmpeq_epi32(last.a, a), _mm_cmpeq_epi32(last.b, a));
+    if (last.valid && !last.clipped && _mm_movemask_epi8(same) == 0xFFFF) {
+        for (uint32_t blocks = SpriteCoveredBlocks[line]; blocks; blocks &= blocks - 1) {
+            uint32_t* block = L + 8 * uint32_t(__builtin_ctz(blocks));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(block), a);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 4), a);
+        }
+        return;
+    }
+#pragma GCC unroll 32
+    for (uint32_t x = 0; x < 256; x += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(L + x), a);
+    last = BlankLine{a, a, false, true};
+}
+
 // The line as whole tiles from fx pixels left of the picture: the pixels
 // written past either end of the line are put back.
 void draw_shuffled(const LinePlace& p, const uint32_t* pixels, uint32_t* L, uint32_t line,
@@ -295,6 +315,26 @@ void ForgetBackgroundPalette() {
 #endif
 }
 
+// What a line without the background shows: the backdrop as it stands; with
+// rendering off and the $2007 address left in the palette, that entry
+// instead. Only an address that has stayed put since before the line counts:
+// one that $2007 accesses move (an upload, most often made while the console
+// shows no picture) or that a rendered line moved on (the console's
+// rendering runs it through the nametables) shows the backdrop.
+uint32_t blank_line_pixel() {
+    PpuRegisterRecord& regs = PpuRegisters;
+    if (regs.PpuMask & PpuMaskRendering) {
+        regs.AddressAtRest = 0;
+        return BackdropPixel;
+    }
+    const bool at_rest = regs.AddressAtRest == 2;
+    if (regs.AddressAtRest) regs.AddressAtRest = 2;
+    uint32_t a = regs.VramAddress & 0x3FFF;
+    if (!at_rest || a < 0x3F00) return BackdropPixel;
+    if ((a & 0x13) == 0x10) a &= 0x0F;  // $3F10, $3F14, $3F18, $3F1C
+    return MasterPalette[BackgroundPalette[a & 0x1F]];
+}
+
 void RenderBackgroundLine() {
     PickSpritesForLine();
     EvaluateSpritesForLine();
@@ -302,13 +342,16 @@ void RenderBackgroundLine() {
     const uint32_t line = uint32_t(MachineState.Scanline);
     uint32_t* L = FramePixels + line * FramePitch;
     if (!(regs.PpuMask & PpuMaskShowBackground)) {
-        std::memset(L, 0, 256 * sizeof(uint32_t));
+        const uint32_t pixel = blank_line_pixel();
 #if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
-        Blank[line].valid = false;
+        fill_colour(pixel, L, line);
+#else
+        for (uint32_t x = 0; x < 256; ++x) L[x] = pixel;
 #endif
         SpriteCoveredBlocks[line] = 0;
         return;
     }
+    PpuRegisters.AddressAtRest = 0;
     const bool vertical = CartridgeImage.VerticalMirroring != 0;
     uint32_t s = vertical ? (regs.PpuControl & 1) : ((regs.PpuControl >> 1) & 1);  // the page bits
 

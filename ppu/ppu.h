@@ -21,9 +21,10 @@ struct PpuRegisterRecord {
     int32_t SplitPosition;         // its picture row, should rendering come back on
     int32_t SplitLine;             // the line it was set in; -1: set in an earlier frame
     int32_t FrameScrollY;          // the ScrollY the next frame starts from
-    uint8_t AddressHigh;           // the first $2006 write, taken by the second
+    uint16_t NextAddress;          // the address the second $2006 write completes
     uint8_t DataLatch;             // the last byte on the picture unit's data bus
     uint8_t LatchAge[8];           // frames since each latch bit was last refreshed
+    uint8_t AddressAtRest;         // 1: set by $2006 in this line, 2: before it; 0: moved since
 };
 extern PpuRegisterRecord PpuRegisters;
 

@@ -30,6 +30,9 @@ const uint32_t kColours[64] = {
 };
 
 void write_control(uint8_t v) {
+    // The page bits also go into the address the next $2006 pair completes.
+    PpuRegisters.NextAddress =
+        uint16_t((PpuRegisters.NextAddress & ~0x0C00) | ((v & PpuControlPage) << 10));
     MachineState.NmiEnabled = v & PpuControlNmi;
     PpuRegisters.VramIncrement = (v & PpuControlIncrement32) ? 32 : 1;
     // After a split the page it chose holds to the end of the visible lines;
@@ -42,18 +45,23 @@ void write_control(uint8_t v) {
 }
 
 // $2005 and $2006 share one toggle: the first write of either makes the next
-// write of either a second one.
+// write of either a second one. Both build the address that the second $2006
+// write completes: the scroll's columns (bits 0-4) and rows (5-9, fine row
+// 12-14), the page (10-11, from $2000 too), or its high byte.
 void set_toggle(uint8_t t) {
     PpuRegisters.AddressToggle = t;
     PpuRegisters.ScrollToggle = t;
 }
 
 void write_scroll(uint8_t v) {
+    uint16_t& next = PpuRegisters.NextAddress;
     if (PpuRegisters.AddressToggle == 0) {
         PpuRegisters.ScrollX = v;
+        next = uint16_t((next & ~0x001F) | (v >> 3));
         set_toggle(1);
         return;
     }
+    next = uint16_t((next & ~0x73E0) | ((v & 7) << 12) | ((v & 0xF8) << 2));
     set_toggle(0);
     // Outside vertical blank the value waits for the next frame.
     PpuRegisters.FrameScrollY = v < 240 ? int32_t(v) : int32_t(v) - 256;
@@ -70,15 +78,18 @@ void split_at(int32_t t, int32_t line) {
 
 void write_address(uint8_t v) {
     PpuRegisters.AddressJustSet = 1;
-    // The first write only waits for the second: the $2007 address moves once,
-    // when both bytes are in.
+    // The first write only waits for the second (the top two bits are lost):
+    // the $2007 address moves once, when both bytes are in.
+    uint16_t& next = PpuRegisters.NextAddress;
     if (PpuRegisters.AddressToggle == 0) {
+        next = uint16_t((next & 0x00FF) | ((v & 0x3F) << 8));
         set_toggle(1);
-        PpuRegisters.AddressHigh = v;
         return;
     }
     set_toggle(0);
-    PpuRegisters.VramAddress = uint16_t((PpuRegisters.AddressHigh << 8) | v);
+    next = uint16_t((next & 0xFF00) | v);
+    PpuRegisters.VramAddress = next;
+    PpuRegisters.AddressAtRest = 1;
     uint32_t a = PpuRegisters.VramAddress;
     PpuRegisters.ScrollX = (a & 0x1F) * 8;
     int32_t t = int32_t(((a >> 12) & 7) + ((a >> 5) & 0x1F) * 8);
@@ -157,6 +168,8 @@ void PpuStartFrame() {
         uint8_t(~(PpuStatusVblank | PpuStatusSpriteZeroHit | PpuStatusOverflow));
     PpuRegisters.ScrollY = PpuRegisters.FrameScrollY;
     PpuRegisters.SplitLine = -1;
+    // An address set in vertical blank has stayed put since before line 0.
+    if (PpuRegisters.AddressAtRest) PpuRegisters.AddressAtRest = 2;
     // Latch bits left unrefreshed fade to 0.
     PpuRegisterRecord& r = PpuRegisters;
     if (r.DataLatch)
@@ -171,6 +184,7 @@ uint32_t NametableOffset(uint32_t a) {
 }
 
 uint8_t VramRead() {
+    PpuRegisters.AddressAtRest = 0;
     uint32_t a = PpuRegisters.VramAddress &= 0x3FFF;
     if (a >= 0x3F00) return PpuMemory[0x3F00 + (a & 0x1F)];
     if (a < 0x2000) return PpuMemory[a];
@@ -178,6 +192,7 @@ uint8_t VramRead() {
 }
 
 void VramWrite(uint8_t value) {
+    PpuRegisters.AddressAtRest = 0;
     uint32_t a = PpuRegisters.VramAddress &= 0x3FFF;
     if (a < 0x2000) {
         // CHR ROM cannot be written; without it the pattern area is RAM.
@@ -224,6 +239,7 @@ uint8_t PpuReadRegister(uint32_t address) {
             // and the buffer takes the nametable byte underneath.
             uint8_t v;
             uint32_t a = PpuRegisters.VramAddress &= 0x3FFF;
+            PpuRegisters.AddressAtRest = 0;
             if (a >= 0x3F00) {
                 v = uint8_t((read_palette(a) & 0x3F) | (PpuRegisters.DataLatch & 0xC0));
                 refresh_latch(v, 0x3F);

@@ -46,6 +46,19 @@ TEST_F(PpuRegs, AddressWriteInVerticalBlankSetsTheScroll) {
     EXPECT_EQ(Regs.MidFrameAddressWrite, 0);
 }
 
+// $2000 and $2005 build the address that a lone second $2006 write completes:
+// page, fine row and rows from them, the low byte from $2006.
+TEST_F(PpuRegs, ScrollWritesBuildTheAddressOfTheSecondAddressWrite) {
+    MachineState.InVblank = 1;
+    write(0x2000, 0x02);
+    write(0x2005, 0x38);
+    write(0x2005, 0x5D);  // fine row 5, row 11
+    write(0x2005, 0x38);  // a first write: the next $2006 write is a second one
+    write(0x2006, 0x40);  // rows 8-10 of the low byte: row 10
+    EXPECT_EQ(Regs.VramAddress, 0x5940);
+    EXPECT_EQ(std::tuple(Regs.ScrollX, Regs.ScrollY, Regs.PpuControl & 3), std::tuple(0u, 85, 2));
+}
+
 TEST_F(PpuRegs, MidFrameAddressWriteSplitsTheScrollAndFreezesThePage) {
     MachineState.Scanline = 100;
     write(0x2001, 0x08);

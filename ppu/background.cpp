@@ -196,7 +196,7 @@ inline bool all_keys(const PageKeys& k, uint32_t key) {
 }
 
 // What a line of one tile left in the picture: that tile's pixels throughout
-// (the left and right eight cleared when clipped), except the 8-pixel blocks
+// (the left eight the backdrop when clipped), except the 8-pixel blocks
 // that sprites were laid on since (SpriteCoveredBlocks).
 struct BlankLine {
     __m128i a, b;  // the pixels of every block
@@ -391,9 +391,9 @@ void RenderBackgroundLine() {
 #endif
     SpriteCoveredBlocks[line] = 0;
 
-    if (clipped) {
-        std::memset(L, 0, 8 * sizeof(uint32_t));
-        std::memset(L + 248, 0, 8 * sizeof(uint32_t));
-    }
+    // The left-edge clip shows the backdrop there, which sprites take as no
+    // background.
+    if (clipped)
+        for (uint32_t x = 0; x < 8; ++x) L[x] = BackdropPixel;
     CheckSpriteZeroHit();
 }

@@ -221,20 +221,24 @@ void CheckSpriteZeroHit() {
 
 namespace {
 
-// The part of a sprite's box at (x, y) that lies on the FrameSurface: w columns
-// and h rows from its top-left corner. The strips always hold the whole box.
+// The part of a sprite's box at (x, y) that is shown: w columns and h rows
+// from column skip of its top row, at frame. The strips always hold the whole
+// box. The left-edge clip ($2001 bit 2 clear) hides the picture's eight left
+// columns.
 struct Box {
     uint32_t* frame;
-    int32_t w, h;
+    int32_t w, h, skip;
 };
 
-// Boxes wholly below the picture have no rows (h = 0) and no frame pointer.
-inline Box box_at(uint32_t i, int32_t height) {
+// Boxes wholly below the picture or in the clipped columns have no rows (h = 0)
+// and no frame pointer.
+inline Box box_at(uint32_t i, int32_t height, int32_t left) {
     const int32_t x = int32_t(SpriteX[i]), y = int32_t(SpriteTop[i]);
     const int32_t h = std::min(height, FrameSurface.Height - y);
-    if (h <= 0) return Box{nullptr, 0, 0};
-    return Box{FrameSurface.Pixels + y * FrameSurface.Pitch + x,
-               std::min(8, FrameSurface.Width - x), h};
+    const int32_t skip = std::max(0, left - x);
+    if (h <= 0 || skip >= 8) return Box{nullptr, 0, 0, 0};
+    return Box{FrameSurface.Pixels + y * FrameSurface.Pitch + x + skip,
+               std::min(8, FrameSurface.Width - x) - skip, h, skip};
 }
 
 // Copies h rows of 8 pixels from s to d, skipping the pixels of s equal to key.
@@ -290,7 +294,7 @@ inline void behind_rows(uint32_t* d, const uint32_t* s, int32_t w, int32_t h, ui
 
 // Notes the blocks of the lines under a box that the composite writes.
 inline void mark_covered(uint32_t i, const Box& b) {
-    const uint32_t x = SpriteX[i], y = SpriteTop[i];
+    const uint32_t x = SpriteX[i] + uint32_t(b.skip), y = SpriteTop[i];
     const uint32_t first = x >> 3, last = (x + uint32_t(b.w) - 1) >> 3;
     const uint32_t blocks = ((2u << last) - 1) & ~((1u << first) - 1);
     for (int32_t r = 0; r < b.h; ++r) SpriteCoveredBlocks[y + uint32_t(r)] |= blocks;
@@ -302,12 +306,13 @@ void CompositeSprites() {
     if (!(PpuRegisters.PpuMask & PpuMaskShowSprites)) return;
     const uint32_t sprite_key = SpriteStrip.SourceKey, backdrop_key = BehindStrip.SourceKey;
     const int32_t strip_pitch = SpriteStrip.Pitch, behind_pitch = BehindStrip.Pitch;
+    const int32_t left = (PpuRegisters.PpuMask & PpuMaskSpritesLeft) ? 0 : 8;
     if (!(PpuRegisters.PpuControl & PpuControlTallSprites)) {
         for (int32_t i = 63; i >= 0; --i) {
             if (SpriteState[i] == 0) continue;
-            const Box b = box_at(uint32_t(i), 8);
+            const Box b = box_at(uint32_t(i), 8, left);
             if (b.h <= 0) continue;
-            const uint32_t* s = SpriteStrip.Pixels + 8 * i;
+            const uint32_t* s = SpriteStrip.Pixels + 8 * i + b.skip;
             mark_covered(uint32_t(i), b);
             if (SpriteState[i] == 1)
                 behind_rows(b.frame, s, b.w, b.h, sprite_key, backdrop_key);
@@ -323,7 +328,7 @@ void CompositeSprites() {
     uint64_t restores = 0;
     for (int32_t i = 63; i >= 0; --i) {
         if (SpriteState[i] != 1) continue;
-        const Box b = box_at(uint32_t(i), 16);
+        const Box b = box_at(uint32_t(i), 16, left);
         if (b.h <= 0) continue;
         const int32_t pitch = FrameSurface.Pitch;
 #if defined(__SSE2__)
@@ -348,14 +353,14 @@ void CompositeSprites() {
     }
     for (int32_t i = 63; i >= 0; --i) {
         if (SpriteState[i] == 0) continue;
-        const Box b = box_at(uint32_t(i), 16);
+        const Box b = box_at(uint32_t(i), 16, left);
         if (b.h <= 0) continue;
         mark_covered(uint32_t(i), b);
-        keyed_rows(b.frame, SpriteStrip.Pixels + 8 * i, strip_pitch, b.w, b.h, sprite_key);
+        keyed_rows(b.frame, SpriteStrip.Pixels + 8 * i + b.skip, strip_pitch, b.w, b.h, sprite_key);
     }
     for (int32_t i = 63; i >= 0; --i) {
         if (!((restores >> i) & 1)) continue;
-        const Box b = box_at(uint32_t(i), 16);
+        const Box b = box_at(uint32_t(i), 16, left);
         keyed_rows(b.frame, BehindStrip.Pixels + 8 * i, behind_pitch, b.w, b.h, backdrop_key);
     }
 }

@@ -70,4 +70,30 @@ TEST_F(Renderer, SpriteMemoryWrittenDuringTheFrameAndLinesWithoutBackground) {
     EXPECT_EQ(line(6), 0x3FBFFFu);  // outside the palette
 }
 
+// The left-edge clip: the background's eight left pixels show the backdrop
+// (not the right eight), and sprites there are hidden.
+TEST_F(Renderer, LeftEdgeClipShowsTheBackdropAndHidesSprites) {
+    MachineState.InVblank = 1;
+    set_address(0x3F00);
+    write(0x2007, 0x21);
+    write(0x2007, 0x16);  // background colour 1
+    set_address(0x3F11);
+    write(0x2007, 0x30);  // sprite colour 1
+    set_address(0x2000);
+    const uint8_t sprite[4] = {9, 1, 0x00, 4};
+    std::memcpy(SpriteRam, sprite, 4);
+    BuildSpriteTables();
+    PpuRegisters.PpuMask = 0x18;  // both clipped
+    draw_lines();
+    unlock_frame_surfaces();
+    update_behind_key();
+    CompositeSprites();
+    lock_frame_surfaces();
+    const uint32_t* L = FramePixels + 10 * FramePitch;
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(L[x], 0x3FBFFFu) << x;
+    EXPECT_EQ(L[8], 0xFFFFFFu);  // the sprite's right half
+    EXPECT_EQ(L[12], 0xF83800u);
+    EXPECT_EQ(L[255], 0xF83800u);
+}
+
 }  // namespace

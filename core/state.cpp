@@ -82,7 +82,9 @@ uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc) {
 //   The background's line opacity, the mix's channel buffers, the CPU's
 //     straddle copy and wait-loop record: made and used within one line, one
 //     mix or one run of the CPU.
-//   MasterPalette, AttributeByteIndex, AttributeShift, NoiseSequence and the
+//   LineBackdrop: filled by each frame's lines, read by that frame's sprite
+//     composite.
+//   MasterPalette, TintedPalettes, AttributeByteIndex, AttributeShift, NoiseSequence and the
 //     views NametablePageA/B, BackgroundPalette, SpritePalette: fixed tables
 //     and pointers built at power-up and reset.
 //   The FrameSurface and BehindStrip pixels: every frame draws the whole

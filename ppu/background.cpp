@@ -73,20 +73,29 @@ struct LineOpacity {
 } Opacity;
 
 // The four background palettes as pixels, kept from line to line: the
-// palette seldom changes, and MasterPalette only at power-up.
+// palette and the tint seldom change, and MasterPalette only at power-up.
 struct LinePalette {
     uint8_t bytes[16];  // the palette bytes the pixels were looked up for
+    uint32_t tint;      // and the tint
     bool valid;
     alignas(16) uint32_t pixels[16];
 } Palette;
 
-const uint32_t* line_palette() {
-    if (!Palette.valid || std::memcmp(Palette.bytes, BackgroundPalette, 16) != 0) {
+const uint32_t* line_palette(uint32_t tint) {
+    if (!Palette.valid || Palette.tint != tint ||
+        std::memcmp(Palette.bytes, BackgroundPalette, 16) != 0) {
         std::memcpy(Palette.bytes, BackgroundPalette, 16);
-        for (int i = 0; i < 16; ++i) Palette.pixels[i] = MasterPalette[BackgroundPalette[i]];
+        const uint32_t* colours = TintedPalettes[tint];
+        for (int i = 0; i < 16; ++i) Palette.pixels[i] = colours[BackgroundPalette[i]];
+        Palette.tint = tint;
         Palette.valid = true;
     }
     return Palette.pixels;
+}
+
+// The backdrop under the tint.
+inline uint32_t tinted_backdrop(uint32_t tint) {
+    return tint ? TintedPalettes[tint][BackgroundPalette[0]] : BackdropPixel;
 }
 
 // Where a line's tiles come from.
@@ -321,18 +330,18 @@ void ForgetBackgroundPalette() {
 // one that $2007 accesses move (an upload, most often made while the console
 // shows no picture) or that a rendered line moved on (the console's
 // rendering runs it through the nametables) shows the backdrop.
-uint32_t blank_line_pixel() {
+uint32_t blank_line_pixel(uint32_t tint, uint32_t backdrop) {
     PpuRegisterRecord& regs = PpuRegisters;
     if (regs.PpuMask & PpuMaskRendering) {
         regs.AddressAtRest = 0;
-        return BackdropPixel;
+        return backdrop;
     }
     const bool at_rest = regs.AddressAtRest == 2;
     if (regs.AddressAtRest) regs.AddressAtRest = 2;
     uint32_t a = regs.VramAddress & 0x3FFF;
-    if (!at_rest || a < 0x3F00) return BackdropPixel;
+    if (!at_rest || a < 0x3F00) return backdrop;
     if ((a & 0x13) == 0x10) a &= 0x0F;  // $3F10, $3F14, $3F18, $3F1C
-    return MasterPalette[BackgroundPalette[a & 0x1F]];
+    return TintedPalettes[tint][BackgroundPalette[a & 0x1F]];
 }
 
 void RenderBackgroundLine() {
@@ -341,8 +350,12 @@ void RenderBackgroundLine() {
     const PpuRegisterRecord& regs = PpuRegisters;
     const uint32_t line = uint32_t(MachineState.Scanline);
     uint32_t* L = FramePixels + line * FramePitch;
+    // Greyscale and emphasis: the line's colours come from the tint's palette.
+    const uint32_t tint = PpuTint(regs.PpuMask);
+    const uint32_t backdrop = tinted_backdrop(tint);
+    LineBackdrop[line] = backdrop;
     if (!(regs.PpuMask & PpuMaskShowBackground)) {
-        const uint32_t pixel = blank_line_pixel();
+        const uint32_t pixel = blank_line_pixel(tint, backdrop);
 #if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
         fill_colour(pixel, L, line);
 #else
@@ -377,7 +390,7 @@ void RenderBackgroundLine() {
     p.attribute_shift = (p.row & 2) * 2;
     Opacity.fine_x = p.fx;
     // The palette cannot change within a line.
-    const uint32_t* pixels = line_palette();
+    const uint32_t* pixels = line_palette(tint);
     const bool clipped = !(regs.PpuMask & PpuMaskBackgroundLeft);
 #if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
     if (kShuffles) {
@@ -394,6 +407,6 @@ void RenderBackgroundLine() {
     // The left-edge clip shows the backdrop there, which sprites take as no
     // background.
     if (clipped)
-        for (uint32_t x = 0; x < 8; ++x) L[x] = BackdropPixel;
+        for (uint32_t x = 0; x < 8; ++x) L[x] = backdrop;
     CheckSpriteZeroHit();
 }

@@ -39,6 +39,8 @@ constexpr uint8_t PpuMaskBackgroundLeft = 0x02;
 constexpr uint8_t PpuMaskSpritesLeft = 0x04;
 constexpr uint8_t PpuMaskShowBackground = 0x08;
 constexpr uint8_t PpuMaskShowSprites = 0x10;
+constexpr uint8_t PpuMaskGreyscale = 0x01;
+constexpr uint8_t PpuMaskEmphasis = 0xE0;  // red, green, blue: bits 5, 6, 7
 constexpr uint8_t PpuMaskRendering = PpuMaskShowBackground | PpuMaskShowSprites;
 constexpr uint8_t PpuStatusOverflow = 0x20;
 constexpr uint8_t PpuStatusSpriteZeroHit = 0x40;
@@ -70,6 +72,18 @@ constexpr uint32_t MarkedColourOffset = 65;       // palette byte of a marked co
 
 extern uint32_t MasterPalette[129];
 extern uint32_t BackdropPixel;
+// MasterPalette under each of the 16 tints of $2001 (greyscale and the three
+// emphasis bits): tint 0 is MasterPalette itself. The sprite key colour stays,
+// and marked colours keep their marker.
+constexpr uint32_t PpuTints = 16;
+extern uint32_t TintedPalettes[PpuTints][129];
+// The tint a $2001 value selects.
+inline uint32_t PpuTint(uint8_t mask) {
+    return (mask & PpuMaskGreyscale) | ((mask & PpuMaskEmphasis) >> 4);
+}
+// The backdrop as each line of the frame was drawn with it (its tint, and its
+// colour then): where sprites behind the background show.
+extern uint32_t LineBackdrop[240];
 // Where each nametable cell's two attribute bits lie. Cells 960-1023 (rows 30
 // and 31, reached only by scroll positions past the picture) are covered too:
 // like the console, such rows take their tiles from the attribute bytes.

@@ -13,6 +13,8 @@ uint8_t* SpritePalette;
 
 uint32_t MasterPalette[129];
 uint32_t BackdropPixel;
+uint32_t TintedPalettes[PpuTints][129];
+uint32_t LineBackdrop[240];
 uint8_t AttributeByteIndex[NametableCells];
 uint8_t AttributeShift[NametableCells];
 
@@ -28,6 +30,33 @@ const uint32_t kColours[64] = {
     0xFFFFFF, 0xA7E7FF, 0xB8B8F8, 0xD8B8F8, 0xF8B8F8, 0xFBA7C3, 0xF0D0B0, 0xFFE3AB,
     0xFBDB7B, 0xD8F878, 0xB8F8B8, 0xB8F8D8, 0x00FFFF, 0xF8D8F8, 0x000000, 0x000000,
 };
+
+// A colour under emphasis: each emphasis bit darkens the two other channels
+// (red, green, blue for bits 5, 6, 7) to three quarters.
+uint32_t emphasised(uint32_t rgb, uint32_t tint) {
+    uint32_t out = 0;
+    for (uint32_t c = 0; c < 3; ++c) {  // blue, green, red
+        uint32_t v = (rgb >> (8 * c)) & 0xFF;
+        const uint32_t own = 3 - c;  // tint bit of this channel: red 1, green 2, blue 3
+        for (uint32_t bit = 1; bit <= 3; ++bit)
+            if (bit != own && (tint >> bit) & 1) v = v * 3 / 4;
+        out |= v << (8 * c);
+    }
+    return out;
+}
+
+// Greyscale keeps the brightness column ($00, $10, $20, $30) of each colour.
+void build_tinted_palettes() {
+    for (uint32_t t = 0; t < PpuTints; ++t) {
+        for (uint32_t i = 0; i < 64; ++i) {
+            const uint32_t colour = (t & PpuMaskGreyscale) ? (i & 0x30) : i;
+            const uint32_t rgb = emphasised(kColours[colour], t);
+            TintedPalettes[t][i] = rgb;
+            TintedPalettes[t][i + MarkedColourOffset] = rgb | BackdropMarker;
+        }
+        TintedPalettes[t][64] = SpriteKeyColour;
+    }
+}
 
 void write_control(uint8_t v) {
     // The page bits also go into the address the next $2006 pair completes.
@@ -152,6 +181,7 @@ void PpuPowerUp() {
         MasterPalette[i + MarkedColourOffset] = kColours[i] | BackdropMarker;
     }
     MasterPalette[64] = SpriteKeyColour;
+    build_tinted_palettes();
     ForgetBackgroundPalette();
     for (int i = 0; i < 16; i += 4) SpritePalette[i] = 0x40;
     for (uint32_t c = 0; c < NametableCells; ++c) {

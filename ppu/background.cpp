@@ -93,10 +93,7 @@ const uint32_t* line_palette(uint32_t tint) {
     return Palette.pixels;
 }
 
-// The backdrop under the tint.
-inline uint32_t tinted_backdrop(uint32_t tint) {
-    return tint ? TintedPalettes[tint][BackgroundPalette[0]] : BackdropPixel;
-}
+#define UNLIKELY(x) __builtin_expect(!!(x), 0)
 
 // Where a line's tiles come from.
 struct LinePlace {
@@ -252,7 +249,7 @@ __attribute__((target("ssse3"))) void fill_tiles(uint32_t key, uint32_t fx, cons
 // A line of one colour (a line without the background): when the line holds
 // it already from the frame before, only the blocks sprites covered are
 // written again.
-void fill_colour(uint32_t pixel, uint32_t* L, uint32_t line) {
+__attribute__((noinline)) void fill_colour(uint32_t pixel, uint32_t* L, uint32_t line) {
     const __m128i a = _mm_set1_epi32(int32_t(pixel));
     BlankLine& last = Blank[line];
     const __m128i same = _mm_and_si128(_mm_cmpeq_epi32(last.a, a), _mm_cmpeq_epi32(last.b, a));
@@ -330,7 +327,7 @@ void ForgetBackgroundPalette() {
 // one that $2007 accesses move (an upload, most often made while the console
 // shows no picture) or that a rendered line moved on (the console's
 // rendering runs it through the nametables) shows the backdrop.
-uint32_t blank_line_pixel(uint32_t tint, uint32_t backdrop) {
+__attribute__((noinline)) uint32_t blank_line_pixel(uint32_t tint, uint32_t backdrop) {
     PpuRegisterRecord& regs = PpuRegisters;
     if (regs.PpuMask & PpuMaskRendering) {
         regs.AddressAtRest = 0;
@@ -351,8 +348,11 @@ void RenderBackgroundLine() {
     const uint32_t line = uint32_t(MachineState.Scanline);
     uint32_t* L = FramePixels + line * FramePitch;
     // Greyscale and emphasis: the line's colours come from the tint's palette.
-    const uint32_t tint = PpuTint(regs.PpuMask);
-    const uint32_t backdrop = tinted_backdrop(tint);
+    uint32_t tint = 0, backdrop = BackdropPixel;
+    if (UNLIKELY(regs.PpuMask & (PpuMaskGreyscale | PpuMaskEmphasis))) {
+        tint = PpuTint(regs.PpuMask);
+        backdrop = TintedPalettes[tint][BackgroundPalette[0]];
+    }
     LineBackdrop[line] = backdrop;
     if (!(regs.PpuMask & PpuMaskShowBackground)) {
         const uint32_t pixel = blank_line_pixel(tint, backdrop);
@@ -364,7 +364,7 @@ void RenderBackgroundLine() {
         SpriteCoveredBlocks[line] = 0;
         return;
     }
-    PpuRegisters.AddressAtRest = 0;
+    if (regs.AddressAtRest) PpuRegisters.AddressAtRest = 0;  // rendering moves the address on
     const bool vertical = CartridgeImage.VerticalMirroring != 0;
     uint32_t s = vertical ? (regs.PpuControl & 1) : ((regs.PpuControl >> 1) & 1);  // the page bits
 

@@ -23,7 +23,8 @@ struct PpuRegisterRecord {
     int32_t FrameScrollY;          // the ScrollY the next frame starts from
     uint16_t NextAddress;          // the address the second $2006 write completes
     uint8_t DataLatch;             // the last byte on the picture unit's data bus
-    uint8_t LatchAge[8];           // frames since each latch bit was last refreshed
+    uint8_t LatchRefreshed;        // latch bits refreshed in this fading period
+    uint8_t LatchFrames;           // frames of this fading period so far
     uint8_t AddressAtRest;         // 1: set by $2006 in this line, 2: before it; 0: moved since
 };
 extern PpuRegisterRecord PpuRegisters;
@@ -46,8 +47,9 @@ constexpr uint8_t PpuStatusOverflow = 0x20;
 constexpr uint8_t PpuStatusSpriteZeroHit = 0x40;
 constexpr uint8_t PpuStatusVblank = 0x80;
 constexpr uint8_t PpuStatusBits = 0xE0;  // the rest of a $2002 read is the data latch
-// A latch bit not refreshed for this many frames (about 0.6 s) fades to 0.
-constexpr uint8_t DataLatchFrames = 36;
+// The data latch fades in periods of this many frames: a bit not refreshed in
+// a period fades to 0 at its end (0.4 to 0.8 s after its last refresh).
+constexpr uint8_t DataLatchFrames = 24;
 // Bits of a sprite's attribute byte.
 constexpr uint8_t SpritePaletteBits = 0x03;
 constexpr uint8_t SpriteBehindBackground = 0x20;

@@ -154,11 +154,10 @@ void write_mask(uint8_t v) {
 
 // The data latch takes the bits of mask from value; those bits start their
 // fading time again.
-void refresh_latch(uint8_t value, uint8_t mask) {
+inline void refresh_latch(uint8_t value, uint8_t mask) {
     PpuRegisterRecord& r = PpuRegisters;
     r.DataLatch = uint8_t((r.DataLatch & ~mask) | (value & mask));
-    for (uint32_t k = 0; k < 8; ++k)
-        if (mask & (1u << k)) r.LatchAge[k] = 0;
+    r.LatchRefreshed |= mask;
 }
 
 // What a palette address reads: the colour as written ($3F10, $3F14, $3F18
@@ -202,10 +201,11 @@ void PpuStartFrame() {
     if (PpuRegisters.AddressAtRest) PpuRegisters.AddressAtRest = 2;
     // Latch bits left unrefreshed fade to 0.
     PpuRegisterRecord& r = PpuRegisters;
-    if (r.DataLatch)
-        for (uint32_t k = 0; k < 8; ++k)
-            if (r.LatchAge[k] < DataLatchFrames && ++r.LatchAge[k] == DataLatchFrames)
-                r.DataLatch &= uint8_t(~(1u << k));
+    if (++r.LatchFrames >= DataLatchFrames) {
+        r.LatchFrames = 0;
+        r.DataLatch &= r.LatchRefreshed;
+        r.LatchRefreshed = 0;
+    }
 }
 
 uint32_t NametableOffset(uint32_t a) {

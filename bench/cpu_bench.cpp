@@ -49,6 +49,7 @@ void CpuInstructions(benchmark::State& state) {
     for (int i = 0; i < 256; ++i) CpuRam[0x300 + i] = uint8_t(i * 7);
     ncpu = n6502cpu{};
     ncpu.RAM = CpuRam;
+    ncpu.SRAM = SaveRam - 0x6000;
     ncpu.ROM = PrgWindow - 0x8000;
     ncpu.trapbadops = 1;
     ncpu.readtrap = bench_read;

@@ -157,9 +157,10 @@ int32_t console_run_frame() {
     }
     if (result != 0) {
         const uint16_t pc = ncpu.rPC;
-        MachineState.ErrorCode = pc >= 0x8000  ? PrgWindow[pc - 0x8000]
-                                 : pc < 0x2000 ? CpuRam[pc & 0x7FF]
-                                               : CpuRam[pc];
+        MachineState.ErrorCode = pc >= 0x8000   ? PrgWindow[pc - 0x8000]
+                                 : pc >= 0x6000 ? SaveRam[pc - 0x6000]
+                                 : pc < 0x2000  ? CpuRam[pc & 0x7FF]
+                                                : CpuRam[pc];
     }
     return result;
 }

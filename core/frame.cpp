@@ -9,6 +9,11 @@
 namespace {
 constexpr int32_t kVisibleLines = 240;
 constexpr int32_t kTrailingLines = 20;
+// CPU cycles between the vertical-blank bit and the NMI, taken from the first
+// trailing line: enough for a main loop that polls $2002 to read the bit once
+// before the NMI handler's own read takes it away (on the console too the
+// bit comes a little before the NMI).
+constexpr uint32_t kVblankLead = 8;
 
 // Longer than any instruction's overshoot of its budget.
 constexpr int32_t kInstructionOvershoot = 7;
@@ -49,10 +54,13 @@ int32_t run_lines() {
     mapper_line_tick(3 * line);
     MachineState.InVblank = 1;
     PpuRegisters.PpuStatus |= PpuStatusVblank;
+    MachineState.FrameLine = kVisibleLines + 3;
+    run_budget(kVblankLead);
     if (MachineState.NmiEnabled) n6502_nmi();
     for (int32_t i = 0; i < kTrailingLines; ++i) {
         MachineState.FrameLine = uint32_t(kVisibleLines + 3 + i);
-        if (run_budget(line) != 0) return -1;
+        // The first trailing line gave its first cycles to the lead above.
+        if (run_budget(i == 0 ? line - kVblankLead : line) != 0) return -1;
         mapper_line_tick(line);
     }
     return 0;

@@ -22,6 +22,7 @@ void power_up() {
     PpuPowerUp();
     PpuRegisters.AddressJustSet = 1;
     ncpu.RAM = CpuRam;
+    ncpu.SRAM = SaveRam - 0x6000;
     ncpu.ROM = PrgWindow - 0x8000;
     ncpu.trapbadops = 1;
     ncpu.readtrap = bus_read;

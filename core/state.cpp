@@ -92,7 +92,9 @@ uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc) {
 //   The background's line opacity, the mix's channel buffers, the CPU's
 //     straddle copy and wait-loop record: made and used within one line, one
 //     mix or one run of the CPU.
-//   MasterPalette, AttributeByteIndex, AttributeShift, NoiseSequence and the
+//   LineBackdrop: filled by each frame's lines, read by that frame's sprite
+//     composite.
+//   MasterPalette, TintedPalettes, AttributeByteIndex, AttributeShift, NoiseSequence and the
 //     views NametablePageA/B, BackgroundPalette, SpritePalette: fixed tables
 //     and pointers built at power-up and reset.
 //   The FrameSurface and BehindStrip pixels: every frame draws the whole
@@ -427,7 +429,8 @@ T read_part(const uint8_t* at) {
 // TotalCycles; PpuControl, PpuMask, OamAddress, VramAddress (masked to 14 bits
 // where it is used) and ReadBuffer; the sound registers' SampleByte,
 // AddressReg and LengthReg; the MMC3 counter and latch; the memory blocks but
-// the palette, checked in check_values.
+// the palette, checked in check_values; the picture unit's DataLatch and
+// LatchRefreshed.
 const StateField StateFields[] = {
     RANGE(kCpu, CpuImage, "CPU.TrapBadOps", TrapBadOps, 1, 1),
     RANGE(kCpu, CpuImage, "CPU.Over", Over, 0, 1),
@@ -458,6 +461,10 @@ const StateField StateFields[] = {
           1024),
     RANGE(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.SplitLine", SplitLine, -1024, 1024),
     RANGE(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.FrameScrollY", FrameScrollY, -1024, 1024),
+    RANGE(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.NextAddress", NextAddress, 0, 0x7FFF),
+    RANGE(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.LatchFrames", LatchFrames, 0,
+          DataLatchFrames - 1),
+    RANGE(kPpuRegisters, PpuRegisterRecord, "PpuRegisters.AddressAtRest", AddressAtRest, 0, 2),
     RANGE(kBackdrop, BackdropImage, "BackdropPixel", BackdropPixel, 0, 0xFFFFFF),
     RANGE(kBackdrop, BackdropImage, "AppliedBackdrop", AppliedBackdrop, 0, 0xFFFFFF),
     SQUARE(kSquare1, "Square1"),

@@ -6,8 +6,9 @@
 // window [fetchlo, fetchend) of positions from which a whole three-byte
 // instruction can be fetched. Running on only moves the fetch pointer up, so
 // one compare with fetchend per instruction, and one with fetchlo after a
-// taken branch, send anything outside it (a branch across $8000, running past
-// $FFFF, $7FFF or $07FF, an instruction straddling the end of a block) to
+// taken branch, send anything outside it (a branch across $8000 or $6000,
+// running past $FFFF, $7FFF, $5FFF or $07FF, an instruction straddling the end
+// of a block) to
 // `refetch`, which re-selects the region from the 6502 address, or runs a
 // straddling instruction from a three-byte copy of its bytes.
 #include "cpu/n6502.h"
@@ -30,6 +31,7 @@ uint8_t StraddleCopy[4];
 inline uint8_t fetchbyte(const uint8_t* rom, const uint8_t* ram, uint32_t pc) {
     pc &= 0xFFFF;
     if (pc >= 0x8000) return rom[pc];
+    if (pc >= 0x6000) return ncpu.SRAM[pc];
     if (pc < 0x2000) return ram[pc & 0x7FF];
     return ram[pc];
 }
@@ -391,10 +393,14 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
             PCBASE = RAM;                                    \
             fetchlo = uintptr_t(RAM);                        \
             fetchend = fetchlo + 0x800 - 2;                  \
+        } else if (p_ >= 0x6000) {                           \
+            PCBASE = ncpu.SRAM;                              \
+            fetchlo = uintptr_t(PCBASE) + 0x6000;            \
+            fetchend = fetchlo + 0x2000 - 2;                 \
         } else {                                             \
             PCBASE = RAM;                                    \
             fetchlo = uintptr_t(RAM) + 0x2000;               \
-            fetchend = fetchlo + 0x6000 - 2;                 \
+            fetchend = fetchlo + 0x4000 - 2;                 \
         }                                                    \
         fp = reinterpret_cast<uint8_t*>(uintptr_t(PCBASE) + p_); \
     } while (0)

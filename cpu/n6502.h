@@ -21,8 +21,9 @@ struct n6502cpu {
     int32_t cycles;
     uint32_t totalcycles;
     uint8_t* PCBASE;
-    uint8_t* ROM;  // PrgWindow - 0x8000
-    uint8_t* RAM;  // CpuRam
+    uint8_t* ROM;   // PrgWindow - 0x8000
+    uint8_t* RAM;   // CpuRam
+    uint8_t* SRAM;  // SaveRam - 0x6000: code at $6000-$7FFF runs from save RAM
     n6502readtrap readtrap;
     n6502writetrap writetrap;
     uint32_t breakpoint;

@@ -73,21 +73,27 @@ struct LineOpacity {
 } Opacity;
 
 // The four background palettes as pixels, kept from line to line: the
-// palette seldom changes, and MasterPalette only at power-up.
+// palette and the tint seldom change, and MasterPalette only at power-up.
 struct LinePalette {
     uint8_t bytes[16];  // the palette bytes the pixels were looked up for
+    uint32_t tint;      // and the tint
     bool valid;
     alignas(16) uint32_t pixels[16];
 } Palette;
 
-const uint32_t* line_palette() {
-    if (!Palette.valid || std::memcmp(Palette.bytes, BackgroundPalette, 16) != 0) {
+const uint32_t* line_palette(uint32_t tint) {
+    if (!Palette.valid || Palette.tint != tint ||
+        std::memcmp(Palette.bytes, BackgroundPalette, 16) != 0) {
         std::memcpy(Palette.bytes, BackgroundPalette, 16);
-        for (int i = 0; i < 16; ++i) Palette.pixels[i] = MasterPalette[BackgroundPalette[i]];
+        const uint32_t* colours = TintedPalettes[tint];
+        for (int i = 0; i < 16; ++i) Palette.pixels[i] = colours[BackgroundPalette[i]];
+        Palette.tint = tint;
         Palette.valid = true;
     }
     return Palette.pixels;
 }
+
+#define UNLIKELY(x) __builtin_expect(!!(x), 0)
 
 // Where a line's tiles come from.
 struct LinePlace {
@@ -223,7 +229,7 @@ inline bool all_keys(const PageKeys& k, uint32_t key) {
 }
 
 // What a line of one tile left in the picture: that tile's pixels throughout
-// (the left and right eight cleared when clipped), except the 8-pixel blocks
+// (the left eight the backdrop when clipped), except the 8-pixel blocks
 // that sprites were laid on since (SpriteCoveredBlocks).
 struct BlankLine {
     __m128i a, b;  // the pixels of every block
@@ -265,6 +271,26 @@ __attribute__((target("ssse3"))) void fill_tiles(uint32_t key, uint32_t fx, cons
         last = BlankLine{a, b, clipped, true};
     }
     std::memset(Opacity.tiles, int(lo | hi), sizeof Opacity.tiles);
+}
+
+// A line of one colour (a line without the background): when the line holds
+// it already from the frame before, only the blocks sprites covered are
+// written again.
+__attribute__((noinline)) void fill_colour(uint32_t pixel, uint32_t* L, uint32_t line) {
+    const __m128i a = _mm_set1_epi32(int32_t(pixel));
+    BlankLine& last = Blank[line];
+    const __m128i same = _mm_and_si128(_mm_cmpeq_epi32(last.a, a), _mm_cmpeq_epi32(last.b, a));
+    if (last.valid && !last.clipped && _mm_movemask_epi8(same) == 0xFFFF) {
+        for (uint32_t blocks = SpriteCoveredBlocks[line]; blocks; blocks &= blocks - 1) {
+            uint32_t* block = L + 8 * uint32_t(__builtin_ctz(blocks));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(block), a);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 4), a);
+        }
+        return;
+    }
+#pragma GCC unroll 32
+    for (uint32_t x = 0; x < 256; x += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(L + x), a);
+    last = BlankLine{a, a, false, true};
 }
 
 // The line as whole tiles from fx pixels left of the picture: the pixels
@@ -322,20 +348,50 @@ void ForgetBackgroundPalette() {
 #endif
 }
 
+// What a line without the background shows: the backdrop as it stands; with
+// rendering off and the $2007 address left in the palette, that entry
+// instead. Only an address that has stayed put since before the line counts:
+// one that $2007 accesses move (an upload, most often made while the console
+// shows no picture) or that a rendered line moved on (the console's
+// rendering runs it through the nametables) shows the backdrop.
+__attribute__((noinline)) uint32_t blank_line_pixel(uint32_t tint, uint32_t backdrop) {
+    PpuRegisterRecord& regs = PpuRegisters;
+    if (regs.PpuMask & PpuMaskRendering) {
+        regs.AddressAtRest = 0;
+        return backdrop;
+    }
+    const bool at_rest = regs.AddressAtRest == 2;
+    if (regs.AddressAtRest) regs.AddressAtRest = 2;
+    uint32_t a = regs.VramAddress & 0x3FFF;
+    if (!at_rest || a < 0x3F00) return backdrop;
+    if ((a & 0x13) == 0x10) a &= 0x0F;  // $3F10, $3F14, $3F18, $3F1C
+    return TintedPalettes[tint][BackgroundPalette[a & 0x1F]];
+}
+
 void RenderBackgroundLine() {
     PickSpritesForLine();
     EvaluateSpritesForLine();
     const PpuRegisterRecord& regs = PpuRegisters;
     const uint32_t line = uint32_t(MachineState.Scanline);
     uint32_t* L = FramePixels + line * FramePitch;
+    // Greyscale and emphasis: the line's colours come from the tint's palette.
+    uint32_t tint = 0, backdrop = BackdropPixel;
+    if (UNLIKELY(regs.PpuMask & (PpuMaskGreyscale | PpuMaskEmphasis))) {
+        tint = PpuTint(regs.PpuMask);
+        backdrop = TintedPalettes[tint][BackgroundPalette[0]];
+    }
+    LineBackdrop[line] = backdrop;
     if (!(regs.PpuMask & PpuMaskShowBackground)) {
-        std::memset(L, 0, 256 * sizeof(uint32_t));
+        const uint32_t pixel = blank_line_pixel(tint, backdrop);
 #if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
-        Blank[line].valid = false;
+        fill_colour(pixel, L, line);
+#else
+        for (uint32_t x = 0; x < 256; ++x) L[x] = pixel;
 #endif
         SpriteCoveredBlocks[line] = 0;
         return;
     }
+    if (regs.AddressAtRest) PpuRegisters.AddressAtRest = 0;  // rendering moves the address on
     const uint32_t arrangement = CartridgeImage.VerticalMirroring;
     const bool vertical = arrangement != 0;
     uint32_t s = vertical ? (regs.PpuControl & 1) : ((regs.PpuControl >> 1) & 1);  // the page bits
@@ -364,7 +420,7 @@ void RenderBackgroundLine() {
     p.attribute_shift = (p.row & 2) * 2;
     Opacity.fine_x = p.fx;
     // The palette cannot change within a line.
-    const uint32_t* pixels = line_palette();
+    const uint32_t* pixels = line_palette(tint);
     const bool clipped = !(regs.PpuMask & PpuMaskBackgroundLeft);
 #if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
     if (MapperWatchesTiles) {
@@ -384,9 +440,9 @@ void RenderBackgroundLine() {
 #endif
     SpriteCoveredBlocks[line] = 0;
 
-    if (clipped) {
-        std::memset(L, 0, 8 * sizeof(uint32_t));
-        std::memset(L + 248, 0, 8 * sizeof(uint32_t));
-    }
+    // The left-edge clip shows the backdrop there, which sprites take as no
+    // background.
+    if (clipped)
+        for (uint32_t x = 0; x < 8; ++x) L[x] = backdrop;
     CheckSpriteZeroHit();
 }

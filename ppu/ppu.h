@@ -10,8 +10,8 @@ struct PpuRegisterRecord {
     uint8_t OamAddress;            // SpriteRam index of the next $2004 write
     uint8_t VramIncrement;         // 1 or 32, added after each $2007 access
     uint16_t VramAddress;          // address used by $2007
-    uint8_t AddressToggle;         // 0: the next $2006 write is the high byte
-    uint8_t ScrollToggle;          // 0: the next $2005 write is horizontal
+    uint8_t AddressToggle;         // 0: the next $2005/$2006 write is the first of its pair
+    uint8_t ScrollToggle;          // always equal to AddressToggle: the two share one toggle
     uint32_t ScrollX;              // 0-255
     int32_t ScrollY;               // added to the line number by the renderer; may be negative
     uint32_t AddressJustSet;       // the next $2007 read consumes it
@@ -21,6 +21,11 @@ struct PpuRegisterRecord {
     int32_t SplitPosition;         // its picture row, should rendering come back on
     int32_t SplitLine;             // the line it was set in; -1: set in an earlier frame
     int32_t FrameScrollY;          // the ScrollY the next frame starts from
+    uint16_t NextAddress;          // the address the second $2006 write completes
+    uint8_t DataLatch;             // the last byte on the picture unit's data bus
+    uint8_t LatchRefreshed;        // latch bits refreshed in this fading period
+    uint8_t LatchFrames;           // frames of this fading period so far
+    uint8_t AddressAtRest;         // 1: set by $2006 in this line, 2: before it; 0: moved since
 };
 extern PpuRegisterRecord PpuRegisters;
 
@@ -35,10 +40,16 @@ constexpr uint8_t PpuMaskBackgroundLeft = 0x02;
 constexpr uint8_t PpuMaskSpritesLeft = 0x04;
 constexpr uint8_t PpuMaskShowBackground = 0x08;
 constexpr uint8_t PpuMaskShowSprites = 0x10;
+constexpr uint8_t PpuMaskGreyscale = 0x01;
+constexpr uint8_t PpuMaskEmphasis = 0xE0;  // red, green, blue: bits 5, 6, 7
 constexpr uint8_t PpuMaskRendering = PpuMaskShowBackground | PpuMaskShowSprites;
 constexpr uint8_t PpuStatusOverflow = 0x20;
 constexpr uint8_t PpuStatusSpriteZeroHit = 0x40;
 constexpr uint8_t PpuStatusVblank = 0x80;
+constexpr uint8_t PpuStatusBits = 0xE0;  // the rest of a $2002 read is the data latch
+// The data latch fades in periods of this many frames: a bit not refreshed in
+// a period fades to 0 at its end (0.4 to 0.8 s after its last refresh).
+constexpr uint8_t DataLatchFrames = 24;
 // Bits of a sprite's attribute byte.
 constexpr uint8_t SpritePaletteBits = 0x03;
 constexpr uint8_t SpriteBehindBackground = 0x20;
@@ -63,6 +74,18 @@ constexpr uint32_t MarkedColourOffset = 65;       // palette byte of a marked co
 
 extern uint32_t MasterPalette[129];
 extern uint32_t BackdropPixel;
+// MasterPalette under each of the 16 tints of $2001 (greyscale and the three
+// emphasis bits): tint 0 is MasterPalette itself. The sprite key colour stays,
+// and marked colours keep their marker.
+constexpr uint32_t PpuTints = 16;
+extern uint32_t TintedPalettes[PpuTints][129];
+// The tint a $2001 value selects.
+inline uint32_t PpuTint(uint8_t mask) {
+    return (mask & PpuMaskGreyscale) | ((mask & PpuMaskEmphasis) >> 4);
+}
+// The backdrop as each line of the frame was drawn with it (its tint, and its
+// colour then): where sprites behind the background show.
+extern uint32_t LineBackdrop[240];
 // Where each nametable cell's two attribute bits lie. Cells 960-1023 (rows 30
 // and 31, reached only by scroll positions past the picture) are covered too:
 // like the console, such rows take their tiles from the attribute bytes.

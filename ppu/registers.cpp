@@ -13,6 +13,8 @@ uint8_t* SpritePalette;
 
 uint32_t MasterPalette[129];
 uint32_t BackdropPixel;
+uint32_t TintedPalettes[PpuTints][129];
+uint32_t LineBackdrop[240];
 uint8_t AttributeByteIndex[NametableCells];
 uint8_t AttributeShift[NametableCells];
 
@@ -29,7 +31,37 @@ const uint32_t kColours[64] = {
     0xFBDB7B, 0xD8F878, 0xB8F8B8, 0xB8F8D8, 0x00FFFF, 0xF8D8F8, 0x000000, 0x000000,
 };
 
+// A colour under emphasis: each emphasis bit darkens the two other channels
+// (red, green, blue for bits 5, 6, 7) to three quarters.
+uint32_t emphasised(uint32_t rgb, uint32_t tint) {
+    uint32_t out = 0;
+    for (uint32_t c = 0; c < 3; ++c) {  // blue, green, red
+        uint32_t v = (rgb >> (8 * c)) & 0xFF;
+        const uint32_t own = 3 - c;  // tint bit of this channel: red 1, green 2, blue 3
+        for (uint32_t bit = 1; bit <= 3; ++bit)
+            if (bit != own && (tint >> bit) & 1) v = v * 3 / 4;
+        out |= v << (8 * c);
+    }
+    return out;
+}
+
+// Greyscale keeps the brightness column ($00, $10, $20, $30) of each colour.
+void build_tinted_palettes() {
+    for (uint32_t t = 0; t < PpuTints; ++t) {
+        for (uint32_t i = 0; i < 64; ++i) {
+            const uint32_t colour = (t & PpuMaskGreyscale) ? (i & 0x30) : i;
+            const uint32_t rgb = emphasised(kColours[colour], t);
+            TintedPalettes[t][i] = rgb;
+            TintedPalettes[t][i + MarkedColourOffset] = rgb | BackdropMarker;
+        }
+        TintedPalettes[t][64] = SpriteKeyColour;
+    }
+}
+
 void write_control(uint8_t v) {
+    // The page bits also go into the address the next $2006 pair completes.
+    PpuRegisters.NextAddress =
+        uint16_t((PpuRegisters.NextAddress & ~0x0C00) | ((v & PpuControlPage) << 10));
     MachineState.NmiEnabled = v & PpuControlNmi;
     PpuRegisters.VramIncrement = (v & PpuControlIncrement32) ? 32 : 1;
     // After a split the page it chose holds to the end of the visible lines;
@@ -41,13 +73,25 @@ void write_control(uint8_t v) {
             uint8_t((v & ~PpuControlPage) | (PpuRegisters.PpuControl & PpuControlPage));
 }
 
+// $2005 and $2006 share one toggle: the first write of either makes the next
+// write of either a second one. Both build the address that the second $2006
+// write completes: the scroll's columns (bits 0-4) and rows (5-9, fine row
+// 12-14), the page (10-11, from $2000 too), or its high byte.
+void set_toggle(uint8_t t) {
+    PpuRegisters.AddressToggle = t;
+    PpuRegisters.ScrollToggle = t;
+}
+
 void write_scroll(uint8_t v) {
-    if (PpuRegisters.ScrollToggle == 0) {
+    uint16_t& next = PpuRegisters.NextAddress;
+    if (PpuRegisters.AddressToggle == 0) {
         PpuRegisters.ScrollX = v;
-        PpuRegisters.ScrollToggle = 1;
+        next = uint16_t((next & ~0x001F) | (v >> 3));
+        set_toggle(1);
         return;
     }
-    PpuRegisters.ScrollToggle = 0;
+    next = uint16_t((next & ~0x73E0) | ((v & 7) << 12) | ((v & 0xF8) << 2));
+    set_toggle(0);
     // Outside vertical blank the value waits for the next frame.
     PpuRegisters.FrameScrollY = v < 240 ? int32_t(v) : int32_t(v) - 256;
     if (MachineState.InVblank) PpuRegisters.ScrollY = PpuRegisters.FrameScrollY;
@@ -63,13 +107,18 @@ void split_at(int32_t t, int32_t line) {
 
 void write_address(uint8_t v) {
     PpuRegisters.AddressJustSet = 1;
+    // The first write only waits for the second (the top two bits are lost):
+    // the $2007 address moves once, when both bytes are in.
+    uint16_t& next = PpuRegisters.NextAddress;
     if (PpuRegisters.AddressToggle == 0) {
-        PpuRegisters.AddressToggle = 1;
-        PpuRegisters.VramAddress = uint16_t((v << 8) | (PpuRegisters.VramAddress & 0xFF));
+        next = uint16_t((next & 0x00FF) | ((v & 0x3F) << 8));
+        set_toggle(1);
         return;
     }
-    PpuRegisters.AddressToggle = 0;
-    PpuRegisters.VramAddress = uint16_t((PpuRegisters.VramAddress & 0xFF00) | v);
+    set_toggle(0);
+    next = uint16_t((next & 0xFF00) | v);
+    PpuRegisters.VramAddress = next;
+    PpuRegisters.AddressAtRest = 1;
     uint32_t a = PpuRegisters.VramAddress;
     PpuRegisters.ScrollX = (a & 0x1F) * 8;
     int32_t t = int32_t(((a >> 12) & 7) + ((a >> 5) & 0x1F) * 8);
@@ -103,6 +152,14 @@ void write_mask(uint8_t v) {
                  PpuRegisters.SplitLine >= 0 ? PpuRegisters.SplitLine : line);
 }
 
+// The data latch takes the bits of mask from value; those bits start their
+// fading time again.
+inline void refresh_latch(uint8_t value, uint8_t mask) {
+    PpuRegisterRecord& r = PpuRegisters;
+    r.DataLatch = uint8_t((r.DataLatch & ~mask) | (value & mask));
+    r.LatchRefreshed |= mask;
+}
+
 // What a palette address reads: the colour as written ($3F10, $3F14, $3F18
 // and $3F1C are $3F00, $3F04, $3F08 and $3F0C).
 uint8_t read_palette(uint32_t a) {
@@ -123,6 +180,7 @@ void PpuPowerUp() {
         MasterPalette[i + MarkedColourOffset] = kColours[i] | BackdropMarker;
     }
     MasterPalette[64] = SpriteKeyColour;
+    build_tinted_palettes();
     ForgetBackgroundPalette();
     for (int i = 0; i < 16; i += 4) SpritePalette[i] = 0x40;
     for (uint32_t c = 0; c < NametableCells; ++c) {
@@ -139,6 +197,15 @@ void PpuStartFrame() {
         uint8_t(~(PpuStatusVblank | PpuStatusSpriteZeroHit | PpuStatusOverflow));
     PpuRegisters.ScrollY = PpuRegisters.FrameScrollY;
     PpuRegisters.SplitLine = -1;
+    // An address set in vertical blank has stayed put since before line 0.
+    if (PpuRegisters.AddressAtRest) PpuRegisters.AddressAtRest = 2;
+    // Latch bits left unrefreshed fade to 0.
+    PpuRegisterRecord& r = PpuRegisters;
+    if (++r.LatchFrames >= DataLatchFrames) {
+        r.LatchFrames = 0;
+        r.DataLatch &= r.LatchRefreshed;
+        r.LatchRefreshed = 0;
+    }
 }
 
 uint32_t NametableOffset(uint32_t a) {
@@ -150,6 +217,7 @@ uint32_t NametableOffset(uint32_t a) {
 }
 
 uint8_t VramRead() {
+    PpuRegisters.AddressAtRest = 0;
     uint32_t a = PpuRegisters.VramAddress &= 0x3FFF;
     if (a >= 0x3F00) return PpuMemory[0x3F00 + (a & 0x1F)];
     if (a < 0x2000) return PpuMemory[a];
@@ -157,6 +225,7 @@ uint8_t VramRead() {
 }
 
 void VramWrite(uint8_t value) {
+    PpuRegisters.AddressAtRest = 0;
     uint32_t a = PpuRegisters.VramAddress &= 0x3FFF;
     if (a < 0x2000) {
         // CHR ROM cannot be written; without it the pattern area is RAM.
@@ -177,33 +246,41 @@ void VramWrite(uint8_t value) {
     PpuRegisters.VramAddress = uint16_t(PpuRegisters.VramAddress + PpuRegisters.VramIncrement);
 }
 
+// Bits a register does not drive, and the write-only registers, read the data
+// latch; the bits a read drives refresh it.
 uint8_t PpuReadRegister(uint32_t address) {
     switch (address) {
         case 0x2002: {
-            PpuRegisters.AddressToggle = 0;
-            PpuRegisters.ScrollToggle = 0;
+            set_toggle(0);
             // Reading takes the vertical-blank bit away, as on the console.
-            uint8_t s = PpuRegisters.PpuStatus;
+            const uint8_t s = uint8_t((PpuRegisters.PpuStatus & PpuStatusBits) |
+                                      (PpuRegisters.DataLatch & ~PpuStatusBits));
             PpuRegisters.PpuStatus &= uint8_t(~PpuStatusVblank);
+            refresh_latch(s, PpuStatusBits);
             return s;
         }
         case 0x2004: {
             // The attribute byte has no bits 2-4: they read back as 0.
             uint8_t v = SpriteRam[PpuRegisters.OamAddress];
-            return (PpuRegisters.OamAddress & 3) == 2 ? uint8_t(v & 0xE3) : v;
+            if ((PpuRegisters.OamAddress & 3) == 2) v &= 0xE3;
+            refresh_latch(v, 0xFF);
+            return v;
         }
         case 0x2007: {
             const uint32_t before = PpuRegisters.VramAddress;
             // Below $3F00 a read returns the byte the last read fetched; the
-            // palette answers at once and the buffer takes the nametable byte
-            // underneath.
+            // palette answers at once (six bits, the top two from the latch)
+            // and the buffer takes the nametable byte underneath.
             uint8_t v;
             uint32_t a = PpuRegisters.VramAddress &= 0x3FFF;
+            PpuRegisters.AddressAtRest = 0;
             if (a >= 0x3F00) {
-                v = read_palette(a);
+                v = uint8_t((read_palette(a) & 0x3F) | (PpuRegisters.DataLatch & 0xC0));
+                refresh_latch(v, 0x3F);
                 PpuRegisters.ReadBuffer = PpuMemory[NametableOffset(a & 0x2FFF)];
             } else {
                 v = PpuRegisters.ReadBuffer;
+                refresh_latch(v, 0xFF);
                 PpuRegisters.ReadBuffer = VramRead();
             }
             PpuRegisters.AddressJustSet = 0;
@@ -212,12 +289,13 @@ uint8_t PpuReadRegister(uint32_t address) {
             mapper_ppu_address(before, PpuRegisters.VramAddress);
             return v;
         }
-        default: return 0;
+        default: return PpuRegisters.DataLatch;
     }
 }
 
 void PpuWriteRegister(uint32_t address, uint8_t value) {
     const uint32_t before = PpuRegisters.VramAddress;
+    refresh_latch(value, 0xFF);
     switch (address) {
         case 0x2000: write_control(value); break;
         case 0x2001: write_mask(value); break;

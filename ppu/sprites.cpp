@@ -53,11 +53,12 @@ struct SpriteLook {
     }
 };
 
+// A sprite takes the tint of the line it is decoded on, its top line.
 SpriteLook look_of(uint32_t i) {
     uint8_t attr = SpriteRam[4 * i + 2];
     const uint8_t* pal = SpritePalette + (attr & SpritePaletteBits) * 4;
-    return SpriteLook{{MasterPalette[pal[0]], MasterPalette[pal[1]], MasterPalette[pal[2]],
-                       MasterPalette[pal[3]]},
+    const uint32_t* colours = TintedPalettes[PpuTint(PpuRegisters.PpuMask)];
+    return SpriteLook{{colours[pal[0]], colours[pal[1]], colours[pal[2]], colours[pal[3]]},
                       (attr & SpriteFlipX) != 0,
                       (attr & SpriteFlipY) != 0,
                       SpriteRam[4 * i + 1]};
@@ -227,30 +228,36 @@ void CheckSpriteZeroHit() {
 
 namespace {
 
-// The part of a sprite's box at (x, y) that lies on the FrameSurface: w columns
-// and h rows from its top-left corner. The strips always hold the whole box.
+// The part of a sprite's box at (x, y) that is shown: w columns and h rows
+// from column skip of its top row, at frame. The strips always hold the whole
+// box. The left-edge clip ($2001 bit 2 clear) hides the picture's eight left
+// columns.
 struct Box {
     uint32_t* frame;
-    int32_t w, h;
+    int32_t w, h, skip;
+    const uint32_t* backdrop;  // LineBackdrop of its top row
 };
 
-// Boxes wholly below the picture have no rows (h = 0) and no frame pointer.
-inline Box box_at(uint32_t i, int32_t height) {
+// Boxes wholly below the picture or in the clipped columns have no rows (h = 0)
+// and no frame pointer.
+inline Box box_at(uint32_t i, int32_t height, int32_t left) {
     const int32_t x = int32_t(SpriteX[i]), y = int32_t(SpriteTop[i]);
     const int32_t h = std::min(height, FrameSurface.Height - y);
-    if (h <= 0) return Box{nullptr, 0, 0};
-    return Box{FrameSurface.Pixels + y * FrameSurface.Pitch + x,
-               std::min(8, FrameSurface.Width - x), h};
+    const int32_t skip = std::max(0, left - x);
+    if (h <= 0 || skip >= 8) return Box{nullptr, 0, 0, 0, nullptr};
+    return Box{FrameSurface.Pixels + y * FrameSurface.Pitch + x + skip,
+               std::min(8, FrameSurface.Width - x) - skip, h, skip, LineBackdrop + y};
 }
 
-// Copies h rows of 8 pixels from s to d, skipping the pixels of s equal to key.
+// Copies h rows of 8 pixels from s to d, skipping the pixels of s equal to
+// the row's key: keys[r * step] (step 0: one key for all rows).
 inline void keyed_rows(uint32_t* d, const uint32_t* s, int32_t s_pitch, int32_t w, int32_t h,
-                       uint32_t key) {
+                       const uint32_t* keys, int32_t step) {
     const int32_t d_pitch = FrameSurface.Pitch;
 #if defined(__SSE2__)
     if (w == 8) {
-        const __m128i k = _mm_set1_epi32(int32_t(key));
         for (int32_t r = 0; r < h; ++r, s += s_pitch, d += d_pitch) {
+            const __m128i k = _mm_set1_epi32(int32_t(keys[r * step]));
             for (int half = 0; half < 8; half += 4) {
                 const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + half));
                 const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + half));
@@ -262,21 +269,23 @@ inline void keyed_rows(uint32_t* d, const uint32_t* s, int32_t s_pitch, int32_t 
         return;
     }
 #endif
-    for (int32_t r = 0; r < h; ++r, s += s_pitch, d += d_pitch)
+    for (int32_t r = 0; r < h; ++r, s += s_pitch, d += d_pitch) {
+        const uint32_t key = keys[r * step];
         for (int32_t k = 0; k < w; ++k) d[k] = s[k] == key ? d[k] : s[k];
+    }
 }
 
 // A behind-background sprite in the 8x8 order: its opaque pixels show only
-// where the frame holds the backdrop (the saved background, keyed by the
-// backdrop, goes back over the sprite).
+// where the frame holds the backdrop its line was drawn with (the saved
+// background, keyed by the backdrop, goes back over the sprite).
 inline void behind_rows(uint32_t* d, const uint32_t* s, int32_t w, int32_t h, uint32_t sprite_key,
-                        uint32_t backdrop_key) {
+                        const uint32_t* backdrop) {
     const int32_t d_pitch = FrameSurface.Pitch, s_pitch = SpriteStrip.Pitch;
 #if defined(__SSE2__)
     if (w == 8) {
         const __m128i sk = _mm_set1_epi32(int32_t(sprite_key));
-        const __m128i bk = _mm_set1_epi32(int32_t(backdrop_key));
         for (int32_t r = 0; r < h; ++r, s += s_pitch, d += d_pitch) {
+            const __m128i bk = _mm_set1_epi32(int32_t(backdrop[r]));
             for (int half = 0; half < 8; half += 4) {
                 const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + half));
                 const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + half));
@@ -291,12 +300,12 @@ inline void behind_rows(uint32_t* d, const uint32_t* s, int32_t w, int32_t h, ui
 #endif
     for (int32_t r = 0; r < h; ++r, s += s_pitch, d += d_pitch)
         for (int32_t k = 0; k < w; ++k)
-            if (d[k] == backdrop_key && s[k] != sprite_key) d[k] = s[k];
+            if (d[k] == backdrop[r] && s[k] != sprite_key) d[k] = s[k];
 }
 
 // Notes the blocks of the lines under a box that the composite writes.
 inline void mark_covered(uint32_t i, const Box& b) {
-    const uint32_t x = SpriteX[i], y = SpriteTop[i];
+    const uint32_t x = SpriteX[i] + uint32_t(b.skip), y = SpriteTop[i];
     const uint32_t first = x >> 3, last = (x + uint32_t(b.w) - 1) >> 3;
     const uint32_t blocks = ((2u << last) - 1) & ~((1u << first) - 1);
     for (int32_t r = 0; r < b.h; ++r) SpriteCoveredBlocks[y + uint32_t(r)] |= blocks;
@@ -306,19 +315,20 @@ inline void mark_covered(uint32_t i, const Box& b) {
 
 void CompositeSprites() {
     if (!(PpuRegisters.PpuMask & PpuMaskShowSprites)) return;
-    const uint32_t sprite_key = SpriteStrip.SourceKey, backdrop_key = BehindStrip.SourceKey;
+    const uint32_t sprite_key = SpriteStrip.SourceKey;
     const int32_t strip_pitch = SpriteStrip.Pitch, behind_pitch = BehindStrip.Pitch;
+    const int32_t left = (PpuRegisters.PpuMask & PpuMaskSpritesLeft) ? 0 : 8;
     if (!(PpuRegisters.PpuControl & PpuControlTallSprites)) {
         for (int32_t i = 63; i >= 0; --i) {
             if (SpriteState[i] == 0) continue;
-            const Box b = box_at(uint32_t(i), 8);
+            const Box b = box_at(uint32_t(i), 8, left);
             if (b.h <= 0) continue;
-            const uint32_t* s = SpriteStrip.Pixels + 8 * i;
+            const uint32_t* s = SpriteStrip.Pixels + 8 * i + b.skip;
             mark_covered(uint32_t(i), b);
             if (SpriteState[i] == 1)
-                behind_rows(b.frame, s, b.w, b.h, sprite_key, backdrop_key);
+                behind_rows(b.frame, s, b.w, b.h, sprite_key, b.backdrop);
             else
-                keyed_rows(b.frame, s, strip_pitch, b.w, b.h, sprite_key);
+                keyed_rows(b.frame, s, strip_pitch, b.w, b.h, &sprite_key, 0);
         }
         return;
     }
@@ -329,15 +339,15 @@ void CompositeSprites() {
     uint64_t restores = 0;
     for (int32_t i = 63; i >= 0; --i) {
         if (SpriteState[i] != 1) continue;
-        const Box b = box_at(uint32_t(i), 16);
+        const Box b = box_at(uint32_t(i), 16, left);
         if (b.h <= 0) continue;
         const int32_t pitch = FrameSurface.Pitch;
 #if defined(__SSE2__)
         if (b.w == 8) {
-            const __m128i key = _mm_set1_epi32(int32_t(backdrop_key));
             __m128i same = _mm_set1_epi32(-1);
             const uint32_t* f = b.frame;
             for (int32_t r = 0; r < b.h; ++r, f += pitch) {
+                const __m128i key = _mm_set1_epi32(int32_t(b.backdrop[r]));
                 const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f));
                 const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f + 4));
                 same = _mm_and_si128(
@@ -354,14 +364,15 @@ void CompositeSprites() {
     }
     for (int32_t i = 63; i >= 0; --i) {
         if (SpriteState[i] == 0) continue;
-        const Box b = box_at(uint32_t(i), 16);
+        const Box b = box_at(uint32_t(i), 16, left);
         if (b.h <= 0) continue;
         mark_covered(uint32_t(i), b);
-        keyed_rows(b.frame, SpriteStrip.Pixels + 8 * i, strip_pitch, b.w, b.h, sprite_key);
+        keyed_rows(b.frame, SpriteStrip.Pixels + 8 * i + b.skip, strip_pitch, b.w, b.h, &sprite_key,
+                   0);
     }
     for (int32_t i = 63; i >= 0; --i) {
         if (!((restores >> i) & 1)) continue;
-        const Box b = box_at(uint32_t(i), 16);
-        keyed_rows(b.frame, BehindStrip.Pixels + 8 * i, behind_pitch, b.w, b.h, backdrop_key);
+        const Box b = box_at(uint32_t(i), 16, left);
+        keyed_rows(b.frame, BehindStrip.Pixels + 8 * i, behind_pitch, b.w, b.h, b.backdrop, 1);
     }
 }

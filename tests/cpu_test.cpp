@@ -53,6 +53,8 @@ protected:
             address &= 0xFFFF;
             if (address >= 0x8000)
                 PrgWindow[address - 0x8000] = b;
+            else if (address >= 0x6000)
+                SaveRam[address - 0x6000] = b;
             else if (address < 0x2000)
                 CpuRam[address & 0x7FF] = b;
             else
@@ -276,7 +278,8 @@ TEST_F(Cpu, RebaseRequestContinuesAtTheSameAddressInTheMovedMemory) {
 // ---------------------------------------------------------- region crossings
 
 // Code that runs, branches or jumps across the edges of the fetch regions:
-// $7FFF/$8000 (work RAM's upper part to PRG), $FFFF/$0000 and $07FF/$0800.
+// $7FFF/$8000 (save RAM to PRG), $5FFF/$6000 (work RAM's upper part to save
+// RAM), $FFFF/$0000 and $07FF/$0800.
 // INX ($E8) marks where execution arrived.
 TEST_F(Cpu, FetchesCrossEveryRegionEdge) {
     struct Place {
@@ -329,6 +332,7 @@ TEST_F(Cpu, FetchesCrossEveryRegionEdge) {
          0xFFF1,
          0,
          1},
+        {"past $5FFF into save RAM", {{0x5FFF, {0xE8}}, {0x6000, {0xE8}}}, 0x5FFF, 2, 0x6001, 0, 2},
         {"past $07FF into the mirror",
          {{0x07FF, {0xE8}}, {0x0000, {0xE8}}},
          0x07FF,

@@ -70,6 +70,20 @@ TEST_F(Frames, StatusShowsNoVerticalBlankInTheVisibleLines) {
     EXPECT_EQ(CpuRam[0x20] & 0x80, 0);
 }
 
+// The vertical-blank bit comes before the NMI: a main loop polling $2002
+// sees it every frame although the NMI handler's own read takes it away.
+TEST_F(Frames, MainLoopPollingTheStatusSeesVerticalBlank) {
+    std::vector<uint8_t> c(0x20, 0xEA);
+    const uint8_t loop[] = {0x2C, 0x02, 0x20, 0x10, 0xFB,   // BIT $2002; BPL back
+                            0xE6, 0x20, 0x4C, 0x00, 0x80};  // INC $20; JMP $8000
+    std::copy(std::begin(loop), std::end(loop), c.begin());
+    c[0x10] = 0x2C, c[0x11] = 0x02, c[0x12] = 0x20, c[0x13] = 0x40;  // BIT $2002; RTI
+    boot(c, 0x8010);
+    write(0x2000, 0x80);
+    for (int i = 0; i < 5; ++i) frame();
+    EXPECT_EQ(CpuRam[0x20], 5);
+}
+
 TEST_F(Frames, CpuFailureCountsOnlyInTheTrailingLines) {
     // Main loop spins; the NMI handler runs 5 trailing lines' worth of NOPs
     // (roughly) and then meets an invalid opcode.

@@ -18,7 +18,8 @@ TEST_F(PpuRegs, StatusReadTakesTheVerticalBlankBitAndResetsTheToggles) {
 
     write(0x2006, 0x21);
     read(0x2002);
-    write(0x2006, 0x23);  // a high byte again
+    write(0x2006, 0x23);             // a high byte again
+    EXPECT_EQ(Regs.VramAddress, 0);  // which alone does not move the address
     write(0x2006, 0x45);
     EXPECT_EQ(Regs.VramAddress, 0x2345);
 
@@ -26,6 +27,8 @@ TEST_F(PpuRegs, StatusReadTakesTheVerticalBlankBitAndResetsTheToggles) {
     read(0x2002);
     write(0x2005, 0x20);  // horizontal again
     EXPECT_EQ(Regs.ScrollX, 0x20u);
+    write(0x2006, 0x67);  // $2005 and $2006 share the toggle: a low byte
+    EXPECT_EQ(Regs.VramAddress, 0x2367);
 }
 
 TEST_F(PpuRegs, AddressWriteInVerticalBlankSetsTheScroll) {
@@ -41,6 +44,19 @@ TEST_F(PpuRegs, AddressWriteInVerticalBlankSetsTheScroll) {
             << address;
     }
     EXPECT_EQ(Regs.MidFrameAddressWrite, 0);
+}
+
+// $2000 and $2005 build the address that a lone second $2006 write completes:
+// page, fine row and rows from them, the low byte from $2006.
+TEST_F(PpuRegs, ScrollWritesBuildTheAddressOfTheSecondAddressWrite) {
+    MachineState.InVblank = 1;
+    write(0x2000, 0x02);
+    write(0x2005, 0x38);
+    write(0x2005, 0x5D);  // fine row 5, row 11
+    write(0x2005, 0x38);  // a first write: the next $2006 write is a second one
+    write(0x2006, 0x40);  // rows 8-10 of the low byte: row 10
+    EXPECT_EQ(Regs.VramAddress, 0x5940);
+    EXPECT_EQ(std::tuple(Regs.ScrollX, Regs.ScrollY, Regs.PpuControl & 3), std::tuple(0u, 85, 2));
 }
 
 TEST_F(PpuRegs, MidFrameAddressWriteSplitsTheScrollAndFreezesThePage) {

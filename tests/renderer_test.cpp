@@ -30,8 +30,10 @@ protected:
 
 // Sprite memory changed during the frame: a Y written through $2004 is filed
 // under its new line; sprite 0 moved after the frame started gets no hit. And
-// the background switched off blanks its lines.
-TEST_F(Renderer, SpriteMemoryWrittenDuringTheFrameAndBackgroundOff) {
+// lines without the background show the backdrop as it stands, or with
+// rendering off the palette entry an address left there since before the line
+// points at.
+TEST_F(Renderer, SpriteMemoryWrittenDuringTheFrameAndLinesWithoutBackground) {
     write(0x2003, 4 * 6);
     write(0x2004, 30);
     MachineState.Scanline = 30;
@@ -43,9 +45,55 @@ TEST_F(Renderer, SpriteMemoryWrittenDuringTheFrameAndBackgroundOff) {
     SpriteRam[0] = 200;  // moved after the tables were built
     draw_lines();
     EXPECT_FALSE(PpuRegisters.PpuStatus & 0x40);
-    PpuRegisters.PpuMask = 0x10;  // background off, over the lines just drawn
+    set_address(0x3F00);
+    write(0x2007, 0x21);  // the backdrop
+    write(0x2007, 0x16);  // entry 1
+    auto line = [](int32_t n) {
+        MachineState.Scanline = n;
+        RenderBackgroundLine();
+        const uint32_t* L = FramePixels + n * FramePitch;
+        for (int x = 1; x < 256; ++x) EXPECT_EQ(L[x], L[0]) << "line " << n;
+        return L[0];
+    };
+    PpuRegisters.PpuMask = 0x10;  // background off, sprites on
+    set_address(0x3F01);
+    EXPECT_EQ(line(0), 0x3FBFFFu);
+    PpuRegisters.PpuMask = 0x00;    // rendering off
+    EXPECT_EQ(line(1), 0x3FBFFFu);  // the rendered line moved the address on
+    set_address(0x3F21);            // entry 1 through its mirror $3F21
+    EXPECT_EQ(line(2), 0x3FBFFFu);  // set in this line
+    EXPECT_EQ(line(3), 0xF83800u);  // and left there
+    write(0x2007, 0x16);            // an upload moves it
+    EXPECT_EQ(line(4), 0x3FBFFFu);
+    set_address(0x2000);
+    EXPECT_EQ(line(5), 0x3FBFFFu);
+    EXPECT_EQ(line(6), 0x3FBFFFu);  // outside the palette
+}
+
+// The left-edge clip: the background's eight left pixels show the backdrop
+// (not the right eight), and sprites there are hidden.
+TEST_F(Renderer, LeftEdgeClipShowsTheBackdropAndHidesSprites) {
+    MachineState.InVblank = 1;
+    set_address(0x3F00);
+    write(0x2007, 0x21);
+    write(0x2007, 0x16);  // background colour 1
+    set_address(0x3F11);
+    write(0x2007, 0x30);  // sprite colour 1
+    set_address(0x2000);
+    const uint8_t sprite[4] = {9, 1, 0x00, 4};
+    std::memcpy(SpriteRam, sprite, 4);
+    BuildSpriteTables();
+    PpuRegisters.PpuMask = 0x18;  // both clipped
     draw_lines();
-    for (int x = 0; x < 256; ++x) ASSERT_EQ(FramePixels[x], 0u);
+    unlock_frame_surfaces();
+    update_behind_key();
+    CompositeSprites();
+    lock_frame_surfaces();
+    const uint32_t* L = FramePixels + 10 * FramePitch;
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(L[x], 0x3FBFFFu) << x;
+    EXPECT_EQ(L[8], 0xFFFFFFu);  // the sprite's right half
+    EXPECT_EQ(L[12], 0xF83800u);
+    EXPECT_EQ(L[255], 0xF83800u);
 }
 
 }  // namespace

@@ -47,6 +47,7 @@ std::string write_temp_file(const std::string& name, const std::vector<uint8_t>&
 void wire_bare_cpu(uint32_t (*read)(uint32_t), uint32_t (*write)(uint32_t, uint32_t)) {
     ncpu = n6502cpu{};
     ncpu.RAM = CpuRam;
+    ncpu.SRAM = SaveRam - 0x6000;
     ncpu.ROM = PrgWindow - 0x8000;
     ncpu.trapbadops = 1;
     ncpu.readtrap = read;

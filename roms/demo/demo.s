@@ -576,6 +576,7 @@ nmi:
     beq @status_done
     lda #0
     sta status_dirty
+    bit $2002                   ; the main loop's $2005 write left the toggle set
     lda #$20                    ; the sprite mode, top right
     sta $2006
     lda #$3C

@@ -40,6 +40,15 @@ inline uint8_t readbyte(const uint8_t* rom, const uint8_t* ram, uint32_t a) {
     return uint8_t(ncpu.readtrap(a));
 }
 
+// The same from inside a run: a device read sees in ncpu.cycles the budget
+// left before the instruction, its moment within the line.
+inline uint8_t readbyte_at(const uint8_t* rom, const uint8_t* ram, uint32_t a, int32_t cyc) {
+    if (a >= 0x8000) return rom[a];
+    if (a < 0x2000) return ram[a & 0x7FF];
+    ncpu.cycles = cyc;
+    return uint8_t(ncpu.readtrap(a));
+}
+
 // ---- wait loops ----
 // Within one budget nothing but the CPU changes memory: no interrupt, no DMA,
 // no picture or sound work. A short loop that only reads memory (RAM, ROM,
@@ -416,14 +425,14 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
 #define FETCH8() (*fp++)
 #define FETCH16() (fp += 2, uint32_t(fp[-2] | (fp[-1] << 8)))
 
-#define READ(a) readbyte(ROM, RAM, (a))
+#define READ(a) readbyte_at(ROM, RAM, (a), cyc)
 #define WRITE(a, v)                                         \
     do {                                                    \
         uint32_t wa_ = (a);                                 \
         uint8_t wv_ = (v);                                  \
         if (wa_ < 0x2000) {                                 \
             RAM[wa_ & 0x7FF] = wv_;                         \
-        } else if (ncpu.writetrap(wv_, wa_)) {              \
+        } else if (ncpu.cycles = cyc, ncpu.writetrap(wv_, wa_)) { \
             uint16_t pc_ = PC();                            \
             ROM = ncpu.ROM;                                 \
             naturalizeESI(pc_);                             \
@@ -1004,12 +1013,17 @@ struct SteadyLoop {
 n6502readtrap RealRead;
 n6502writetrap RealWrite;
 
+// The budget left before the instruction being traced: a device sees it in
+// ncpu.cycles as it would in a budget run as usual.
+int32_t TracedLeft;
 uint32_t traced_read(uint32_t a) {
     if (!ncpu.repeatabletrap(a, false)) Steady.unsafe = true;
+    ncpu.cycles = TracedLeft;
     return RealRead(a);
 }
 uint32_t traced_write(uint32_t v, uint32_t a) {
     if (!ncpu.repeatabletrap(a, true)) Steady.unsafe = true;
+    ncpu.cycles = TracedLeft;
     return RealWrite(v, a);
 }
 
@@ -1051,6 +1065,7 @@ int32_t step_budget(int32_t left) {
         const uint32_t pc = ncpu.rPC;
         ncpu.readtrap = traced_read;
         ncpu.writetrap = traced_write;
+        TracedLeft = left;
         ncpu.cycles = 1;
         result = n6502_execute();
         ncpu.readtrap = RealRead;
@@ -1137,6 +1152,14 @@ void move_charged() {
     }
     Charged = Charges{NoLoop, 0, 0};
 }
+
+// A budget charged without running leaves in ncpu.cycles what running it
+// would have (its last instruction's overshoot): the sound clock counts it.
+void leave_charged_budget() {
+    const bool idle = Charged.loop == IdleCharged;
+    move_charged();
+    ncpu.cycles = idle ? Idle.place.overshoot : Steady.place.overshoot;
+}
 }  // namespace
 #endif
 
@@ -1160,12 +1183,14 @@ int32_t n6502_run_budget(int32_t cycles) {
             }
         }
         Charged = Charges{IdleCharged, cycles, 1};
+        leave_charged_budget();
         return 0;
     }
     switch (Steady.phase) {
         case Replaying:
             if (same_registers(ncpu, Steady.open)) {
                 Charged = Charges{SteadyCharged, cycles, 1};
+                leave_charged_budget();
                 return 0;
             }
             Steady.phase = Watching;

@@ -20,6 +20,8 @@ static_assert(ConsoleSaveRamSize == SaveRamSize);
 namespace {
 
 uint8_t Samples[SamplesPerFrame];
+int16_t Samples16[SamplesPerFrame];
+int32_t Mix[SamplesPerFrame];
 
 constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
 constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
@@ -36,6 +38,7 @@ void console_power_up() {
     create_surfaces();
     MachineState.CartridgeFileName[0] = '\0';
     std::memset(Samples, 0x80, sizeof Samples);
+    std::memset(Samples16, 0, sizeof Samples16);
     power_up();
 }
 
@@ -93,11 +96,12 @@ int32_t console_run_frame() {
     unlock_frame_surfaces();
     update_behind_key();
     if (PpuRegisters.PpuMask & PpuMaskShowSprites) CompositeSprites();
-    if (MachineState.Halted)
+    if (MachineState.Halted) {
         std::memset(Samples, 0x80, SamplesPerFrame);
-    else {
-        apu_mix(Samples);
-        apu_output_stage(Samples);
+        std::memset(Samples16, 0, sizeof Samples16);
+    } else {
+        apu_mix(Mix);
+        apu_output_stage(Mix, Samples16, Samples);
     }
     if (result != 0) {
         const uint16_t pc = ncpu.rPC;
@@ -115,6 +119,8 @@ const uint32_t* console_picture() { return FrameSurface.Pixels; }
 int32_t console_picture_pitch() { return FrameSurface.Pitch; }
 
 const uint8_t* console_samples() { return Samples; }
+
+const int16_t* console_samples16() { return Samples16; }
 
 ConsoleHashes console_hashes() {
     ConsoleHashes h;

@@ -26,6 +26,7 @@ int32_t run_lines() {
     while (MachineState.Scanline < kVisibleLines) {
         MachineState.FrameLine = uint32_t(MachineState.Scanline);
         run_budget(line);
+        apu_end_line();
         mmc3_line_tick();
         RenderBackgroundLine();
         ++MachineState.Scanline;
@@ -33,6 +34,7 @@ int32_t run_lines() {
     PpuRegisters.MidFrameAddressWrite = 0;
     MachineState.FrameLine = kVisibleLines;
     run_budget(3 * line);
+    apu_end_line();
     mmc3_vblank_reload();
     MachineState.InVblank = 1;
     PpuRegisters.PpuStatus |= PpuStatusVblank;
@@ -40,6 +42,7 @@ int32_t run_lines() {
     for (int32_t i = 0; i < kTrailingLines; ++i) {
         MachineState.FrameLine = uint32_t(kVisibleLines + 3 + i);
         if (run_budget(line) != 0) return -1;
+        apu_end_line();
     }
     return 0;
 }

@@ -57,7 +57,8 @@ uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc) {
 // Saved, byte for byte:
 //   CpuRam (the whole 32 KB block as allocated), PrgWindow (the banks now
 //   mapped), SaveRam, PpuMemory (pattern area, nametables, palette),
-//   SpriteRam; the records PpuRegisters, Square1, Square2, Triangle, Noise;
+//   SpriteRam; the records PpuRegisters, Square1, Square2, Triangle, Noise,
+//   SoundClock;
 //   the SpriteStrip's pixels (a sprite moved in mid-frame is composited from
 //   what an earlier frame drew there).
 // Saved through an image without its pointers (filled before saving, applied
@@ -75,8 +76,8 @@ uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc) {
 //     itself, which the checksum pins.
 //   BackdropPixel, and AppliedBackdrop with the BehindStrip's key.
 // Not saved:
-//   DmcLevelWrites: emptied by the mix that ends every frame (Count = 0 after
-//     a load).
+//   SoundLog: emptied by the mix that ends every frame (Count = 0 after a
+//     load).
 //   SpriteState, SpriteX, SpriteTop, SpriteHeight, SpritesOnLine and the
 //     sprites filed by Y byte: rebuilt by BuildSpriteTables as a frame starts.
 //   The background's line opacity, the mix's channel buffers, the CPU's
@@ -236,7 +237,7 @@ void apply_images() {
     std::memcpy(&Dmc, &DmcState.Channel, sizeof Dmc);
     Dmc.ReadPointer =
         DmcState.ReadOffset == kNoReadPointer ? nullptr : PrgWindow + DmcState.ReadOffset;
-    DmcLevelWrites.Count = 0;
+    SoundLog.Count = 0;
 
     CartridgeImage.VerticalMirroring = Cart.VerticalMirroring;
     Mmc1LargePrg = Cart.Mmc1LargePrg;
@@ -283,6 +284,7 @@ enum PartIndex : uint32_t {
     kDmc,
     kCart,
     kOutputFilter,
+    kSoundClock,
     kPartCount
 };
 
@@ -336,6 +338,10 @@ const StatePart StateParts[] = {
      "OutputFilter: the sound's high-pass",
      [] { return bytes_of(OutputFilter); },
      sizeof(OutputFilterRecord)},
+    {{'S', 'C', 'L', 'K'},
+     "SoundClock: frame counter, lengths and delta sample as the CPU reads them",
+     [] { return bytes_of(SoundClock); },
+     sizeof(SoundClockRecord)},
 };
 const uint32_t StatePartCount = sizeof StateParts / sizeof StateParts[0];
 static_assert(sizeof StateParts / sizeof StateParts[0] == kPartCount);
@@ -387,7 +393,16 @@ bool check_values(const uint8_t* const at[kPartCount]) {
     const auto t = read_part<TriangleChannel>(at[kTriangle]);
     const auto n = read_part<NoiseChannel>(at[kNoise]);
     if (!phase_ok(t.Phase) || !phase_ok(n.Phase) || !phase_ok(n.EnvelopePhase) ||
-        !within(n.Position, 0, NoiseSequenceSize - 1))
+        !within(n.Position, 0, NoiseSequenceSize))
+        return false;
+    // The clock's steps bound its loops: each within one sequence or one
+    // delta byte of the clock's time.
+    const auto k = read_part<SoundClockRecord>(at[kSoundClock]);
+    if (!within(k.Now, -FrameTicks, 2 * FrameTicks) || k.Step > 4 ||
+        !within(k.SequenceStart, k.Now - 37282 * TicksPerCycle, k.Now + 8 * TicksPerCycle) ||
+        !within(k.DmcRate, 54, 428) ||
+        !within(k.DmcBoundary, k.Now - 8 * 428 * TicksPerCycle, k.Now + 8 * 428 * TicksPerCycle) ||
+        !within(k.DmcBytes, 0, 255 * 16 + 1))
         return false;
     const auto d = read_part<DmcImage>(at[kDmc]);
     if (!phase_ok(d.Channel.Phase) ||

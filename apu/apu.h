@@ -180,9 +180,20 @@ uint8_t apu_status();
 void apu_reset();
 // Starts the frame's log; the frame driver calls it as a frame starts.
 void apu_begin_frame();
-// Brings the clock to the end of the line budget just run and raises the
-// CPU's interrupt while a flag stands; the frame driver calls it after each.
-void apu_end_line();
+// Brings the clock to the end of the line budget just run, `ran` cycles long
+// (its last instruction's overshoot included), and raises the CPU's interrupt
+// while a flag stands with I clear (`interrupts_allowed`); the frame driver
+// calls it after each budget. Most lines hold no step of the frame counter,
+// no delta byte and no flag: those only move the clock.
+extern uint32_t SoundTicksPerCycle;  // 16.16 fixed point, for the line budget in use
+extern int32_t SoundNextEvent;       // the clock's next step or delta boundary
+void apu_line_event(bool interrupts_allowed);
+inline void apu_end_line(int32_t ran, bool interrupts_allowed) {
+    SoundClockRecord& c = SoundClock;
+    c.LineStart += int32_t((uint32_t(ran) * SoundTicksPerCycle) >> 16);
+    if (c.LineStart >= SoundNextEvent || ((c.FrameIrq || c.DmcIrq) && interrupts_allowed))
+        apu_line_event(interrupts_allowed);
+}
 // The mix's two ends of the clock: up to the frame's end (logging the frame
 // counter's last clocks), and on into the next frame (ticks counted from its
 // start, the log emptied).
@@ -197,6 +208,7 @@ void dmc_start();
 // reach 127 x 256.
 void apu_mix(int32_t* mix);
 // Passes a frame's mix through the output stage (a high-pass of about 37 Hz):
-// signed 16-bit samples, and the same rounded to unsigned 8 bits (silence
-// 0x80).
+// signed 16-bit samples, and unless out8 is null the same rounded to
+// unsigned 8 bits (apu_round8; silence 0x80).
 void apu_output_stage(const int32_t* mix, int16_t* out16, uint8_t* out8);
+void apu_round8(const int16_t* in, uint8_t* out);

@@ -594,8 +594,7 @@ void apu_mix(int32_t* mix) {
 
 void apu_output_stage(const int32_t* mix, int16_t* out16, uint8_t* out8) {
     // y = x - x' + R y', R = 1 - 2 pi 37 / 44100 in 1/65536; x in 1/256 of an
-    // 8-bit step, y in 1/65536 of those. Rounded once, to 16 bits, and the
-    // 8-bit samples from the same value.
+    // 8-bit step, y in 1/65536 of those. Rounded once, to 16 bits.
     constexpr int64_t kKeep = 65190;
     int32_t last_in = OutputFilter.LastInput;
     int64_t last_out = OutputFilter.LastOutput;
@@ -603,9 +602,13 @@ void apu_output_stage(const int32_t* mix, int16_t* out16, uint8_t* out8) {
         const int32_t in = mix[i];
         last_out = (int64_t(in - last_in) << 16) + ((last_out * kKeep) >> 16);
         last_in = in;
-        const int32_t y = int32_t(std::clamp<int64_t>((last_out + 0x8000) >> 16, -32768, 32767));
-        out16[i] = int16_t(y);
-        out8[i] = uint8_t(std::min(255, (y + 0x8080) >> 8));
+        out16[i] = int16_t(std::clamp<int64_t>((last_out + 0x8000) >> 16, -32768, 32767));
     }
     OutputFilter = OutputFilterRecord{last_in, last_out};
+    if (out8) apu_round8(out16, out8);
+}
+
+void apu_round8(const int16_t* in, uint8_t* out) {
+    for (uint32_t i = 0; i < SamplesPerFrame; ++i)
+        out[i] = uint8_t(std::min(255, (in[i] + 0x8080) >> 8));
 }

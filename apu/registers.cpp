@@ -24,6 +24,8 @@ DmcChannel Dmc;
 OutputFilterRecord OutputFilter;
 SoundLogRecord SoundLog;
 SoundClockRecord SoundClock;
+uint32_t SoundTicksPerCycle;
+int32_t SoundNextEvent;
 
 namespace {
 
@@ -47,12 +49,18 @@ constexpr int32_t clock_ticks(int32_t cycles) {
     return int32_t(int64_t(cycles) * FrameTicks / (113 * 263));
 }
 
-// A CPU cycle of the frame in ticks: the frame's sound lasts FrameTicks
-// whatever the line budget.
+// A CPU cycle of the frame in ticks: FrameTicks / (263 x the line budget)
+// each, in 32.32 fixed point.
 int32_t tick_of_cycle(uint32_t cycle) {
-    const uint64_t frame_cycles = uint64_t(kFrameLines) * MachineState.CyclesPerLine;
-    if (frame_cycles == 0) return 0;
-    return int32_t(uint64_t(cycle) * FrameTicks / frame_cycles);
+    static uint32_t scaled_for;
+    static uint64_t scale;
+    if (scaled_for != MachineState.CyclesPerLine) {
+        scaled_for = MachineState.CyclesPerLine;
+        const uint64_t frame_cycles = uint64_t(kFrameLines) * scaled_for;
+        scale = frame_cycles ? (uint64_t(FrameTicks) << 32) / frame_cycles : 0;
+        SoundTicksPerCycle = uint32_t(scale >> 16);
+    }
+    return int32_t((cycle * scale) >> 32);
 }
 
 uint32_t budget_of(uint32_t line) {
@@ -115,31 +123,58 @@ void dmc_fetch() {
         c.DmcIrq = 1;
 }
 
+// The steps' ticks from the sequence's start.
+struct StepTicks {
+    int32_t t[2][6];
+    constexpr StepTicks() : t() {
+        for (uint32_t m = 0; m < 2; ++m)
+            for (uint32_t k = 0; k < 6; ++k) t[m][k] = clock_ticks(kStepCycles[m][k]);
+    }
+};
+constexpr StepTicks kStepTicks;
+
+// The next moment the clock has work: a step, or a boundary of a playing
+// delta sample.
+void find_next_event() {
+    const SoundClockRecord& c = SoundClock;
+    SoundNextEvent = c.SequenceStart + kStepTicks.t[c.FiveStep ? 1 : 0][c.Step];
+    if ((c.DmcBytes || c.DmcBufferFull) && c.DmcBoundary < SoundNextEvent)
+        SoundNextEvent = c.DmcBoundary;
+}
+
 // Brings the clock to tick `to`: the frame counter's steps and the delta
-// channel's byte boundaries on the way.
+// channel's byte boundaries on the way. An idle delta channel's boundaries
+// are brought along only when a sample starts.
 void advance(int32_t to) {
     SoundClockRecord& c = SoundClock;
     if (to <= c.Now) return;
+    const bool dmc_idle = c.DmcBytes == 0 && !c.DmcBufferFull;
     for (;;) {
         const uint32_t mode = c.FiveStep ? 1 : 0;
-        const int32_t at = c.SequenceStart + clock_ticks(kStepCycles[mode][c.Step]);
+        const int32_t at = c.SequenceStart + kStepTicks.t[mode][c.Step];
         if (at > to) break;
         frame_clocks(at, kStepClocks[mode][c.Step]);
         if (++c.Step == kSteps[mode]) {
             c.Step = 0;
-            c.SequenceStart += clock_ticks(kStepCycles[mode][kSteps[mode]]);
+            c.SequenceStart += kStepTicks.t[mode][kSteps[mode]];
         }
     }
-    const int32_t period = dmc_period();
-    if (c.DmcBytes == 0 && !c.DmcBufferFull) {
-        if (c.DmcBoundary <= to) c.DmcBoundary += ((to - c.DmcBoundary) / period + 1) * period;
-    } else {
+    if (!dmc_idle) {
+        const int32_t period = dmc_period();
         for (; c.DmcBoundary <= to; c.DmcBoundary += period) {
             c.DmcBufferFull = 0;  // the output unit takes the byte
             if (c.DmcBytes > 0) dmc_fetch();
         }
     }
     c.Now = to;
+    find_next_event();
+}
+
+// An idle delta channel's next boundary after now.
+void dmc_catch_up() {
+    SoundClockRecord& c = SoundClock;
+    const int32_t period = dmc_period();
+    if (c.DmcBoundary <= c.Now) c.DmcBoundary += ((c.Now - c.DmcBoundary) / period + 1) * period;
 }
 
 void write_clock(uint16_t address, uint8_t v, int32_t now) {
@@ -160,6 +195,7 @@ void write_clock(uint16_t address, uint8_t v, int32_t now) {
         case 0x400B: load_length(2); break;
         case 0x400F: load_length(3); break;
         case 0x4010: {
+            if (c.DmcBytes == 0 && !c.DmcBufferFull) dmc_catch_up();
             // The bit in progress ends at the old rate, the rest of the
             // output unit's eight at the new one.
             const int32_t old_bit = clock_ticks(c.DmcRate);
@@ -180,6 +216,7 @@ void write_clock(uint16_t address, uint8_t v, int32_t now) {
             if (!(v & ApuStatusDmc)) {
                 c.DmcBytes = 0;
             } else if (c.DmcBytes == 0) {
+                if (!c.DmcBufferFull) dmc_catch_up();
                 c.DmcBytes = c.DmcLengthReg * 16 + 1;
                 log_event(now, SoundEventDmcStart, 0);
                 if (!c.DmcBufferFull) dmc_fetch();
@@ -200,6 +237,8 @@ void write_clock(uint16_t address, uint8_t v, int32_t now) {
 }  // namespace
 
 void apu_begin_frame() {
+    tick_of_cycle(0);  // the scale for this cartridge's line budget
+    find_next_event();
     // A frame that ran without a mix: its clocks are dropped with its log.
     if (SoundClock.LineStart > FrameTicks / 2) {
         apu_end_frame_clock();
@@ -217,21 +256,20 @@ void apu_end_frame_clock() { advance(frame_end()); }
 void apu_clock_next_frame() {
     SoundClockRecord& c = SoundClock;
     const int32_t end = frame_end();
+    advance(end);
+    if (c.DmcBytes == 0 && !c.DmcBufferFull) dmc_catch_up();
     c.Now -= end;
     c.SequenceStart -= end;
     c.DmcBoundary -= end;
     c.LineStart = 0;
     SoundLog.Count = 0;
+    find_next_event();
 }
 
-void apu_end_line() {
-    // The budget ran until it was used up, the last instruction's overshoot
-    // with it; a budget charged without running counts as its length.
-    const int32_t budget = int32_t(budget_of(current_line()));
-    const int32_t ran = ncpu.cycles <= 0 ? std::min(budget - ncpu.cycles, budget + 8) : budget;
-    SoundClock.LineStart += tick_of_cycle(uint32_t(ran));
-    advance(SoundClock.LineStart);
-    if (SoundClock.FrameIrq || SoundClock.DmcIrq) n6502_int();
+void apu_line_event(bool interrupts_allowed) {
+    SoundClockRecord& c = SoundClock;
+    advance(c.LineStart);
+    if ((c.FrameIrq || c.DmcIrq) && interrupts_allowed) n6502_int();
 }
 
 void apu_write(uint16_t address, uint8_t v) {
@@ -239,6 +277,7 @@ void apu_write(uint16_t address, uint8_t v) {
     const int32_t now = SoundClock.Now;
     if (address != 0x4017) log_event(now, uint8_t(address & 0x1F), v);
     write_clock(address, v, now);
+    find_next_event();
 }
 
 uint8_t apu_status() {
@@ -275,4 +314,6 @@ void apu_reset() {
     // Between frames: the next one starts at tick 0.
     SoundClock.SequenceStart = -clock_ticks(10);
     SoundClock.DmcBoundary = SoundClock.Now + dmc_period();
+    tick_of_cycle(0);
+    find_next_event();
 }

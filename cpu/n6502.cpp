@@ -1140,25 +1140,32 @@ void watch_jumps() {
 #if !defined(QEL_NO_SHORTCUTS)
 namespace {
 
+// The place the charged budgets have reached, followed budget by budget
+// (leave_charged_budget) so that each leaves its overshoot in ncpu.cycles.
+LoopPlace ChargedPlace;
+
 void move_charged() {
-    if (Charged.loop == IdleCharged && Idle.active) {
-        for (uint32_t n = Charged.count; n > 0; --n) {
-            Idle.place.overshoot = Idle.over[Idle.place.at];
-            Idle.place.at = Idle.next[Idle.place.at];
-        }
-    } else if (Charged.loop == SteadyCharged && Steady.phase == Replaying) {
-        for (uint32_t n = Charged.count; n > 0; --n)
-            advance(Steady.place, Steady.start, Charged.budget);
+    if (Charged.count > 0) {
+        if (Charged.loop == IdleCharged && Idle.active)
+            Idle.place = ChargedPlace;
+        else if (Charged.loop == SteadyCharged && Steady.phase == Replaying)
+            Steady.place = ChargedPlace;
     }
     Charged = Charges{NoLoop, 0, 0};
 }
 
 // A budget charged without running leaves in ncpu.cycles what running it
 // would have (its last instruction's overshoot): the sound clock counts it.
-void leave_charged_budget() {
-    const bool idle = Charged.loop == IdleCharged;
-    move_charged();
-    ncpu.cycles = idle ? Idle.place.overshoot : Steady.place.overshoot;
+void leave_charged_budget(bool first) {
+    if (Charged.loop == IdleCharged) {
+        if (first) ChargedPlace = Idle.place;
+        ChargedPlace.overshoot = Idle.over[ChargedPlace.at];
+        ChargedPlace.at = Idle.next[ChargedPlace.at];
+    } else {
+        if (first) ChargedPlace = Steady.place;
+        advance(ChargedPlace, Steady.start, Charged.budget);
+    }
+    ncpu.cycles = ChargedPlace.overshoot;
 }
 }  // namespace
 #endif
@@ -1168,6 +1175,7 @@ int32_t n6502_run_budget(int32_t cycles) {
     if (Charged.loop != NoLoop) {
         if (cycles == Charged.budget) {
             ++Charged.count;
+            leave_charged_budget(false);
             return 0;
         }
         move_charged();
@@ -1183,14 +1191,14 @@ int32_t n6502_run_budget(int32_t cycles) {
             }
         }
         Charged = Charges{IdleCharged, cycles, 1};
-        leave_charged_budget();
+        leave_charged_budget(true);
         return 0;
     }
     switch (Steady.phase) {
         case Replaying:
             if (same_registers(ncpu, Steady.open)) {
                 Charged = Charges{SteadyCharged, cycles, 1};
-                leave_charged_budget();
+                leave_charged_budget(true);
                 return 0;
             }
             Steady.phase = Watching;

@@ -159,7 +159,7 @@ TEST_F(Mix, DeltaSampleEndsOnItsLine) {
     uint32_t ended = 0, interrupted = 0;
     for (uint32_t line = 20; line < 100 && !ended; ++line) {
         at(line, 113);  // the budget used up
-        apu_end_line();
+        apu_end_line(113, !(ncpu.rF & 0x04));
         if (ncpu.rS != 0xFF && !interrupted) interrupted = line;
         at(line + 1, 0);
         if (!(read(0x4015) & ApuStatusDmc)) ended = line;

@@ -399,12 +399,11 @@ int main(int argc, char** argv) {
             if (frame >= p.first && frame <= p.last) bits |= p.bits;
         console_set_pad(bits);
         console_run_frame();
-        const uint8_t* samples = console_samples();
         if (o.wav_8bit)
-            wav.add(samples, ConsoleSamplesPerFrame);
+            wav.add(console_samples(), ConsoleSamplesPerFrame);
         else
             wav.add(console_samples16(), ConsoleSamplesPerFrame);
-        if (o.hash) audio_hash = fnv1a(audio_hash, samples, ConsoleSamplesPerFrame);
+        if (o.hash) audio_hash = fnv1a(audio_hash, console_samples(), ConsoleSamplesPerFrame);
         if (o.frame_hashes) print_frame_hashes(frame);
         for (const Shot& s : o.states) {
             if (s.frame != frame) continue;

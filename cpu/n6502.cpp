@@ -1059,7 +1059,10 @@ int32_t step_budget(int32_t left) {
     while (left > 0) {
         if (ncpu.rPC == Steady.head && Steady.last_pc == Steady.jump && Steady.count > 0) {
             close_trace(left);
-            if (Steady.phase == Replaying) return 0;
+            if (Steady.phase == Replaying) {
+                ncpu.cycles = Steady.place.overshoot;  // the rest of the budget, charged
+                return 0;
+            }
             break;
         }
         const uint32_t pc = ncpu.rPC;

@@ -15,12 +15,13 @@ extern const uint16_t NoisePeriods[16];
 extern const uint16_t DmcRates[16];
 
 // The noise channel's 15-bit feedback register from its power-up value 1:
-// whether each step sounds (bit 0 clear), over the long sequence (feedback
-// from bits 0 and 1) and the short one (bits 0 and 6).
+// whether each step sounds (bit 0 clear) over the long sequence (feedback
+// from bits 0 and 1), entry k after k + 1 steps. The short mode (bits 0 and
+// 6) runs from whatever value the register holds, in a cycle of 93 steps (or
+// of 31 for one set of values).
 constexpr uint32_t NoiseSequenceSize = 32767;
 constexpr uint32_t NoiseShortSize = 93;
 extern uint8_t NoiseSequence[NoiseSequenceSize];
-extern uint8_t NoiseShortSequence[NoiseShortSize];
 
 struct SquareChannel {
     uint16_t Period;  // 11 bits: a duty step lasts Period + 1 CPU cycles
@@ -64,7 +65,7 @@ struct NoiseChannel {
     int32_t Phase;  // ticks left in the current step
     int32_t EnvelopePhase;
     uint8_t Enabled;
-    int32_t Position;  // step of the long or the short sequence
+    int32_t Position;  // the feedback register, 1-32767
     int32_t Period;    // CPU cycles a step
     int32_t Length;
 };
@@ -78,32 +79,74 @@ struct DmcChannel {
     uint8_t LengthReg;
     uint8_t* ReadPointer;  // inside PrgWindow
     int32_t Phase;         // ticks to the next bit
-    uint8_t IrqFlag;
     int32_t BytesRemaining;
     int32_t BitsRemaining;  // of SampleByte, 0-8
     int32_t Rate;           // CPU cycles a bit
 };
 
-// The $4011 writes of the running frame, each with the line budget it was
-// made in (0-262), so that the frame's mix sets the level at that point.
-struct DmcLevelWrite {
-    uint16_t Line;
-    uint8_t Level;
+// Every sound register write of the running frame, with the moment it was
+// made in ticks from the frame's start (the CPU's cycle within its line
+// budget), and the frame counter's clocks at theirs: the frame's mix applies
+// each at its point. The log holds 16384 entries, more than a frame's CPU
+// can make (a write takes at least three cycles: 13150 in the longest
+// frame); past that a write is still applied at once to what the CPU reads,
+// and left out of the sound.
+enum SoundEvent : uint8_t {
+    SoundEventDmcStart = 0x18,  // the delta channel starts a sample ($4015 found it idle)
+    SoundEventQuarter = 0x19,   // the frame counter's quarter-frame clock
+    SoundEventHalf = 0x1A,      // its half-frame clock (after the quarter of the same step)
 };
-constexpr uint32_t FrameLines = 263;
-struct DmcLevelLog {
-    uint8_t StartLevel;  // the level before the frame's first write
-    uint32_t Count;      // at most one write a line: a later one in the same line replaces it
-    DmcLevelWrite Writes[FrameLines];
+struct SoundWrite {
+    int32_t Tick;      // from the start of the frame, 0 to FrameTicks
+    uint16_t Sample;   // the sample the tick falls in, set by the mix
+    uint8_t Register;  // address - $4000, or a SoundEvent
+    uint8_t Value;
 };
-extern DmcLevelLog DmcLevelWrites;
+constexpr uint32_t SoundLogSize = 16384;
+struct SoundLogRecord {
+    uint32_t Count;
+    SoundWrite Writes[SoundLogSize];
+};
+extern SoundLogRecord SoundLog;
+
+// 735 samples of 1789772.5 / 44100 CPU cycles: a frame's sound lasts this
+// many ticks, whatever the CPU's line budget.
+constexpr int32_t FrameTicks = 477273;
+
+// What the CPU reads of the sound unit, kept on the CPU's own clock (its
+// cycles scaled to the frame's ticks): the frame counter, the four length
+// counters, the delta channel's sample and the two interrupt flags. Brought
+// up to the moment of every register access and of every line's end. Its
+// ticks count the cycles the CPU has run since the frame's start (a budget's
+// overshoot included), at the frame's ticks per cycle.
+struct SoundClockRecord {
+    int32_t LineStart;      // the clock as the running line budget started
+    int32_t Now;            // how far the record has been brought
+    int32_t SequenceStart;  // the frame counter's sequence began here
+    uint8_t Step;           // the sequence's next step, 0-4
+    uint8_t FiveStep;       // $4017 bit 7
+    uint8_t IrqInhibit;     // $4017 bit 6
+    uint8_t FrameIrq;       // the frame interrupt flag, $4015 bit 6
+    uint8_t Enabled;        // $4015 bits 0-3 as last written
+    uint8_t Halted;         // bits 0-3: the length counter of that channel is held
+    uint8_t Length[4];      // half frames left: pulses, triangle, noise
+    uint8_t DmcIrq;         // the delta channel's interrupt flag, $4015 bit 7
+    uint8_t DmcIrqEnable;
+    uint8_t DmcLoop;
+    uint8_t DmcLengthReg;
+    uint8_t DmcBufferFull;  // the one-byte sample buffer holds a byte
+    uint16_t DmcRate;       // CPU cycles a bit
+    int32_t DmcBytes;       // sample bytes still to fetch
+    int32_t DmcBoundary;    // the end of the output unit's running eight bits
+};
+extern SoundClockRecord SoundClock;
 
 // The console's output stage passes no direct current: a high-pass of about
 // 37 Hz centres the frame mix on 0x80, so a held level is no offset and the
 // silence of a paused or halted machine follows without a step.
 struct OutputFilterRecord {
     int32_t LastInput;   // the last mixed sample, in 1/256 steps from 0x80
-    int32_t LastOutput;  // the last filtered sample, in 1/256 steps from 0x80
+    int64_t LastOutput;  // the last filtered sample, in 1/65536 of those
 };
 extern OutputFilterRecord OutputFilter;
 
@@ -120,23 +163,52 @@ constexpr uint8_t ApuStatusSquare2 = 0x02;
 constexpr uint8_t ApuStatusTriangle = 0x04;
 constexpr uint8_t ApuStatusNoise = 0x08;
 constexpr uint8_t ApuStatusDmc = 0x10;
-constexpr uint8_t ApuStatusVblank = 0x40;
+constexpr uint8_t ApuStatusFrameIrq = 0x40;
 constexpr uint8_t ApuStatusDmcIrq = 0x80;
+// Bits of $4017.
+constexpr uint8_t ApuFrameFiveStep = 0x80;
+constexpr uint8_t ApuFrameIrqInhibit = 0x40;
 // Bits of $4000, $4004 and $400C.
 constexpr uint8_t ApuVolumeBits = 0x0F;
 constexpr uint8_t ApuConstantVolume = 0x10;
 constexpr uint8_t ApuLengthHalt = 0x20;
 
+// $4000-$4013, $4015 and $4017.
 void apu_write(uint16_t address, uint8_t value);
+// The $4015 read: clears the frame interrupt flag.
 uint8_t apu_status();
 void apu_reset();
-// Forgets the last frame's $4011 writes; the frame driver calls it as a frame starts.
+// Starts the frame's log; the frame driver calls it as a frame starts.
 void apu_begin_frame();
+// Brings the clock to the end of the line budget just run, `ran` cycles long
+// (its last instruction's overshoot included), and raises the CPU's interrupt
+// while a flag stands with I clear (`interrupts_allowed`); the frame driver
+// calls it after each budget. Most lines hold no step of the frame counter,
+// no delta byte and no flag: those only move the clock.
+extern uint32_t SoundTicksPerCycle;  // 16.16 fixed point, for the line budget in use
+extern int32_t SoundNextEvent;       // the clock's next step or delta boundary
+void apu_line_event(bool interrupts_allowed);
+inline void apu_end_line(int32_t ran, bool interrupts_allowed) {
+    SoundClockRecord& c = SoundClock;
+    c.LineStart += int32_t((uint32_t(ran) * SoundTicksPerCycle) >> 16);
+    if (c.LineStart >= SoundNextEvent || ((c.FrameIrq || c.DmcIrq) && interrupts_allowed))
+        apu_line_event(interrupts_allowed);
+}
+// The mix's two ends of the clock: up to the frame's end (logging the frame
+// counter's last clocks), and on into the next frame (ticks counted from its
+// start, the log emptied).
+void apu_end_frame_clock();
+void apu_clock_next_frame();
 void dmc_start();
 
-// Fills block with one frame's 735 unsigned 8-bit samples from the channel
-// state, advancing the channels by one frame. Silence is 0x80; the five
-// channels at full output reach 0xFF.
-void apu_mix(uint8_t* block);
-// Passes a frame mix through the output stage, in place.
-void apu_output_stage(uint8_t* block);
+// Makes one frame's sound from the channel state and the frame's log,
+// advancing the channels by one frame: 735 signed samples in 1/256 of an
+// 8-bit step (so 16-bit samples), centred on 0 but for the console's direct
+// current, which apu_output_stage takes off. The five channels at full output
+// reach 127 x 256.
+void apu_mix(int32_t* mix);
+// Passes a frame's mix through the output stage (a high-pass of about 37 Hz):
+// signed 16-bit samples, and unless out8 is null the same rounded to
+// unsigned 8 bits (apu_round8; silence 0x80).
+void apu_output_stage(const int32_t* mix, int16_t* out16, uint8_t* out8);
+void apu_round8(const int16_t* in, uint8_t* out);

@@ -72,10 +72,13 @@ void ApuMix(benchmark::State& state) {
     };
     for (const auto& w : writes) apu_write(uint16_t(0x4000 + w[0]), w[1]);
     Square1.LengthHalt = Square2.LengthHalt = 0x20;
-    uint8_t block[SamplesPerFrame];
+    int32_t mix[SamplesPerFrame];
+    int16_t out16[SamplesPerFrame];
+    uint8_t out8[SamplesPerFrame];
     for (auto _ : state) {
-        apu_mix(block);
-        benchmark::DoNotOptimize(block);
+        apu_mix(mix);
+        apu_output_stage(mix, out16, out8);
+        benchmark::DoNotOptimize(out8);
     }
     free_memories();
 }

@@ -36,7 +36,7 @@ uint32_t bus_write(uint32_t value, uint32_t address) {
     switch (address & 0xE000) {
         case 0x2000: PpuWriteRegister(address & 0x2007, v); break;
         case 0x4000:
-            if (address < 0x4014 || address == 0x4015)
+            if (address < 0x4014 || address == 0x4015 || address == 0x4017)
                 apu_write(uint16_t(address), v);
             else if (address == 0x4014) {
                 // The copy holds the CPU for 513 cycles, as on the console.

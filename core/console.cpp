@@ -24,6 +24,9 @@ namespace {
 uint8_t Samples[SamplesPerFrame];
 // The file the running cartridge came from (the chosen name may be newer).
 std::string RunningFile;
+int16_t Samples16[SamplesPerFrame];
+int32_t Mix[SamplesPerFrame];
+bool Samples8Made = true;  // Samples holds this frame's 16-bit samples rounded
 
 constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
 constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
@@ -41,6 +44,7 @@ void console_power_up() {
     MachineState.CartridgeFileName[0] = '\0';
     RunningFile.clear();
     std::memset(Samples, 0x80, sizeof Samples);
+    std::memset(Samples16, 0, sizeof Samples16);
     power_up();
 }
 
@@ -149,11 +153,14 @@ int32_t console_run_frame() {
     unlock_frame_surfaces();
     update_behind_key();
     if (PpuRegisters.PpuMask & PpuMaskShowSprites) CompositeSprites();
-    if (MachineState.Halted)
+    if (MachineState.Halted) {
         std::memset(Samples, 0x80, SamplesPerFrame);
-    else {
-        apu_mix(Samples);
-        apu_output_stage(Samples);
+        std::memset(Samples16, 0, sizeof Samples16);
+        Samples8Made = true;
+    } else {
+        apu_mix(Mix);
+        apu_output_stage(Mix, Samples16, nullptr);
+        Samples8Made = false;  // rounded when asked for
     }
     if (result != 0) {
         const uint16_t pc = ncpu.rPC;
@@ -171,7 +178,13 @@ const uint32_t* console_picture() { return FrameSurface.Pixels; }
 
 int32_t console_picture_pitch() { return FrameSurface.Pitch; }
 
-const uint8_t* console_samples() { return Samples; }
+const uint8_t* console_samples() {
+    if (!Samples8Made) apu_round8(Samples16, Samples);
+    Samples8Made = true;
+    return Samples;
+}
+
+const int16_t* console_samples16() { return Samples16; }
 
 ConsoleHashes console_hashes() {
     ConsoleHashes h;

@@ -82,6 +82,9 @@ int32_t console_picture_pitch();
 constexpr uint32_t ConsoleSamplesPerFrame = 735;
 // The last frame's 735 unsigned 8-bit samples at 44100 Hz; 0x80 is silence.
 const uint8_t* console_samples();
+// The same frame's sound as 735 signed 16-bit samples, rounded once from the
+// mix (the 8-bit ones are these rounded again); 0 is silence.
+const int16_t* console_samples16();
 
 // FNV-1a hashes of the picture, of the memories (work RAM, save RAM, picture
 // memory, sprite memory), and of the CPU and picture registers.

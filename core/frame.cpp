@@ -33,6 +33,14 @@ int32_t run_budget(uint32_t cycles) {
     return n6502_run_budget(int32_t(cycles));
 }
 
+// The sound clock after a budget: it ran until used up, the last
+// instruction's overshoot with it (a charged budget leaves the same).
+void end_sound_line(uint32_t cycles) {
+    const int32_t left = ncpu.cycles;
+    const int32_t ran = left <= 0 ? int32_t(cycles) - (left < -8 ? -8 : left) : int32_t(cycles);
+    apu_end_line(ran, !(ncpu.rF & 0x04));
+}
+
 int32_t run_lines() {
     if (MachineState.Halted) return 0;
     BuildSpriteTables();
@@ -44,6 +52,7 @@ int32_t run_lines() {
     while (MachineState.Scanline < kVisibleLines) {
         MachineState.FrameLine = uint32_t(MachineState.Scanline);
         run_budget(line);
+        end_sound_line(line);
         mapper_line_tick(line);
         RenderBackgroundLine();
         ++MachineState.Scanline;
@@ -51,16 +60,20 @@ int32_t run_lines() {
     PpuRegisters.MidFrameAddressWrite = 0;
     MachineState.FrameLine = kVisibleLines;
     run_budget(3 * line);
+    end_sound_line(3 * line);
     mapper_line_tick(3 * line);
     MachineState.InVblank = 1;
     PpuRegisters.PpuStatus |= PpuStatusVblank;
     MachineState.FrameLine = kVisibleLines + 3;
     run_budget(kVblankLead);
+    end_sound_line(kVblankLead);
     if (MachineState.NmiEnabled) n6502_nmi();
     for (int32_t i = 0; i < kTrailingLines; ++i) {
         MachineState.FrameLine = uint32_t(kVisibleLines + 3 + i);
         // The first trailing line gave its first cycles to the lead above.
-        if (run_budget(i == 0 ? line - kVblankLead : line) != 0) return -1;
+        const uint32_t budget = i == 0 ? line - kVblankLead : line;
+        if (run_budget(budget) != 0) return -1;
+        end_sound_line(budget);
         mapper_line_tick(line);
     }
     return 0;

@@ -37,7 +37,7 @@ void power_up() {
 }
 
 void cpu_reset() {
-    ncpu.rF = 0x22;
+    ncpu.rF = 0x26;  // I set: the frame counter's interrupt waits for the game's CLI
     ncpu.breakpoint = 0;
     ncpu.rY = 0;
     ncpu.rX = 0;

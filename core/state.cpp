@@ -62,7 +62,8 @@ uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc) {
 // Saved, byte for byte:
 //   CpuRam (the whole 32 KB block as allocated), PrgWindow (the banks now
 //   mapped), SaveRam, PpuMemory (pattern area, nametables, palette),
-//   SpriteRam; the records PpuRegisters, Square1, Square2, Triangle, Noise;
+//   SpriteRam; the records PpuRegisters, Square1, Square2, Triangle, Noise,
+//   SoundClock;
 //   the SpriteStrip's pixels (a sprite moved in mid-frame is composited from
 //   what an earlier frame drew there).
 // Saved through an image without its pointers (filled before saving, applied
@@ -85,8 +86,8 @@ uint32_t crc32(const uint8_t* p, size_t n, uint32_t crc) {
 //     cartridge itself, which the checksum pins.
 //   BackdropPixel, and AppliedBackdrop with the BehindStrip's key.
 // Not saved:
-//   DmcLevelWrites: emptied by the mix that ends every frame (Count = 0 after
-//     a load).
+//   SoundLog: emptied by the mix that ends every frame (Count = 0 after a
+//     load).
 //   SpriteState, SpriteX, SpriteTop, SpriteHeight, SpritesOnLine and the
 //     sprites filed by Y byte: rebuilt by BuildSpriteTables as a frame starts.
 //   The background's line opacity, the mix's channel buffers, the CPU's
@@ -256,7 +257,7 @@ void apply_images() {
     std::memcpy(&Dmc, &DmcState.Channel, sizeof Dmc);
     Dmc.ReadPointer =
         DmcState.ReadOffset == kNoReadPointer ? nullptr : PrgWindow + DmcState.ReadOffset;
-    DmcLevelWrites.Count = 0;
+    SoundLog.Count = 0;
 
     CartridgeImage.VerticalMirroring = Cart.VerticalMirroring;
     Mmc1LargePrg = Cart.Mmc1LargePrg;
@@ -306,6 +307,7 @@ enum PartIndex : uint32_t {
     kCart,
     kOutputFilter,
     kMappers,
+    kSoundClock,
     kPartCount
 };
 
@@ -363,6 +365,10 @@ const StatePart StateParts[] = {
      "MapperRegisters: the other mappers' banks, latches and counters",
      [] { return bytes_of(MapperRegisters); },
      sizeof(MapperRegisterRecord)},
+    {{'S', 'C', 'L', 'K'},
+     "SoundClock: frame counter, lengths and delta sample as the CPU reads them",
+     [] { return bytes_of(SoundClock); },
+     sizeof(SoundClockRecord)},
 };
 const uint32_t StatePartCount = sizeof StateParts / sizeof StateParts[0];
 static_assert(sizeof StateParts / sizeof StateParts[0] == kPartCount);
@@ -438,7 +444,7 @@ const StateField StateFields[] = {
     RANGE(kCpu, CpuImage, "CPU.Cycles", Cycles, -600, 64),
     RANGE(kCpu, CpuImage, "CPU.Breakpoint", Breakpoint, 0, 0),
     RANGE(kMachine, MachineImage, "Machine.Scanline", Scanline, 0, 240),
-    RANGE(kMachine, MachineImage, "Machine.FrameLine", FrameLine, 0, FrameLines - 1),
+    RANGE(kMachine, MachineImage, "Machine.FrameLine", FrameLine, 0, 262),
     RANGE(kMachine, MachineImage, "Machine.InVblank", InVblank, 0, 1),
     BITS(kMachine, MachineImage, "Machine.NmiEnabled", NmiEnabled, PpuControlNmi),
     RANGE(kMachine, MachineImage, "Machine.JoypadBits", JoypadBits, 0, 0xFF),
@@ -487,14 +493,13 @@ const StateField StateFields[] = {
     RANGE(kNoise, NoiseChannel, "Noise.Phase", Phase, 0, 4068 * TicksPerCycle),
     RANGE(kNoise, NoiseChannel, "Noise.EnvelopePhase", EnvelopePhase, 0, 15),
     RANGE(kNoise, NoiseChannel, "Noise.Enabled", Enabled, 0, 1),
-    RANGE(kNoise, NoiseChannel, "Noise.Position", Position, 0, NoiseSequenceSize - 1),
+    RANGE(kNoise, NoiseChannel, "Noise.Position", Position, 0, NoiseSequenceSize),
     RANGE(kNoise, NoiseChannel, "Noise.Period", Period, 0, 4068),
     RANGE(kNoise, NoiseChannel, "Noise.Length", Length, 0, 254),
     RANGE(kDmc, DmcImage, "Dmc.Level", Channel.Level, 0, 127),
     BITS(kDmc, DmcImage, "Dmc.IrqEnable", Channel.IrqEnable, 0x80),
     BITS(kDmc, DmcImage, "Dmc.Loop", Channel.Loop, 0x40),
     RANGE(kDmc, DmcImage, "Dmc.Phase", Channel.Phase, 0, 428 * TicksPerCycle),
-    RANGE(kDmc, DmcImage, "Dmc.IrqFlag", Channel.IrqFlag, 0, 1),
     RANGE(kDmc, DmcImage, "Dmc.BytesRemaining", Channel.BytesRemaining, 0, 255 * 16 + 1),
     RANGE(kDmc, DmcImage, "Dmc.BitsRemaining", Channel.BitsRemaining, 0, 8),
     RANGE(kDmc, DmcImage, "Dmc.Rate", Channel.Rate, 54, 428),
@@ -519,9 +524,28 @@ const StateField StateFields[] = {
     RANGE(kMappers, MapperRegisterRecord, "MapperRegisters.Latch[1]", Latch[1], 0, 1),
     RANGE(kMappers, MapperRegisterRecord, "MapperRegisters.IrqPrescaler", IrqPrescaler, 0, 341),
     RANGE(kMappers, MapperRegisterRecord, "MapperRegisters.IrqLine", IrqLine, 0, 1),
-    RANGE(kOutputFilter, OutputFilterRecord, "OutputFilter.LastInput", LastInput, -0x8000, 0x7F00),
-    RANGE(kOutputFilter, OutputFilterRecord, "OutputFilter.LastOutput", LastOutput, -0x40000,
-          0x40000),
+    RANGE(kOutputFilter, OutputFilterRecord, "OutputFilter.LastInput", LastInput, -0x10000,
+          0x10000),
+    RANGE(kOutputFilter, OutputFilterRecord, "OutputFilter.LastOutput", LastOutput,
+          -(int64_t(1) << 32), int64_t(1) << 32),
+    RANGE(kSoundClock, SoundClockRecord, "SoundClock.LineStart", LineStart, -FrameTicks,
+          2 * FrameTicks),
+    RANGE(kSoundClock, SoundClockRecord, "SoundClock.Now", Now, -FrameTicks, 2 * FrameTicks),
+    RANGE(kSoundClock, SoundClockRecord, "SoundClock.Step", Step, 0, 4),
+    BITS(kSoundClock, SoundClockRecord, "SoundClock.FiveStep", FiveStep, ApuFrameFiveStep),
+    BITS(kSoundClock, SoundClockRecord, "SoundClock.IrqInhibit", IrqInhibit, ApuFrameIrqInhibit),
+    RANGE(kSoundClock, SoundClockRecord, "SoundClock.FrameIrq", FrameIrq, 0, 1),
+    RANGE(kSoundClock, SoundClockRecord, "SoundClock.Enabled", Enabled, 0, 15),
+    RANGE(kSoundClock, SoundClockRecord, "SoundClock.Halted", Halted, 0, 15),
+    RANGE(kSoundClock, SoundClockRecord, "SoundClock.Length[0]", Length[0], 0, 254),
+    RANGE(kSoundClock, SoundClockRecord, "SoundClock.Length[1]", Length[1], 0, 254),
+    RANGE(kSoundClock, SoundClockRecord, "SoundClock.Length[2]", Length[2], 0, 254),
+    RANGE(kSoundClock, SoundClockRecord, "SoundClock.Length[3]", Length[3], 0, 254),
+    RANGE(kSoundClock, SoundClockRecord, "SoundClock.DmcIrq", DmcIrq, 0, 1),
+    BITS(kSoundClock, SoundClockRecord, "SoundClock.DmcIrqEnable", DmcIrqEnable, 0x80),
+    BITS(kSoundClock, SoundClockRecord, "SoundClock.DmcLoop", DmcLoop, 0x40),
+    RANGE(kSoundClock, SoundClockRecord, "SoundClock.DmcBufferFull", DmcBufferFull, 0, 1),
+    RANGE(kSoundClock, SoundClockRecord, "SoundClock.DmcBytes", DmcBytes, 0, 255 * 16 + 1),
 };
 const uint32_t StateFieldCount = sizeof StateFields / sizeof StateFields[0];
 
@@ -573,6 +597,19 @@ const char* check_values(const uint8_t* const at[kPartCount]) {
     const auto n = read_part<NoiseChannel>(at[kNoise]);
     if (n.Period != 0 && n.Period != NoisePeriods[n.PeriodIndex])
         return impossible("Noise.Period", n.Period);
+    // The sound clock's steps bound its loops: each within about one sequence
+    // or one delta byte of the clock's time (steps are taken at line ends, so
+    // the sequence may stand a few lines behind; the byte under way may have
+    // begun a few cycles before the frame).
+    const auto k = read_part<SoundClockRecord>(at[kSoundClock]);
+    if (k.SequenceStart < k.Now - 38000 * TicksPerCycle ||
+        k.SequenceStart > k.Now + 8 * TicksPerCycle)
+        return impossible("SoundClock.SequenceStart", k.SequenceStart);
+    if (k.DmcBoundary < k.Now - 9 * 428 * TicksPerCycle ||
+        k.DmcBoundary > k.Now + 9 * 428 * TicksPerCycle)
+        return impossible("SoundClock.DmcBoundary", k.DmcBoundary);
+    if (std::find(DmcRates, DmcRates + 16, k.DmcRate) == DmcRates + 16)
+        return impossible("SoundClock.DmcRate", k.DmcRate);
     const auto d = read_part<DmcImage>(at[kDmc]);
     if (std::find(DmcRates, DmcRates + 16, d.Channel.Rate) == DmcRates + 16)
         return impossible("Dmc.Rate", d.Channel.Rate);

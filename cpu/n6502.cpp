@@ -42,6 +42,15 @@ inline uint8_t readbyte(const uint8_t* rom, const uint8_t* ram, uint32_t a) {
     return uint8_t(ncpu.readtrap(a));
 }
 
+// The same from inside a run: a device read sees in ncpu.cycles the budget
+// left before the instruction, its moment within the line.
+inline uint8_t readbyte_at(const uint8_t* rom, const uint8_t* ram, uint32_t a, int32_t cyc) {
+    if (a >= 0x8000) return rom[a];
+    if (a < 0x2000) return ram[a & 0x7FF];
+    ncpu.cycles = cyc;
+    return uint8_t(ncpu.readtrap(a));
+}
+
 // ---- wait loops ----
 // Within one budget nothing but the CPU changes memory: no interrupt, no DMA,
 // no picture or sound work. A short loop that only reads memory (RAM, ROM,
@@ -422,14 +431,14 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
 #define FETCH8() (*fp++)
 #define FETCH16() (fp += 2, uint32_t(fp[-2] | (fp[-1] << 8)))
 
-#define READ(a) readbyte(ROM, RAM, (a))
+#define READ(a) readbyte_at(ROM, RAM, (a), cyc)
 #define WRITE(a, v)                                         \
     do {                                                    \
         uint32_t wa_ = (a);                                 \
         uint8_t wv_ = (v);                                  \
         if (wa_ < 0x2000) {                                 \
             RAM[wa_ & 0x7FF] = wv_;                         \
-        } else if (ncpu.writetrap(wv_, wa_)) {              \
+        } else if (ncpu.cycles = cyc, ncpu.writetrap(wv_, wa_)) { \
             uint16_t pc_ = PC();                            \
             cyc -= ncpu.stall;                              \
             ncpu.stall = 0;                                 \
@@ -1030,12 +1039,17 @@ struct SteadyLoop {
 n6502readtrap RealRead;
 n6502writetrap RealWrite;
 
+// The budget left before the instruction being traced: a device sees it in
+// ncpu.cycles as it would in a budget run as usual.
+int32_t TracedLeft;
 uint32_t traced_read(uint32_t a) {
     if (!ncpu.repeatabletrap(a, false)) Steady.unsafe = true;
+    ncpu.cycles = TracedLeft;
     return RealRead(a);
 }
 uint32_t traced_write(uint32_t v, uint32_t a) {
     if (!ncpu.repeatabletrap(a, true)) Steady.unsafe = true;
+    ncpu.cycles = TracedLeft;
     return RealWrite(v, a);
 }
 
@@ -1071,12 +1085,16 @@ int32_t step_budget(int32_t left) {
     while (left > 0) {
         if (ncpu.rPC == Steady.head && Steady.last_pc == Steady.jump && Steady.count > 0) {
             close_trace(left);
-            if (Steady.phase == Replaying) return 0;
+            if (Steady.phase == Replaying) {
+                ncpu.cycles = Steady.place.overshoot;  // the rest of the budget, charged
+                return 0;
+            }
             break;
         }
         const uint32_t pc = ncpu.rPC;
         ncpu.readtrap = traced_read;
         ncpu.writetrap = traced_write;
+        TracedLeft = left;
         ncpu.cycles = 1;
         result = n6502_execute();
         ncpu.readtrap = RealRead;
@@ -1151,17 +1169,32 @@ void watch_jumps() {
 #if !defined(QEL_NO_SHORTCUTS)
 namespace {
 
+// The place the charged budgets have reached, followed budget by budget
+// (leave_charged_budget) so that each leaves its overshoot in ncpu.cycles.
+LoopPlace ChargedPlace;
+
 void move_charged() {
-    if (Charged.loop == IdleCharged && Idle.active) {
-        for (uint32_t n = Charged.count; n > 0; --n) {
-            Idle.place.overshoot = Idle.over[Idle.place.at];
-            Idle.place.at = Idle.next[Idle.place.at];
-        }
-    } else if (Charged.loop == SteadyCharged && Steady.phase == Replaying) {
-        for (uint32_t n = Charged.count; n > 0; --n)
-            advance(Steady.place, Steady.start, Charged.budget);
+    if (Charged.count > 0) {
+        if (Charged.loop == IdleCharged && Idle.active)
+            Idle.place = ChargedPlace;
+        else if (Charged.loop == SteadyCharged && Steady.phase == Replaying)
+            Steady.place = ChargedPlace;
     }
     Charged = Charges{NoLoop, 0, 0};
+}
+
+// A budget charged without running leaves in ncpu.cycles what running it
+// would have (its last instruction's overshoot): the sound clock counts it.
+void leave_charged_budget(bool first) {
+    if (Charged.loop == IdleCharged) {
+        if (first) ChargedPlace = Idle.place;
+        ChargedPlace.overshoot = Idle.over[ChargedPlace.at];
+        ChargedPlace.at = Idle.next[ChargedPlace.at];
+    } else {
+        if (first) ChargedPlace = Steady.place;
+        advance(ChargedPlace, Steady.start, Charged.budget);
+    }
+    ncpu.cycles = ChargedPlace.overshoot;
 }
 }  // namespace
 #endif
@@ -1171,6 +1204,7 @@ int32_t n6502_run_budget(int32_t cycles) {
     if (Charged.loop != NoLoop) {
         if (cycles == Charged.budget) {
             ++Charged.count;
+            leave_charged_budget(false);
             return 0;
         }
         move_charged();
@@ -1186,12 +1220,14 @@ int32_t n6502_run_budget(int32_t cycles) {
             }
         }
         Charged = Charges{IdleCharged, cycles, 1};
+        leave_charged_budget(true);
         return 0;
     }
     switch (Steady.phase) {
         case Replaying:
             if (same_registers(ncpu, Steady.open)) {
                 Charged = Charges{SteadyCharged, cycles, 1};
+                leave_charged_budget(true);
                 return 0;
             }
             Steady.phase = Watching;

@@ -160,7 +160,7 @@ bool keyboard_key(int qt_key, uint32_t native_key, bool pressed);
 void keyboard_release_all();
 
 // ---- sound output ----
-// 8-bit unsigned mono at 44,100 samples a second, one 735-sample block a frame
+// 16-bit signed mono at 44,100 samples a second, one 735-sample block a frame
 // through the sound ring.
 extern uint32_t SoundPlaying;
 // While set, stream_sound writes silence instead of the frame's samples.
@@ -170,7 +170,7 @@ extern int SoundVolume;
 extern bool SoundMuted;
 // One block as it is played: the samples scaled by the volume about the
 // centre line, or silence.
-void scale_block(const uint8_t* in, uint8_t* out, int volume, bool muted);
+void scale_block(const SoundSample* in, SoundSample* out, int volume, bool muted);
 
 // Why no sound device is open (the game then runs silent); empty while one plays.
 extern std::string SoundFailure;
@@ -183,4 +183,4 @@ void stream_sound();
 void stop_sound();
 void sound_shutdown();
 // The ring's sixteen blocks, for tests.
-const uint8_t* sound_buffer();
+const SoundSample* sound_buffer();

@@ -2,7 +2,7 @@
 // each frame writes the next block, chosen by the frame counter.
 #include <SDL.h>
 
-#include <cstring>
+#include <algorithm>
 
 #include "core/console.h"
 #include "host/host.h"
@@ -19,31 +19,32 @@ uint32_t DevicePeriod;  // samples the device takes a call
 bool SoundReady;
 SoundRing Ring;
 
-void SDLCALL play(void*, Uint8* stream, int length) { Ring.play(stream, uint32_t(length)); }
+void SDLCALL play(void*, Uint8* stream, int length) {
+    Ring.play(reinterpret_cast<SoundSample*>(stream), uint32_t(length) / sizeof(SoundSample));
+}
 
 // The frame's samples, made by console_run_frame (silence while halted).
-void fill_block(uint8_t* block) {
+void fill_block(SoundSample* block) {
     static_assert(SoundBlockSize == ConsoleSamplesPerFrame);
-    scale_block(console_samples(), block, SoundVolume, SoundMuted || SoundSilenced);
+    scale_block(console_samples16(), block, SoundVolume, SoundMuted || SoundSilenced);
 }
 
 }  // namespace
 
-void scale_block(const uint8_t* in, uint8_t* out, int volume, bool muted) {
+void scale_block(const SoundSample* in, SoundSample* out, int volume, bool muted) {
     if (muted || volume <= 0) {
-        std::memset(out, SoundSilence, SoundBlockSize);
+        std::fill_n(out, SoundBlockSize, SoundSilence);
         return;
     }
     if (volume >= 100) {
-        std::memcpy(out, in, SoundBlockSize);
+        std::copy_n(in, SoundBlockSize, out);
         return;
     }
-    // Rounded towards the centre line, so silence stays silence.
-    for (uint32_t i = 0; i < SoundBlockSize; ++i)
-        out[i] = uint8_t(SoundSilence + (int(in[i]) - SoundSilence) * volume / 100);
+    // On the 16-bit samples, rounded towards zero, so silence stays silence.
+    for (uint32_t i = 0; i < SoundBlockSize; ++i) out[i] = SoundSample(in[i] * volume / 100);
 }
 
-const uint8_t* sound_buffer() { return Ring.buffer(); }
+const SoundSample* sound_buffer() { return Ring.buffer(); }
 
 namespace {
 
@@ -59,7 +60,7 @@ bool open_sound_device() {
     }
     SDL_AudioSpec want{}, have{};
     want.freq = 44100;
-    want.format = AUDIO_U8;
+    want.format = AUDIO_S16SYS;
     want.channels = 1;
     // 20 ms a call: a whole number of milliseconds, which the timer-driven
     // drivers (disk, dummy) keep to exactly.

@@ -11,7 +11,7 @@ constexpr uint32_t kStretchSamples = 22050;  // half a second of device calls pe
 }  // namespace
 
 void SoundRing::restart(uint32_t device_period) {
-    std::memset(SoundBuffer, SoundSilence, sizeof SoundBuffer);
+    std::fill_n(SoundBuffer, SoundBufferSize, SoundSilence);
     DevicePeriod = device_period;
     FramesWritten = FramesPlayed = 0;
     PlayBlock = nullptr;
@@ -23,7 +23,7 @@ void SoundRing::restart(uint32_t device_period) {
     Repeats = Skips = 0;
 }
 
-uint8_t* SoundRing::next_block() {
+SoundSample* SoundRing::next_block() {
     // The device side has stalled a whole ring behind (a paused or hung
     // device): what it has not played is dropped, and it starts again from
     // the newest blocks, so the block written now is never one being read.
@@ -72,7 +72,7 @@ bool SoundRing::start_block() {
     return true;
 }
 
-void SoundRing::play(uint8_t* out, uint32_t length) {
+void SoundRing::play(SoundSample* out, uint32_t length) {
     if (!Waiting) {
         // Samples in hand beyond this call. When even the lowest figure of a
         // whole stretch exceeds the margin by a block, the device is slower
@@ -92,11 +92,11 @@ void SoundRing::play(uint8_t* out, uint32_t length) {
     }
     while (length > 0) {
         if ((Waiting || PlayOffset == SoundBlockSize) && !start_block()) {
-            std::memset(out, SoundSilence, length);
+            std::fill_n(out, length, SoundSilence);
             return;
         }
         const uint32_t n = std::min(length, SoundBlockSize - PlayOffset);
-        std::memcpy(out, PlayBlock + PlayOffset, n);
+        std::copy_n(PlayBlock + PlayOffset, n, out);
         out += n;
         length -= n;
         PlayOffset += n;

@@ -11,7 +11,8 @@
 constexpr uint32_t SoundBlockSize = 735;  // one frame at 44,100 samples a second
 constexpr uint32_t SoundBlocks = 16;
 constexpr uint32_t SoundBufferSize = SoundBlockSize * SoundBlocks;
-constexpr uint8_t SoundSilence = 0x80;
+using SoundSample = int16_t;  // signed 16-bit
+constexpr SoundSample SoundSilence = 0;
 
 class SoundRing {
 public:
@@ -19,13 +20,13 @@ public:
     // the device side plays silence until enough blocks wait.
     void restart(uint32_t device_period);
     // The block the next frame fills: block FramesWritten % 16.
-    uint8_t* next_block();
+    SoundSample* next_block();
     // Counts the block returned by next_block as written.
     void block_written();
     // The device side: fills out with length samples.
-    void play(uint8_t* out, uint32_t length);
+    void play(SoundSample* out, uint32_t length);
 
-    const uint8_t* buffer() const { return SoundBuffer; }
+    const SoundSample* buffer() const { return SoundBuffer; }
     uint64_t frames_written() const { return FramesWritten; }
     uint32_t repeats() const { return Repeats; }
     uint32_t skips() const { return Skips; }
@@ -33,11 +34,11 @@ public:
 private:
     bool start_block();
 
-    uint8_t SoundBuffer[SoundBufferSize];
+    SoundSample SoundBuffer[SoundBufferSize];
     uint32_t DevicePeriod = 0;
     uint64_t FramesWritten = 0;  // the frame counter: blocks written since the restart
     uint64_t FramesPlayed = 0;   // blocks begun by the device side (repeats not counted)
-    const uint8_t* PlayBlock = nullptr;
+    const SoundSample* PlayBlock = nullptr;
     uint32_t PlayOffset = SoundBlockSize;
     bool Waiting = true;      // silence until Margin blocks more than a device call wait
     bool Repeated = false;    // the block playing is a repeat

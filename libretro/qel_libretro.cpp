@@ -124,9 +124,9 @@ RETRO_API void retro_run() {
             Picture[y * ConsolePictureWidth + x] = picture[y * pitch + x] & 0xFFFFFF;
     VideoRefresh(Picture, ConsolePictureWidth, ConsolePictureHeight,
                  ConsolePictureWidth * sizeof(uint32_t));
-    const uint8_t* samples = console_samples();
+    const int16_t* samples = console_samples16();
     for (uint32_t i = 0; i < ConsoleSamplesPerFrame; ++i)
-        Sound[2 * i] = Sound[2 * i + 1] = int16_t((samples[i] - 128) * 256);
+        Sound[2 * i] = Sound[2 * i + 1] = samples[i];
     AudioBatch(Sound, ConsoleSamplesPerFrame);
 }
 

@@ -1,6 +1,7 @@
 // The frame mix: tones, levels and stops as the console makes them, heard
 // through register writes.
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <utility>
 #include <vector>
@@ -21,15 +22,21 @@ protected:
     static void writes(std::initializer_list<std::pair<uint16_t, uint8_t>> list) {
         for (auto [address, value] : list) write(address, value);
     }
-    // Frames of output, in steps above the centre 0x80.
+    // Frames of the mix, in 8-bit steps.
     static std::vector<int> frames(int count) {
         std::vector<int> v;
         for (int f = 0; f < count; ++f) {
-            uint8_t block[SamplesPerFrame];
-            apu_mix(block);
-            for (uint8_t b : block) v.push_back(b - 0x80);
+            int32_t mix[SamplesPerFrame];
+            apu_mix(mix);
+            for (int32_t m : mix) v.push_back((m + 128) >> 8);
         }
         return v;
+    }
+    // The CPU at a cycle of a line budget (113 cycles a line).
+    static void at(uint32_t line, int32_t cycle) {
+        MachineState.CyclesPerLine = 113;
+        MachineState.FrameLine = line;
+        ncpu.cycles = (line == 240 ? 3 * 113 : 113) - cycle;
     }
     static int peak_to_peak(const std::vector<int>& s) {
         const auto [lo, hi] = std::minmax_element(s.begin(), s.end());
@@ -78,16 +85,19 @@ TEST_F(Mix, StopsHoldTheLevel) {
 }
 
 TEST_F(Mix, EnvelopeStepsAtTheQuarterFrames) {
-    // Divider period 3: a step every 4 quarter frames, so 15 frames from full
+    // Divider period 3: a step every 4 quarter frames, so 15 sequences of
+    // the frame counter (29830 cycles each, 15.06 frames of 29719) from full
     // volume to silence.
     writes({{0x4015, 0x01}, {0x4000, 0x83}, {0x4002, 0xFD}, {0x4003, 0x08}});
     for (int f = 1; f <= 15; ++f) ASSERT_GT(peak_to_peak(frames(1)), 0) << f;
-    for (int s : frames(1)) ASSERT_EQ(s, 0);
+    const std::vector<int> last = frames(1);
+    for (size_t i = 100; i < last.size(); ++i) ASSERT_EQ(last[i], 0) << i;
 }
 
 TEST_F(Mix, LengthEntryFourLastsTwentyFrames) {
+    // 40 half frames: 20 sequences, 20.07 frames.
     writes({{0x4015, 0x01}, {0x4000, 0x9F}, {0x4002, 0xFD}, {0x4003, 0x20}});
-    frames(19);
+    frames(20);
     EXPECT_EQ(apu_status() & 1, 1);
     EXPECT_GT(peak_to_peak(frames(1)), 0);
     EXPECT_EQ(apu_status() & 1, 0);
@@ -105,21 +115,24 @@ TEST_F(Mix, PulseMutesBelowPeriodEightAndPastTheSweepLimit) {
 
 // ------------------------------------------------------------------ delta
 
-TEST_F(Mix, LevelWritesAreHeardFromTheirLine) {
-    // Raw $4011 writes (speech, drums) set the 7-bit level where they were made;
-    // of two in one line the later stands.
-    for (auto [line, level] : {std::pair{10, 0xFF}, {131, 0x08}, {131, 0x04}}) {
-        MachineState.FrameLine = line;
-        write(0x4011, uint8_t(level));
+TEST_F(Mix, WritesAreHeardFromTheirLineAndCycle) {
+    // A write at cycle c of line N is heard from sample (113 N + c) x 735 /
+    // (263 x 113), within one: a note start ($4003) and a raw level ($4011).
+    for (auto [line, cycle] : {std::pair{10, 0}, {131, 0}, {131, 100}, {250, 50}}) {
+        for (auto [address, value] : {std::pair{0x4003, 0x01}, {0x4011, 0x7F}}) {
+            apu_reset();
+            at(0, 0);
+            writes({{0x4015, 0x01}, {0x4000, 0xBF}, {0x4002, 0xFD}});
+            at(uint32_t(line), cycle);
+            write(uint16_t(address), uint8_t(value));
+            int32_t mix[SamplesPerFrame];
+            apu_mix(mix);
+            const double heard = (113.0 * line + cycle) * SamplesPerFrame / (263 * 113);
+            const int32_t first = int32_t(
+                std::find_if(mix, mix + SamplesPerFrame, [](int32_t m) { return m != 0; }) - mix);
+            EXPECT_NEAR(first, heard, 1.0) << line << ":" << cycle << " $" << std::hex << address;
+        }
     }
-    const std::vector<int> s = frames(1);
-    const uint32_t at10 = 10 * SamplesPerFrame / FrameLines,
-                   at131 = 131 * SamplesPerFrame / FrameLines;
-    EXPECT_EQ(s[at10 - 1], 0);  // silence is centred
-    EXPECT_EQ(s[at10], 73);     // 159.79 / (22638 / 127 + 100) of 127: 72.9
-    EXPECT_EQ(s[at131 - 1], 73);
-    EXPECT_EQ(s[at131], 4);                   // 3.5
-    for (int v : frames(1)) ASSERT_EQ(v, 4);  // idle: the level holds
 }
 
 TEST_F(Mix, DeltaBitsPlayLowBitFirst) {
@@ -135,18 +148,31 @@ TEST_F(Mix, DeltaBitsPlayLowBitFirst) {
     EXPECT_EQ(Dmc.Level, 0x40 + 2 - 7 * 2);
 }
 
-TEST_F(Mix, DeltaInterruptIsSeenInTheNextFrame) {
-    writes({{0x4010, 0x0F}, {0x4013, 0x00}, {0x4015, 0x10}});  // IRQ off: the end raises nothing
-    frames(1);
-    EXPECT_EQ(Dmc.IrqFlag, 0);
-    EXPECT_EQ(apu_status() & 0x90, 0);
-    writes({{0x4010, 0x8F}, {0x4013, 0x00}, {0x4015, 0x10}});  // IRQ enabled, fastest rate
-    ncpu.rF = 0x22;
-    ncpu.rS = 0xFF;
-    frames(1);
-    EXPECT_EQ(Dmc.IrqFlag, 1);
-    EXPECT_EQ(ncpu.rS, 0xFC);  // taken once: I is set from then on
-    EXPECT_EQ(apu_status() & 0x80, 0x80);
+TEST_F(Mix, DeltaSampleEndsOnItsLine) {
+    // 17 bytes at 432 cycles a byte, from line 20: the first is taken at
+    // once, the last 15 to 16 bytes on (6480-6912 cycles, lines 77-81).
+    // $4015 bit 4 clears on the line it ends in, and there the interrupt is
+    // taken, if it is enabled; with it off the end raises nothing.
+    for (uint8_t control : {0x0F, 0x8F}) {
+        apu_reset();
+        ncpu.rF = 0x22;
+        ncpu.rS = 0xFF;
+        at(20, 0);
+        writes({{0x4010, control}, {0x4013, 0x01}, {0x4015, 0x10}});
+        uint32_t ended = 0, interrupted = 0;
+        for (uint32_t line = 20; line < 100 && !ended; ++line) {
+            at(line, 113);  // the budget used up
+            apu_end_line(113, !(ncpu.rF & 0x04));
+            if (ncpu.rS != 0xFF && !interrupted) interrupted = line;
+            at(line + 1, 0);
+            if (!(read(0x4015) & ApuStatusDmc)) ended = line;
+        }
+        EXPECT_GE(ended, 77u);
+        EXPECT_LE(ended, 81u);
+        const bool enabled = control & 0x80;
+        EXPECT_EQ(interrupted, enabled ? ended : 0u);
+        EXPECT_EQ(read(0x4015) & ApuStatusDmcIrq, enabled ? ApuStatusDmcIrq : 0);
+    }
 }
 
 TEST_F(Mix, LoopingSampleRestartsAndWrapsPastFFFFUntilItsBitIsCleared) {
@@ -160,10 +186,43 @@ TEST_F(Mix, LoopingSampleRestartsAndWrapsPastFFFFUntilItsBitIsCleared) {
     EXPECT_GT(Dmc.BytesRemaining, 0);
     EXPECT_EQ(apu_status() & 0x10, 0x10);
     write(0x4015, 0x00);
-    EXPECT_EQ(Dmc.BytesRemaining, 0);
-    frames(1);  // the byte in hand plays out
     EXPECT_EQ(apu_status() & 0x10, 0);
+    frames(1);  // the byte in hand plays out
+    EXPECT_EQ(Dmc.BytesRemaining, 0);
     EXPECT_EQ(peak_to_peak(frames(1)), 0);
+}
+
+// ------------------------------------------------------------ output stage
+
+TEST_F(Mix, SixteenBitFloorOfSilenceAndOfAHeldNote) {
+    // A held level (delta 127, then silence) decays through the high-pass to
+    // exactly 0 and 0x80; a held pulse comes out within one 16-bit step of
+    // the same filter worked in doubles: a floor under -90 dBFS.
+    int32_t mix[SamplesPerFrame];
+    int16_t out16[SamplesPerFrame];
+    uint8_t out8[SamplesPerFrame];
+    write(0x4011, 0x7F);
+    for (int f = 0; f < 120; ++f) {
+        apu_mix(mix);
+        apu_output_stage(mix, out16, out8);
+    }
+    for (uint32_t i = 0; i < SamplesPerFrame; ++i) {
+        ASSERT_EQ(out16[i], 0) << i;
+        ASSERT_EQ(out8[i], 0x80) << i;
+    }
+    writes({{0x4015, 0x01}, {0x4000, 0xB1}, {0x4002, 0xFD}, {0x4003, 0x01}});  // volume 1
+    double in = mix[SamplesPerFrame - 1], out = 0, error = 0;
+    for (int f = 0; f < 30; ++f) {
+        apu_mix(mix);
+        apu_output_stage(mix, out16, out8);
+        for (uint32_t i = 0; i < SamplesPerFrame; ++i) {
+            out = mix[i] - in + out * (65190.0 / 65536);
+            in = mix[i];
+            ASSERT_NEAR(out16[i], out, 1.0) << f << ":" << i;
+            error += (out16[i] - out) * (out16[i] - out);
+        }
+    }
+    EXPECT_LT(20 * std::log10(std::sqrt(error / (30 * SamplesPerFrame)) / 32768), -90);
 }
 
 }  // namespace

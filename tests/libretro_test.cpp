@@ -54,7 +54,7 @@ void video(const void* data, unsigned width, unsigned height, size_t pitch) {
 size_t audio(const int16_t* samples, size_t frames) {
     for (size_t i = 0; i < frames; ++i) {
         EXPECT_EQ(samples[2 * i], samples[2 * i + 1]);
-        SoundHash = fnv(SoundHash, uint8_t((samples[2 * i] >> 8) + 128));
+        SoundHash = fnv(SoundHash, uint8_t(std::min(255, (samples[2 * i] + 0x8080) >> 8)));
     }
     return frames;
 }

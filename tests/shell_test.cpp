@@ -54,8 +54,8 @@ QAction* find_action(QMainWindow* w, const QString& text) {
     return nullptr;
 }
 
-bool silent(const uint8_t* p, size_t n) {
-    return std::all_of(p, p + n, [](uint8_t x) { return x == SoundSilence; });
+bool silent(const SoundSample* p, size_t n) {
+    return std::all_of(p, p + n, [](SoundSample x) { return x == SoundSilence; });
 }
 
 // A cartridge whose code spins and whose sound channel 1 plays a tone.
@@ -284,12 +284,12 @@ private slots:
             ring.restart(period);
             std::minstd_rand random(7);
             std::uniform_real_distribution<double> jitter(-jitter_ms, jitter_ms);
-            std::vector<uint8_t> heard;
+            std::vector<SoundSample> heard;
             const int frames = 1200;  // 20 s; the device plays on for one more second
             double next_frame = 0, next_call = 0;
             for (int frame = 0, call = 0; next_call < (frames + 60) * 1000.0 / 60;) {
                 if (frame < frames && next_frame <= next_call) {
-                    std::memset(ring.next_block(), 1 + frame % 100, SoundBlockSize);
+                    std::fill_n(ring.next_block(), SoundBlockSize, SoundSample(1 + frame % 100));
                     ring.block_written();
                     next_frame = ++frame * 1000.0 / 60 + std::abs(jitter(random));
                 } else {
@@ -303,7 +303,7 @@ private slots:
             while (heard[at] == SoundSilence) ++at;
             int blocks = 0, in_order = 0, previous = -1;
             for (; at + SoundBlockSize <= heard.size() - 44100; at += SoundBlockSize, ++blocks) {
-                const uint8_t v = heard[at];
+                const SoundSample v = heard[at];
                 in_order +=
                     std::count(&heard[at], &heard[at] + SoundBlockSize, v) == SoundBlockSize &&
                     (previous < 0 || v == 1 + previous % 100);
@@ -346,17 +346,17 @@ private slots:
     // long the device stalls; run dry, it repeats the block it played last.
     void soundRingGuards() {
         static SoundRing ring;
-        uint8_t out[SoundBlockSize];
-        auto write_block = [](uint8_t value) {
-            std::memset(ring.next_block(), value, SoundBlockSize);
+        SoundSample out[SoundBlockSize];
+        auto write_block = [](SoundSample value) {
+            std::fill_n(ring.next_block(), SoundBlockSize, value);
             ring.block_written();
         };
         ring.restart(SoundBlockSize);
         write_block(1), write_block(2);
         ring.play(out, 100);
         QCOMPARE(int(out[99]), 1);
-        for (uint8_t v = 3; v <= 16; ++v) write_block(v);
-        std::memset(ring.next_block(), 0xEE, SoundBlockSize);  // being written
+        for (SoundSample v = 3; v <= 16; ++v) write_block(v);
+        std::fill_n(ring.next_block(), SoundBlockSize, 0xEE);  // being written
         ring.play(out, SoundBlockSize);
         QVERIFY(std::count(out, out + SoundBlockSize, 0xEE) == 0);
 
@@ -380,15 +380,16 @@ private slots:
         start();
         load_tone();
         step(5);
-        const uint8_t* ring = sound_buffer();
-        QVERIFY(std::memcmp(ring + 4 * SoundBlockSize, console_samples(), SoundBlockSize) == 0);
+        const SoundSample* ring = sound_buffer();
+        QVERIFY(
+            std::equal(ring + 4 * SoundBlockSize, ring + 5 * SoundBlockSize, console_samples16()));
         QMenu* nes = window->menuBar()->actions()[0]->menu();
         emit nes->aboutToShow();
         QCOMPARE(SoundPlaying, 0u);
         emit nes->aboutToHide();
         step();
         QCOMPARE(SoundPlaying, 1u);
-        QVERIFY(std::memcmp(ring, console_samples(), SoundBlockSize) == 0);
+        QVERIFY(std::equal(ring, ring + SoundBlockSize, console_samples16()));
         QVERIFY(silent(ring + SoundBlockSize, SoundBufferSize - SoundBlockSize));
         ncpu.rPC = 0x8014;
         expect_note(Qt::Key_R, Qt::ControlModifier, "Reset");

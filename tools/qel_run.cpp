@@ -27,7 +27,8 @@ const char kUsage[] =
     "                            for pad 1, or 2:BUTTONS for pad 2 (e.g. 100-120:2:A+LEFT)\n"
     "  --screenshot FILE.png     the last frame's picture\n"
     "  --screenshot-at N:FILE    the picture after frame N (repeatable)\n"
-    "  --wav FILE.wav            all the sound of the run (8-bit mono, 44100 Hz)\n"
+    "  --wav FILE.wav            all the sound of the run (16-bit mono, 44100 Hz)\n"
+    "  --wav-8bit                write that file with the 8-bit samples instead\n"
     "  --hash                    print FNV-1a hashes of the last picture and of all the sound\n"
     "  --bench                   print frames, seconds and frames per second\n"
     "  --frame-hashes            print each frame's hashes of picture, memories, registers, sound\n"
@@ -59,6 +60,7 @@ struct Options {
     std::string screenshot;
     std::vector<Shot> shots;
     std::string wav;
+    bool wav_8bit = false;
     bool hash = false;
     bool bench = false;
     bool frame_hashes = false;
@@ -179,6 +181,8 @@ int parse_options(int argc, char** argv, Options* o) {
             if (!value(&o->sram)) return usage_error("--sram needs a file");
         } else if (a == "--wav") {
             if (!value(&o->wav)) return usage_error("--wav needs a file");
+        } else if (a == "--wav-8bit") {
+            o->wav_8bit = true;
         } else if (a == "--hash") {
             o->hash = true;
         } else if (a == "--bench") {
@@ -250,6 +254,7 @@ struct WavFile {
     FILE* f = nullptr;
     std::string path;
     uint64_t samples = 0;
+    uint32_t bytes_per_sample = 2;
     bool ok = true;
 
     bool open(const std::string& name) {
@@ -259,18 +264,19 @@ struct WavFile {
     }
     bool header() {
         // Sizes past 4 GB do not fit the format: they are given as the largest.
-        const uint32_t n = uint32_t(std::min<uint64_t>(samples, 0xFFFFFFFFu - 36));
+        const uint32_t n =
+            uint32_t(std::min<uint64_t>(samples * bytes_per_sample, 0xFFFFFFFFu - 36));
         std::vector<uint8_t> h;
         h.insert(h.end(), {'R', 'I', 'F', 'F'});
         put_le(h, 36 + n, 4);
         h.insert(h.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
         put_le(h, 16, 4);
-        put_le(h, 1, 2);      // PCM
-        put_le(h, 1, 2);      // mono
-        put_le(h, 44100, 4);  // samples a second
-        put_le(h, 44100, 4);  // bytes a second
-        put_le(h, 1, 2);      // block align
-        put_le(h, 8, 2);      // bits a sample
+        put_le(h, 1, 2);                         // PCM
+        put_le(h, 1, 2);                         // mono
+        put_le(h, 44100, 4);                     // samples a second
+        put_le(h, 44100 * bytes_per_sample, 4);  // bytes a second
+        put_le(h, bytes_per_sample, 2);          // block align
+        put_le(h, 8 * bytes_per_sample, 2);      // bits a sample
         h.insert(h.end(), {'d', 'a', 't', 'a'});
         put_le(h, n, 4);
         return std::fwrite(h.data(), 1, h.size(), f) == h.size();
@@ -278,6 +284,17 @@ struct WavFile {
     void add(const uint8_t* block, size_t n) {
         if (!f) return;
         ok = ok && std::fwrite(block, 1, n, f) == n;
+        samples += n;
+    }
+    // Signed 16-bit samples, little-endian.
+    void add(const int16_t* block, size_t n) {
+        if (!f) return;
+        uint8_t bytes[2 * ConsoleSamplesPerFrame];
+        for (size_t i = 0; i < n && i < ConsoleSamplesPerFrame; ++i) {
+            bytes[2 * i] = uint8_t(block[i]);
+            bytes[2 * i + 1] = uint8_t(uint16_t(block[i]) >> 8);
+        }
+        ok = ok && std::fwrite(bytes, 2, n, f) == n;
         samples += n;
     }
     // Fills the sizes in and closes; false (and no file left) on any failure.
@@ -377,6 +394,7 @@ int main(int argc, char** argv) {
     }
 
     WavFile wav;
+    wav.bytes_per_sample = o.wav_8bit ? 1 : 2;
     if (!o.wav.empty() && !wav.open(o.wav)) {
         std::fprintf(stderr, "qel-run: cannot write %s: %s\n", o.wav.c_str(), std::strerror(errno));
         if (wav.f) {
@@ -411,9 +429,11 @@ int main(int argc, char** argv) {
             exit_code = 4;
             break;
         }
-        const uint8_t* samples = console_samples();
-        wav.add(samples, ConsoleSamplesPerFrame);
-        if (o.hash) audio_hash = fnv1a(audio_hash, samples, ConsoleSamplesPerFrame);
+        if (o.wav_8bit)
+            wav.add(console_samples(), ConsoleSamplesPerFrame);
+        else
+            wav.add(console_samples16(), ConsoleSamplesPerFrame);
+        if (o.hash) audio_hash = fnv1a(audio_hash, console_samples(), ConsoleSamplesPerFrame);
         if (o.frame_hashes) print_frame_hashes(frame);
         for (const Shot& s : o.states) {
             if (s.frame != frame) continue;

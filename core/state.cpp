@@ -610,6 +610,7 @@ const char* check_values(const uint8_t* const at[kPartCount]) {
         return impossible("SoundClock.DmcBoundary", k.DmcBoundary);
     if (std::find(DmcRates, DmcRates + 16, k.DmcRate) == DmcRates + 16)
         return impossible("SoundClock.DmcRate", k.DmcRate);
+    if (!k.FiveStep && k.Step > 3) return impossible("SoundClock.Step", k.Step);  // four steps
     const auto d = read_part<DmcImage>(at[kDmc]);
     if (std::find(DmcRates, DmcRates + 16, d.Channel.Rate) == DmcRates + 16)
         return impossible("Dmc.Rate", d.Channel.Rate);

@@ -244,6 +244,11 @@ TEST_F(Console, EachFieldOutsideItsValuesIsRefusedByName) {
          },
          "Noise.Period = 16"},
         {[palette](auto& s) { s[palette + 31] = 129; }, "the palette byte = 129"},
+        {[](auto& s) {
+             set_field(s, field("SoundClock.FiveStep"), 0);
+             set_field(s, field("SoundClock.Step"), 4);
+         },
+         "SoundClock.Step = 4"},
     };
     for (auto& [spoil, want] : spoilt) {
         std::vector<uint8_t> bad = good;

@@ -36,13 +36,7 @@ inline uint8_t fetchbyte(const uint8_t* rom, const uint8_t* ram, uint32_t pc) {
     return ram[pc];
 }
 
-inline uint8_t readbyte(const uint8_t* rom, const uint8_t* ram, uint32_t a) {
-    if (a >= 0x8000) return rom[a];
-    if (a < 0x2000) return ram[a & 0x7FF];
-    return uint8_t(ncpu.readtrap(a));
-}
-
-// The same from inside a run: a device read sees in ncpu.cycles the budget
+// A data read from inside a run: a device read sees in ncpu.cycles the budget
 // left before the instruction, its moment within the line.
 inline uint8_t readbyte_at(const uint8_t* rom, const uint8_t* ram, uint32_t a, int32_t cyc) {
     if (a >= 0x8000) return rom[a];

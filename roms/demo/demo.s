@@ -134,16 +134,7 @@ reset:
 :   bit $2002                   ; wait for vertical blank
     bpl :-
 
-    lda #$3F
-    sta $2006
-    lda #$00
-    sta $2006
-    ldx #0
-:   lda palettes, x
-    sta $2007
-    inx
-    cpx #32
-    bne :-
+    load_palettes palettes
     lda #<page_a
     sta src
     lda #>page_a

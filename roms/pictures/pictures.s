@@ -155,13 +155,7 @@ reset:
     sta control
     sta $2000
     jsr wait_nmi
-    set_ppu_address $3F00
-    ldx #0
-:   lda palettes, x
-    sta $2007
-    inx
-    cpx #32
-    bne :-
+    load_palettes palettes
     ldx #5
     jsr draw_screen
     ldx #0

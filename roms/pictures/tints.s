@@ -35,13 +35,7 @@ reset:
     sta $2001
     jsr wait_vblank
     jsr wait_vblank
-    set_ppu_address $3F00
-    ldx #0
-:   lda palettes, x
-    sta $2007
-    inx
-    cpx #32
-    bne :-
+    load_palettes palettes
     set_ppu_address $2000       ; columns of tiles 0, 1, 2, 3 over and over
     ldy #30
 @row:

@@ -9,11 +9,7 @@ unit_signatures 15
 .segment "RODATA"
 test_name: .byte "camerica", 0
 
-.segment "RAMCODE"
-select:
-    sta $C000
-select_home:
-    rts
+select_by_write $C000
 
 .segment "CODE"
 reset:

@@ -8,14 +8,7 @@ unit_signatures 3, 12
 .segment "RODATA"
 test_name: .byte "color_dreams", 0
 
-.segment "RAMCODE"
-select:
-    sta $8000
-    rts
-select_home:
-    lda #0
-    sta $8000
-    rts
+select_by_write $8000, $8000
 
 .segment "CODE"
 reset:

@@ -9,14 +9,7 @@ unit_signatures 3, 12
 .segment "RODATA"
 test_name: .byte "nina001", 0
 
-.segment "RAMCODE"
-select:
-    sta $7FFD
-    rts
-select_home:
-    lda #0
-    sta $7FFD
-    rts
+select_by_write $7FFD, $7FFD
 
 .segment "CODE"
 reset:

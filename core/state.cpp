@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>

@@ -7,6 +7,7 @@
 
 #include "host/sound_ring.h"
 
+class QImage;
 class QMainWindow;
 class QWidget;
 
@@ -27,6 +28,8 @@ void video_shutdown();
 int32_t lock_surfaces(QWidget* window);
 void unlock_surfaces();
 void present_frame(QWidget* window);
+// The machine's picture into a 256x240 image of Qt's RGB32 format.
+void picture_to_image(QImage& image);
 // The drawing area: the picture scaled into it, nearest neighbour.
 QWidget* screen_widget();
 
@@ -63,9 +66,8 @@ void video_refresh();
 constexpr int Players = 2;
 constexpr int Joysticks = 2;
 // One joystick's state as the poll reads it: stick axes -1000..1000, pad
-// direction bits from a D-pad or hat (Up 0x10, Down 0x20, Left 0x40, Right
-// 0x80), and buttons 0-5 in the raw joystick numbering: 0 B, 1 A, 2 turbo A,
-// 3 Select, 4 Start, 5 turbo B.
+// direction bits (ConsolePadUp ... ConsolePadRight) from a D-pad or hat, and buttons 0-5 in the raw
+// joystick numbering: 0 B, 1 A, 2 turbo A, 3 Select, 4 Start, 5 turbo B.
 struct JoystickState {
     int32_t X;
     int32_t Y;
@@ -77,8 +79,7 @@ constexpr int32_t JoystickDeadZone = 250;
 extern int32_t TurboACount[Players];
 extern int32_t TurboBCount[Players];
 // Keyboard keys held while the game window has focus, per player: directions
-// as pad bits (Up 0x10, Down 0x20, Left 0x40, Right 0x80), the rest as
-// joystick buttons.
+// as pad bits (ConsolePadUp ... ConsolePadRight), the rest as joystick buttons.
 extern uint32_t KeyboardDirections[Players];
 extern bool KeyboardButtons[Players][6];
 

@@ -106,10 +106,10 @@ bool raw_held(SDL_Joystick* j, int b) { return b >= 0 && SDL_JoystickGetButton(j
 void read_controller(SDL_GameController* c, const PadButtonMap& map, JoystickState& s) {
     s.X = scale_axis(SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_LEFTX));
     s.Y = scale_axis(SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_LEFTY));
-    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_UP)) s.Hat |= 0x10;
-    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_DOWN)) s.Hat |= 0x20;
-    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_LEFT)) s.Hat |= 0x40;
-    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_RIGHT)) s.Hat |= 0x80;
+    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_UP)) s.Hat |= ConsolePadUp;
+    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_DOWN)) s.Hat |= ConsolePadDown;
+    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_LEFT)) s.Hat |= ConsolePadLeft;
+    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_RIGHT)) s.Hat |= ConsolePadRight;
     for (int b = 0; b < PadButtons; ++b) s.Buttons[b] = controller_held(c, map[b]);
 }
 
@@ -118,41 +118,28 @@ void read_raw_joystick(SDL_Joystick* j, const PadButtonMap& map, JoystickState& 
     s.Y = scale_axis(SDL_JoystickGetAxis(j, 1));
     if (SDL_JoystickNumHats(j) > 0) {
         const Uint8 hat = SDL_JoystickGetHat(j, 0);
-        if (hat & SDL_HAT_UP) s.Hat |= 0x10;
-        if (hat & SDL_HAT_DOWN) s.Hat |= 0x20;
-        if (hat & SDL_HAT_LEFT) s.Hat |= 0x40;
-        if (hat & SDL_HAT_RIGHT) s.Hat |= 0x80;
+        if (hat & SDL_HAT_UP) s.Hat |= ConsolePadUp;
+        if (hat & SDL_HAT_DOWN) s.Hat |= ConsolePadDown;
+        if (hat & SDL_HAT_LEFT) s.Hat |= ConsolePadLeft;
+        if (hat & SDL_HAT_RIGHT) s.Hat |= ConsolePadRight;
     }
     for (int b = 0; b < PadButtons; ++b) s.Buttons[b] = raw_held(j, map[b]);
-}
-
-// Applies the turbo rule to one button: its bit in the first frame of a hold,
-// then every fourth frame.
-bool turbo(bool held, int32_t& count) {
-    if (!held) {
-        count = 0;
-        return false;
-    }
-    bool press = count == 0;
-    if (press) count = 4;
-    --count;
-    return press;
 }
 
 }  // namespace
 
 uint32_t joypad_bits_from(const JoystickState& s, int player) {
-    uint32_t bits = s.Hat & 0xF0;
-    if (s.X > JoystickDeadZone) bits |= 0x80;
-    if (s.X < -JoystickDeadZone) bits |= 0x40;
-    if (s.Y > JoystickDeadZone) bits |= 0x20;
-    if (s.Y < -JoystickDeadZone) bits |= 0x10;
-    if (s.Buttons[0]) bits |= 0x02;
-    if (s.Buttons[1]) bits |= 0x01;
-    if (s.Buttons[3]) bits |= 0x04;
-    if (s.Buttons[4]) bits |= 0x08;
-    if (turbo(s.Buttons[5], TurboBCount[player])) bits |= 0x02;
-    if (turbo(s.Buttons[2], TurboACount[player])) bits |= 0x01;
+    uint32_t bits = s.Hat & (ConsolePadUp | ConsolePadDown | ConsolePadLeft | ConsolePadRight);
+    if (s.X > JoystickDeadZone) bits |= ConsolePadRight;
+    if (s.X < -JoystickDeadZone) bits |= ConsolePadLeft;
+    if (s.Y > JoystickDeadZone) bits |= ConsolePadDown;
+    if (s.Y < -JoystickDeadZone) bits |= ConsolePadUp;
+    if (s.Buttons[0]) bits |= ConsolePadB;
+    if (s.Buttons[1]) bits |= ConsolePadA;
+    if (s.Buttons[3]) bits |= ConsolePadSelect;
+    if (s.Buttons[4]) bits |= ConsolePadStart;
+    if (console_turbo(s.Buttons[5], TurboBCount[player])) bits |= ConsolePadB;
+    if (console_turbo(s.Buttons[2], TurboACount[player])) bits |= ConsolePadA;
     return bits;
 }
 
@@ -299,7 +286,9 @@ bool keyboard_key(int qt_key, uint32_t native_key, bool pressed) {
         for (int function = 0; function < PadFunctions; ++function) {
             if (KeyFor[p][function] != key) continue;
             if (function < PadFirstButton) {
-                const uint32_t direction = 0x10u << function;
+                constexpr uint32_t kDirections[] = {ConsolePadUp, ConsolePadDown, ConsolePadLeft,
+                                                    ConsolePadRight};
+                const uint32_t direction = kDirections[function];
                 if (pressed)
                     KeyboardDirections[p] |= direction;
                 else

@@ -145,17 +145,20 @@ int32_t lock_surfaces(QWidget*) { return 0; }
 
 void unlock_surfaces() {}
 
-void present_frame(QWidget*) {
-    if (!Screen) return;
-    QImage& picture = Screen->picture();
+void picture_to_image(QImage& image) {
     const uint32_t* frame = console_picture();
     const int32_t pitch = console_picture_pitch();
     for (int32_t y = 0; y < ConsolePictureHeight; ++y) {
         const uint32_t* src = frame + y * pitch;
-        auto* dst = reinterpret_cast<uint32_t*>(picture.scanLine(y));
-        for (int32_t x = 0; x < ConsolePictureWidth; ++x)
-            dst[x] = 0xFF000000u | (src[x] & 0xFFFFFF);
+        auto* dst = reinterpret_cast<uint32_t*>(image.scanLine(y));
+        // RGB32 is drawn right only with its top byte 0xFF.
+        for (int32_t x = 0; x < ConsolePictureWidth; ++x) dst[x] = 0xFF000000u | src[x];
     }
+}
+
+void present_frame(QWidget*) {
+    if (!Screen) return;
+    picture_to_image(Screen->picture());
     Screen->update();
 }
 

@@ -2,6 +2,7 @@
 // screenshots, quit, sizes and fullscreen, volume, the Input dialog and the
 // options; the caption; the settings file. Files are written by one worker
 // thread, off the frame loop, in the order they were asked for.
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <QImage>
 #include <QMainWindow>
 #include <QMenuBar>
-#include <QSaveFile>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QThreadPool>
@@ -51,13 +51,13 @@ void note_later(const std::string& text) {
         QCoreApplication::instance(), [text] { show_note(text); }, Qt::QueuedConnection);
 }
 
-// Writes bytes to path whole (a temporary file renamed into place).
+// Writes bytes to path whole, its folder made first.
 std::string write_whole(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return file.errorString().toStdString();
-    return {};
+    const char* why = console_write_file(QFile::encodeName(path).constData(),
+                                         reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                         size_t(bytes.size()));
+    return why ? why : std::string();
 }
 
 void update_fit(QMainWindow* window) {
@@ -161,13 +161,7 @@ void load_state(QMainWindow* window) {
 void take_screenshot() {
     if (!console_running()) return show_note(std::string(kNoCartridge) + ": no screenshot");
     QImage picture(ConsolePictureWidth, ConsolePictureHeight, QImage::Format_RGB32);
-    const uint32_t* frame = console_picture();
-    const int32_t pitch = console_picture_pitch();
-    for (int y = 0; y < ConsolePictureHeight; ++y) {
-        auto* dst = reinterpret_cast<uint32_t*>(picture.scanLine(y));
-        for (int x = 0; x < ConsolePictureWidth; ++x)
-            dst[x] = 0xFF000000u | (frame[y * pitch + x] & 0xFFFFFF);
-    }
+    picture_to_image(picture);
     const QString stem =
         QString::fromStdString(screenshot_folder() + "/" + base_name(console_cartridge_name())) +
         QDateTime::currentDateTime().toString("-yyyy-MM-dd-HHmmss");
@@ -175,12 +169,12 @@ void take_screenshot() {
         QString path = stem + ".png";
         for (int n = 2; QFileInfo::exists(path); ++n)
             path = stem + "-" + QString::number(n) + ".png";
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QSaveFile file(path);
-        const bool ok =
-            file.open(QIODevice::WriteOnly) && picture.save(&file, "PNG") && file.commit();
-        note_later(ok ? "Screenshot " + path.toStdString()
-                      : "No screenshot: " + file.errorString().toStdString());
+        QByteArray png;
+        QBuffer buffer(&png);
+        const std::string why = buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG")
+                                    ? write_whole(path, png)
+                                    : "the picture cannot be made a PNG";
+        note_later(why.empty() ? "Screenshot " + path.toStdString() : "No screenshot: " + why);
     });
 }
 

@@ -165,8 +165,7 @@ private slots:
     }
 
     // Load (Ctrl+O): halted and silent until a cartridge runs from its reset.
-    // Cancel changes nothing; a refused file (short, an unknown mapper, one
-    // dropped or named in the recent list) says why, and the running game's
+    // Cancel changes nothing; a refused file (chosen or dropped) says why, and the running game's
     // frames go on counting where they were.
     void loadCancelAndRefusal() {
         start();
@@ -196,20 +195,14 @@ private slots:
         command(Command::Load);  // Cancel
         QVERIFY(counts_on());
 
-        std::vector<uint8_t> mapper_255 = make_ines(1, 1, 0xF2, 0xF0);
-        const std::string refused[] = {write_temp_file("short.nes", {'N', 'E', 'S'}),
-                                       write_temp_file("mapper.nes", mapper_255)};
-        for (const std::string& file : refused) {
-            ChosenFile = file;
-            command(Command::Load);
-            QVERIFY2(counts_on(), file.c_str());
-        }
-        open_cartridge(window, refused[1]);  // as a dropped file
+        const std::string refused = write_temp_file("mapper.nes", make_ines(1, 1, 0xF2, 0xF0));
+        ChosenFile = refused;
+        command(Command::Load);
         QVERIFY(counts_on());
-        QCOMPARE(Boxes.size(), size_t(3));
-        QCOMPARE(Boxes[0], "cannot load " + refused[0] + ": file is shorter than an iNES header");
-        QVERIFY(Boxes[1].rfind("cannot load " + refused[1] + ": ", 0) == 0);
-        QCOMPARE(Boxes[2], Boxes[1]);
+        open_cartridge(window, refused);  // as a dropped file
+        QVERIFY(counts_on());
+        const std::string why = "cannot load " + refused + ": mapper 255 is not supported";
+        QCOMPARE(Boxes, std::vector<std::string>({why, why}));
     }
 
     // A battery game's save reaches its own file (named by the whole name
@@ -334,7 +327,7 @@ private slots:
     }
 
     // The keyboard's keys reach the pads (right Shift is Select, I-K-J-L and
-    // G player 2's), turbo every other poll.
+    // G player 2's); the turbo buttons press in one poll of four.
     void keyboardToPad() {
         App.TurboACount[0] = App.TurboBCount[0] = 0;
         keyboard_release_all();
@@ -344,14 +337,15 @@ private slots:
         QVERIFY(keyboard_key(Qt::Key_Shift, 0xFFE2, true));  // right Shift: Select
         QVERIFY(keyboard_key(Qt::Key_Up, 0, false));
         poll_joypad(nullptr);
-        QCOMPARE(MachineState.JoypadBits, 0x80u | 0x02 | 0x01 | 0x08 | 0x04);
-        QCOMPARE(MachineState.Joypad2Bits, 0x40u | 0x01);
+        QCOMPARE(MachineState.JoypadBits,
+                 ConsolePadRight | ConsolePadB | ConsolePadA | ConsolePadStart | ConsolePadSelect);
+        QCOMPARE(MachineState.Joypad2Bits, ConsolePadLeft | ConsolePadA);
         keyboard_release_all();
         QVERIFY(keyboard_key(Qt::Key_A, 0, true) && keyboard_key(Qt::Key_S, 0, true));  // turbos
         int presses = 0;
         for (int frame = 0; frame < 60; ++frame) {
             poll_joypad(nullptr);
-            presses += MachineState.JoypadBits == 0x03u;
+            presses += MachineState.JoypadBits == (ConsolePadA | ConsolePadB);
         }
         QCOMPARE(presses, 15);  // a second's worth
     }
@@ -461,7 +455,6 @@ private slots:
         const std::string tone = load_tone();
         step(3);
         const std::string slot1 = data_folder() + "/states/" + base_name(tone) + ".slot1.state";
-        QCOMPARE(state_file(1), slot1);
         QFile::remove(slot1.c_str());
         const ConsoleHashes before = console_hashes();
         press(Qt::Key_F5);
@@ -544,7 +537,6 @@ private slots:
         s.JoystickButtons[0][5] = 11, s.JoystickFor = {1, -1}, s.JoystickCommandButtons[2] = 7;
         s.CommandKeys[KeyReset] = (Qt::ALT | Qt::Key_R).toCombined(), s.HideOverscan = true;
         s.Volume = 50, s.Muted = true, s.KeepProportions = false;
-        s.Volume = 50, s.Muted = true, s.KeepProportions = false;
         s.PauseWhenInactive = false, s.Slot = 3;
         QCOMPARE(write_settings(path, s), std::string());
         QCOMPARE(read_settings(path, back), std::string());
@@ -579,7 +571,7 @@ private slots:
     // Sizes: fullscreen (F11, Alt+Enter) shows the picture at a whole
     // multiple with black bars and no menu; Esc leaves it for the old size;
     // Keep proportions off stretches. The rule at several sizes.
-    void sizesOptionsAndInput() {
+    void sizesAndOptions() {
         using F = PictureFit;
         const std::tuple<int, int, F, PictureRect> cases[] = {
             {511, 479, F::Whole, {127, 119, 256, 240}},
@@ -615,30 +607,6 @@ private slots:
         QVERIFY(App.SoundMuted);
         press(Qt::Key_M);
         QVERIFY(!App.SoundMuted);
-
-        // Input...: a key assigned in the dialog reaches the pad and the settings.
-        QTimer::singleShot(0, [] {
-            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            QVERIFY(dialog);
-            auto* a = dialog->findChild<QPushButton*>("key_a");
-            QCOMPARE(a->text(), QString("X"));
-            a->click();
-            QTest::keyClick(a, Qt::Key_Q);
-            QCOMPARE(a->text(), QString("Q"));
-            dialog->findChild<QPushButton*>("key_b")->click();
-            QTest::keyClick(dialog, Qt::Key_Q);  // taken from A: the two change places
-            QCOMPARE(a->text(), QString("Z"));
-            dialog->accept();
-        });
-        command(Command::Input);
-        QCOMPARE(App.KeyFor[0][PadA], int(Qt::Key_Z));
-        QTest::keyPress(window, Qt::Key_Q);
-        poll_joypad(window);
-        QCOMPARE(MachineState.JoypadBits, 0x02u);
-        QTest::keyRelease(window, Qt::Key_Q);
-        AppSettings saved;
-        QCOMPARE(read_settings(settings_path(), saved), std::string());
-        QCOMPARE(saved.Keys[0][PadB], int(Qt::Key_Q));
     }
 
     // Command keys change in the Input dialog with the pads' rule: a key in
@@ -678,7 +646,7 @@ private slots:
         expect_note(Qt::Key_F12, Qt::NoModifier, "Reset");
         QTest::keyPress(window, Qt::Key_P);
         poll_joypad(window);
-        QCOMPARE(MachineState.JoypadBits, 0x01u);
+        QCOMPARE(MachineState.JoypadBits, ConsolePadA);
         QTest::keyRelease(window, Qt::Key_P);
         AppSettings saved;
         QCOMPARE(read_settings(settings_path(), saved), std::string());
@@ -705,8 +673,8 @@ private slots:
         SDL_JoystickSetVirtualButton(stick[1], 0, 1);  // raw 0: B
         SDL_JoystickSetVirtualHat(stick[1], 0, SDL_HAT_LEFT);
         poll_joypad(window);
-        QCOMPARE(MachineState.JoypadBits, 0x01u);
-        QCOMPARE(MachineState.Joypad2Bits, 0x42u);
+        QCOMPARE(MachineState.JoypadBits, ConsolePadA);
+        QCOMPARE(MachineState.Joypad2Bits, ConsolePadLeft | ConsolePadB);
         // A button given to fast-forward leaves the pad button that had it.
         SDL_JoystickSetVirtualButton(stick[0], 1, 0);
         QTimer::singleShot(0, [&] {
@@ -723,7 +691,7 @@ private slots:
         command(Command::Input);
         poll_joypad(window);
         QVERIFY(fast_forward_held());
-        QCOMPARE(MachineState.JoypadBits, 0x00u);
+        QCOMPARE(MachineState.JoypadBits, 0u);
         SDL_JoystickClose(stick[1]);
         QVERIFY(SDL_JoystickDetachVirtual(index[1]) == 0);
         step();
@@ -766,17 +734,11 @@ private slots:
         QTest::qWait(500);
         const QRect screen = window->screen()->geometry();
         auto geometry = [&] {
-            const QRect frame = window->frameGeometry();
-            const QPoint area = window->centralWidget()->mapToGlobal(QPoint(0, 0));
-            return QString("frame %1,%2 %3x%4 area %5,%6 %7x%8")
-                .arg(frame.x())
-                .arg(frame.y())
-                .arg(frame.width())
-                .arg(frame.height())
-                .arg(area.x())
-                .arg(area.y())
-                .arg(client(window).width())
-                .arg(client(window).height())
+            const QRect f = window->frameGeometry();
+            const QPoint a = window->centralWidget()->mapToGlobal(QPoint(0, 0));
+            const QSize c = client(window);
+            return QString::asprintf("frame %d,%d %dx%d area %d,%d %dx%d", f.x(), f.y(), f.width(),
+                                     f.height(), a.x(), a.y(), c.width(), c.height())
                 .toStdString();
         };
         std::vector<std::string> seen[2];
@@ -799,12 +761,9 @@ private slots:
         }
         for (int k = 0; k < 2; ++k)
             for (const std::string& g : seen[k]) QCOMPARE(g, seen[k][0]);
-        QCOMPARE(seen[0][0], QString("frame %1,%2 %3x%4 area %1,%2 %3x%4")
-                                 .arg(screen.x())
-                                 .arg(screen.y())
-                                 .arg(screen.width())
-                                 .arg(screen.height())
-                                 .toStdString());
+        const QString whole = QString::asprintf("%d,%d %dx%d", screen.x(), screen.y(),
+                                                screen.width(), screen.height());
+        QCOMPARE(seen[0][0], ("frame " + whole + " area " + whole).toStdString());
         QVERIFY(window->frameGeometry().top() >= screen.top());
         QCOMPARE(client(window), QSize(512, 480));
     }

@@ -1,7 +1,5 @@
 #include "ppu/surfaces.h"
 
-#include <cstring>
-
 #include "ppu/ppu.h"
 
 namespace {

@@ -29,7 +29,6 @@
 namespace {
 
 constexpr int kNoteMilliseconds = 3000;
-const char kCaption[] = "Qel " QEL_VERSION;
 const char kNoCartridge[] = "No cartridge runs";
 
 QMainWindow* MainWindow;
@@ -329,9 +328,9 @@ void cartridge_changed(bool loaded) {
     }
     if (MainWindow)
         MainWindow->setWindowTitle(
-            loaded ? QString(kCaption) + " - " +
+            loaded ? QString(AppCaption) + " - " +
                          QString::fromStdString(base_name(console_cartridge_name()))
-                   : QString(kCaption));
+                   : QString(AppCaption));
 }
 
 void open_cartridge(QWidget* window, const std::string& path) {

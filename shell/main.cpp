@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (!std::strcmp(a, "--version")) {
-            std::puts("Qel " QEL_VERSION);
+            std::puts(AppCaption);
             return 0;
         }
         if (a[0] == '-') return usage_error(std::string("unknown option ") + a);

@@ -8,6 +8,9 @@
 class QMainWindow;
 class QWidget;
 
+// The caption and the --version line: "Qel" and the version CMake sets.
+constexpr char AppCaption[] = "Qel " QEL_VERSION;
+
 // The commands of the menus and the keys. None: no command (a separator).
 enum class Command {
     None,

@@ -96,7 +96,7 @@ bool is_cartridge(const QUrl& url) {
 }  // namespace
 
 QelWindow::QelWindow() {
-    setWindowTitle("Qel " QEL_VERSION);
+    setWindowTitle(AppCaption);
     setFocusPolicy(Qt::StrongFocus);
     setAcceptDrops(true);
     // Alt alone does not hand the keyboard to the menu bar (the game's keys

@@ -146,6 +146,9 @@ void sound_shutdown();
 // The ring's sixteen blocks, for tests.
 const SoundSample* sound_buffer();
 
+// The frame clock's counter: steady_clock nanoseconds.
+constexpr int64_t CounterTicksPerSecond = 1000000000;
+
 // ---- the app record ----
 // The desktop app's state, shared by the shell and the host devices: one
 // record, one instance (App). The key maps start as the README's.
@@ -161,7 +164,7 @@ struct AppRecord {
     int QuitCode = 0;
     // Frame pacing in counter ticks: a period, and when the current one ends
     // (0 before the first frame; it advances by exactly a period a frame).
-    int64_t TicksPerFrame = 1000000000 / 60;
+    int64_t TicksPerFrame = CounterTicksPerSecond / 60;
     int64_t FrameDeadline = 0;
     uint64_t MachineFrames = 0;  // run by the frame step (rewound frames not counted)
     // ---- the shell's options ----

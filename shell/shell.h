@@ -62,7 +62,6 @@ struct PacingClock {
     void (*sleep_until)(int64_t deadline);
 };
 extern PacingClock Clock;
-constexpr int64_t CounterTicksPerSecond = 1000000000;
 // A frame later than this many periods does not race to catch up: the pacing
 // starts afresh from it.
 constexpr int64_t ResyncFrames = 4;

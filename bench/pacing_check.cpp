@@ -12,14 +12,13 @@
 #include <cstdlib>
 
 #include "core/console.h"
+#include "host/host.h"
 #include "shell/shell.h"
 
 int main(int argc, char** argv) {
     double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
     console_power_up();
     if (argc > 2 && (!console_choose_cartridge(argv[2]) || console_load_cartridge())) return 2;
-    TimerFrequency = CounterTicksPerSecond;
-    TicksPerFrame = TimerFrequency / 60;
     auto start = std::chrono::steady_clock::now();
     long frames = 0;
     double elapsed = 0;
@@ -35,7 +34,7 @@ int main(int argc, char** argv) {
     int64_t latest = 0;
     while (elapsed < seconds) {
         console_run_frame();
-        const int64_t deadline = FrameDeadline;
+        const int64_t deadline = App.FrameDeadline;
         pacing_wait();
         latest = std::max(latest, Clock.read_counter() - deadline);
         ++frames;

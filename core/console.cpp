@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,17 @@ void console_set_pad(uint32_t bits) { MachineState.JoypadBits = bits & 0xFF; }
 
 void console_set_pad2(uint32_t bits) { MachineState.Joypad2Bits = bits & 0xFF; }
 
+bool console_turbo(bool held, int32_t& count) {
+    if (!held) {
+        count = 0;
+        return false;
+    }
+    const bool press = count == 0;
+    if (press) count = 4;
+    --count;
+    return press;
+}
+
 int32_t console_run_frame() {
     lock_frame_surfaces();
     const int32_t result = run_frame();
@@ -223,9 +235,21 @@ const char* console_read_save_ram_file(const char* path) {
     return nullptr;
 }
 
+const char* console_write_file(const char* path, const uint8_t* bytes, size_t size) {
+    // A frontend writes from a worker thread as well as from its frame loop:
+    // one write at a time, and each thread keeps its own answer.
+    static std::mutex writing;
+    thread_local char failure[1024];
+    const std::lock_guard<std::mutex> lock(writing);
+    const char* why = write_file_atomically(path, bytes, size);
+    if (!why) return nullptr;
+    std::snprintf(failure, sizeof failure, "%s", why);
+    return failure;
+}
+
 const char* console_write_save_ram_file(const char* path) {
     if (!SaveRam) return "the machine is not powered up";
-    return write_file_atomically(path, SaveRam, SaveRamSize);
+    return console_write_file(path, SaveRam, SaveRamSize);
 }
 
 size_t console_state_size() { return state_size(); }
@@ -239,7 +263,7 @@ const char* console_load_state(const uint8_t* buffer, size_t size) {
 const char* console_save_state_file(const char* path) {
     std::vector<uint8_t> bytes(state_size());
     if (const char* why = save_state(bytes.data(), bytes.size())) return why;
-    return write_file_atomically(path, bytes.data(), bytes.size());
+    return console_write_file(path, bytes.data(), bytes.size());
 }
 
 const char* console_load_state_file(const char* path) {

@@ -59,8 +59,16 @@ uint32_t console_cartridge_checksum();
 
 // ---- frames ----
 
-// The pad for the frames that follow: bit 0 A, 1 B, 2 Select, 3 Start, 4 Up,
-// 5 Down, 6 Left, 7 Right.
+// The pad's buttons, one bit each.
+constexpr uint32_t ConsolePadA = 0x01;
+constexpr uint32_t ConsolePadB = 0x02;
+constexpr uint32_t ConsolePadSelect = 0x04;
+constexpr uint32_t ConsolePadStart = 0x08;
+constexpr uint32_t ConsolePadUp = 0x10;
+constexpr uint32_t ConsolePadDown = 0x20;
+constexpr uint32_t ConsolePadLeft = 0x40;
+constexpr uint32_t ConsolePadRight = 0x80;
+// The pad for the frames that follow: the ConsolePad bits of the buttons held.
 void console_set_pad(uint32_t bits);
 // The second pad ($4017), the same bits; the strobe of $4016 serves both.
 void console_set_pad2(uint32_t bits);
@@ -71,11 +79,18 @@ int32_t console_run_frame();
 // The opcode the CPU stopped at.
 uint8_t console_error_code();
 
+// The turbo rule of every frontend, once a frame for each turbo button: held,
+// it presses its button in the first frame of the hold and then every fourth
+// frame. count is the button's own (0 at the start; the rule keeps it).
+bool console_turbo(bool held, int32_t& count);
+
 constexpr int32_t ConsolePictureWidth = 256;
 constexpr int32_t ConsolePictureHeight = 240;
-// The finished picture: 240 rows of 256 pixels 0x00RRGGBB (bits 24-31 carry
-// marks of the renderer: mask them off), rows console_picture_pitch() pixels
-// apart. It keeps the last frame's content while halted.
+// The finished picture: 240 rows of 256 pixels in XRGB8888 (0xXXRRGGBB, as
+// libretro takes it: bits 24-31 are no colour, the renderer keeps its marks
+// there), rows console_picture_pitch() pixels apart. A frontend shows it as it
+// is, without a copy; one whose format wants those bits (Qt's RGB32 wants
+// 0xFF) sets them as it converts. It keeps the last frame's content while halted.
 const uint32_t* console_picture();
 int32_t console_picture_pitch();
 
@@ -107,6 +122,9 @@ uint8_t* console_save_ram();
 const char* console_read_save_ram_file(const char* path);
 // Writes the save RAM to path atomically (a temporary file renamed into place).
 const char* console_write_save_ram_file(const char* path);
+// Writes any bytes to path the same way: the file is the old one or the whole
+// new one. Safe from a frontend's worker thread.
+const char* console_write_file(const char* path, const uint8_t* bytes, size_t size);
 
 // ---- states ----
 

@@ -4,9 +4,11 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "host/sound_ring.h"
 
+class QImage;
 class QMainWindow;
 class QWidget;
 
@@ -27,6 +29,8 @@ void video_shutdown();
 int32_t lock_surfaces(QWidget* window);
 void unlock_surfaces();
 void present_frame(QWidget* window);
+// The machine's picture into a 256x240 image of Qt's RGB32 format.
+void picture_to_image(QImage& image);
 // The drawing area: the picture scaled into it, nearest neighbour.
 QWidget* screen_widget();
 
@@ -41,17 +45,6 @@ struct PictureRect {
     bool operator==(const PictureRect&) const = default;
 };
 PictureRect picture_rect(int width, int height, PictureFit fit);
-extern PictureFit VideoFit;
-// A small mark in the picture's top right corner ("Paused"); empty: none.
-extern std::string VideoMark;
-// A line of news along the picture's bottom edge, wrapped over more lines or
-// in a smaller font where it does not fit; empty: none.
-extern std::string VideoNote;
-// A line shown in the middle of the drawing area while no cartridge runs.
-extern std::string VideoHint;
-// Whether the top and bottom 8 lines are shown black, as a television hides
-// them (the picture keeps its size and place).
-extern bool VideoHideOverscan;
 // Draws the picture again with the current fit, mark and note (no frame needed).
 void video_refresh();
 
@@ -63,9 +56,8 @@ void video_refresh();
 constexpr int Players = 2;
 constexpr int Joysticks = 2;
 // One joystick's state as the poll reads it: stick axes -1000..1000, pad
-// direction bits from a D-pad or hat (Up 0x10, Down 0x20, Left 0x40, Right
-// 0x80), and buttons 0-5 in the raw joystick numbering: 0 B, 1 A, 2 turbo A,
-// 3 Select, 4 Start, 5 turbo B.
+// direction bits (ConsolePadUp ... ConsolePadRight) from a D-pad or hat, and buttons 0-5 in the raw
+// joystick numbering: 0 B, 1 A, 2 turbo A, 3 Select, 4 Start, 5 turbo B.
 struct JoystickState {
     int32_t X;
     int32_t Y;
@@ -74,13 +66,6 @@ struct JoystickState {
 };
 // A stick within a quarter of its travel from the centre presses no direction.
 constexpr int32_t JoystickDeadZone = 250;
-extern int32_t TurboACount[Players];
-extern int32_t TurboBCount[Players];
-// Keyboard keys held while the game window has focus, per player: directions
-// as pad bits (Up 0x10, Down 0x20, Left 0x40, Right 0x80), the rest as
-// joystick buttons.
-extern uint32_t KeyboardDirections[Players];
-extern bool KeyboardButtons[Players][6];
 
 // What the player can assign: the four directions, then the six buttons in
 // the order of JoystickState::Buttons.
@@ -104,15 +89,6 @@ constexpr int PadFirstButton = PadB;
 constexpr int KeyRightShift = 0x01FFFFE2;
 using PadKeys = std::array<int, PadFunctions>;
 using PadButtonMap = std::array<int, PadButtons>;
-extern std::array<PadKeys, Players> KeyFor;
-// Joystick buttons for the six buttons: game controller buttons (SDL's
-// numbering) for a pad SDL knows, raw numbers for any other; -1: none.
-extern std::array<PadButtonMap, Players> ControllerButtonFor;
-extern std::array<PadButtonMap, Players> JoystickButtonFor;
-// The joystick (0 or 1, numbered as above) each player reads; -1: none.
-extern std::array<int, Players> JoystickFor;
-// Joystick buttons for commands (fast-forward, rewind, save and load state),
-// on whichever joystick presses them; -1: none.
 enum JoystickCommand {
     JoystickFastForward,
     JoystickRewind,
@@ -121,13 +97,6 @@ enum JoystickCommand {
     JoystickCommands
 };
 using CommandButtonMap = std::array<int, JoystickCommands>;
-extern CommandButtonMap ControllerCommandButtonFor;
-extern CommandButtonMap JoystickCommandButtonFor;
-// The commands' buttons held at the last poll, one bit a JoystickCommand.
-extern uint32_t JoystickCommandsHeld;
-// What the last poll has to say (a joystick plugged in or unplugged); the
-// shell shows it and clears it.
-extern std::string JoypadNews;
 // The mapping in the README: player 1 arrows, X, Z, S, A, Right Shift,
 // Enter, player 2 I, K, J, L, G, F, T, R, Y, U; the pad's A, B, Y, X, Back,
 // Start; raw buttons 1, 0, 2, 5, 3, 4; no command buttons.
@@ -162,18 +131,10 @@ void keyboard_release_all();
 // ---- sound output ----
 // 16-bit signed mono at 44,100 samples a second, one 735-sample block a frame
 // through the sound ring.
-extern uint32_t SoundPlaying;
-// While set, stream_sound writes silence instead of the frame's samples.
-extern bool SoundSilenced;
-// The player's volume, 0-100 per cent of the machine's level, and the mute.
-extern int SoundVolume;
-extern bool SoundMuted;
 // One block as it is played: the samples scaled by the volume about the
 // centre line, or silence.
 void scale_block(const SoundSample* in, SoundSample* out, int volume, bool muted);
 
-// Why no sound device is open (the game then runs silent); empty while one plays.
-extern std::string SoundFailure;
 // Opens the device when none is open (sound_init's failure, or a device that
 // turned up later); returns whether one is open.
 bool sound_retry();
@@ -184,3 +145,80 @@ void stop_sound();
 void sound_shutdown();
 // The ring's sixteen blocks, for tests.
 const SoundSample* sound_buffer();
+
+// The frame clock's counter: steady_clock nanoseconds.
+constexpr int64_t CounterTicksPerSecond = 1000000000;
+
+// ---- the app record ----
+// The desktop app's state, shared by the shell and the host devices: one
+// record, one instance (App). The key maps start as the README's.
+struct AppRecord {
+    // ---- the window and the frame loop ----
+    bool Active = false;           // shown and not minimised
+    bool MenuOpen = false;         // a menu is open: frames wait, as in a modal menu loop
+    bool Paused = false;           // by the player: no frames, no sound, the picture marked
+    bool WindowInactive = false;   // the window, once active, lost the keyboard
+    bool RewindHeld = false;       // the rewind key (Backspace): frames step back
+    bool FastForwardHeld = false;  // the fast-forward key (Tab): more frames, silent
+    bool QuitPosted = false;       // set by the end; the loop then returns QuitCode
+    int QuitCode = 0;
+    // Frame pacing in counter ticks: a period, and when the current one ends
+    // (0 before the first frame; it advances by exactly a period a frame).
+    int64_t TicksPerFrame = CounterTicksPerSecond / 60;
+    int64_t FrameDeadline = 0;
+    uint64_t MachineFrames = 0;  // run by the frame step (rewound frames not counted)
+    // ---- the shell's options ----
+    bool KeepProportions = true;
+    bool PauseWhenInactive = true;
+    int StateSlot = 1;
+    std::vector<std::string> RecentCartridges;  // the newest first
+    std::string LastFolder;                     // where Load's dialog opens
+
+    // ---- video ----
+    PictureFit VideoFit = PictureFit::Proportional;
+    // A small mark in the picture's top right corner ("Paused"); empty: none.
+    std::string VideoMark;
+    // A line of news along the picture's bottom edge, wrapped over more lines
+    // or in a smaller font where it does not fit; empty: none.
+    std::string VideoNote;
+    // A line shown in the middle of the drawing area while no cartridge runs.
+    std::string VideoHint;
+    // The top and bottom 8 lines shown black, as a television hides them (the
+    // picture keeps its size and place).
+    bool VideoHideOverscan = false;
+
+    // ---- joypad ----
+    int32_t TurboACount[Players] = {};
+    int32_t TurboBCount[Players] = {};
+    // Keyboard keys held while the game window has focus, per player:
+    // directions as pad bits (ConsolePadUp ... ConsolePadRight), the rest as
+    // joystick buttons.
+    uint32_t KeyboardDirections[Players] = {};
+    bool KeyboardButtons[Players][PadButtons] = {};
+    std::array<PadKeys, Players> KeyFor{};
+    // Joystick buttons for the six buttons: game controller buttons (SDL's
+    // numbering) for a pad SDL knows, raw numbers for any other; -1: none.
+    std::array<PadButtonMap, Players> ControllerButtonFor{};
+    std::array<PadButtonMap, Players> JoystickButtonFor{};
+    // The joystick (0 or 1, numbered as above) each player reads; -1: none.
+    std::array<int, Players> JoystickFor{};
+    // Joystick buttons for commands (fast-forward, rewind, save and load
+    // state), on whichever joystick presses them; -1: none.
+    CommandButtonMap ControllerCommandButtonFor{};
+    CommandButtonMap JoystickCommandButtonFor{};
+    // The commands' buttons held at the last poll, one bit a JoystickCommand.
+    uint32_t JoystickCommandsHeld = 0;
+    // What the last poll has to say (a joystick plugged in or unplugged); the
+    // shell shows it and clears it.
+    std::string JoypadNews;
+
+    // ---- sound ----
+    bool SoundPlaying = false;
+    bool SoundSilenced = false;  // stream_sound writes silence instead of the frame's samples
+    // The player's volume, 0-100 per cent of the machine's level, and the mute.
+    int SoundVolume = 100;
+    bool SoundMuted = false;
+    // Why no sound device is open (the game then runs silent); empty while one plays.
+    std::string SoundFailure;
+};
+extern AppRecord App;

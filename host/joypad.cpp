@@ -11,13 +11,6 @@
 #include "core/console.h"
 #include "host/host.h"
 
-int32_t TurboACount[Players];
-int32_t TurboBCount[Players];
-uint32_t KeyboardDirections[Players];
-bool KeyboardButtons[Players][6];
-uint32_t JoystickCommandsHeld;
-std::string JoypadNews;
-
 namespace {
 
 constexpr std::array<PadKeys, Players> kDefaultKeys = {{
@@ -32,16 +25,24 @@ constexpr PadButtonMap kDefaultControllerButtons = {
 constexpr PadButtonMap kDefaultJoystickButtons = {0, 1, 2, 3, 4, 5};
 constexpr CommandButtonMap kNoCommandButtons = {-1, -1, -1, -1};
 
+void bind_defaults(AppRecord& app) {
+    app.KeyFor = kDefaultKeys;
+    app.ControllerButtonFor = {kDefaultControllerButtons, kDefaultControllerButtons};
+    app.JoystickButtonFor = {kDefaultJoystickButtons, kDefaultJoystickButtons};
+    app.JoystickFor = {0, 1};
+    app.ControllerCommandButtonFor = kNoCommandButtons;
+    app.JoystickCommandButtonFor = kNoCommandButtons;
+}
+
+AppRecord bound_app() {
+    AppRecord app;
+    bind_defaults(app);
+    return app;
+}
+
 }  // namespace
 
-std::array<PadKeys, Players> KeyFor = kDefaultKeys;
-std::array<PadButtonMap, Players> ControllerButtonFor = {kDefaultControllerButtons,
-                                                         kDefaultControllerButtons};
-std::array<PadButtonMap, Players> JoystickButtonFor = {kDefaultJoystickButtons,
-                                                       kDefaultJoystickButtons};
-std::array<int, Players> JoystickFor = {0, 1};
-CommandButtonMap ControllerCommandButtonFor = kNoCommandButtons;
-CommandButtonMap JoystickCommandButtonFor = kNoCommandButtons;
+AppRecord App = bound_app();
 
 namespace {
 
@@ -57,7 +58,7 @@ constexpr int32_t kRescanFrames = 60;  // look for a newly plugged joystick once
 
 std::string player_of(int joystick) {
     for (int p = 0; p < Players; ++p)
-        if (JoystickFor[p] == joystick) return " (player " + std::to_string(p + 1) + ")";
+        if (App.JoystickFor[p] == joystick) return " (player " + std::to_string(p + 1) + ")";
     return " (no player)";
 }
 
@@ -82,7 +83,8 @@ void open_new_joysticks(bool tell) {
         if (!o.Joystick) continue;
         o.Id = SDL_JoystickInstanceID(o.Joystick);
         if (tell)
-            JoypadNews = "Joystick " + std::to_string(slot + 1) + " plugged in" + player_of(slot);
+            App.JoypadNews =
+                "Joystick " + std::to_string(slot + 1) + " plugged in" + player_of(slot);
     }
 }
 
@@ -106,10 +108,10 @@ bool raw_held(SDL_Joystick* j, int b) { return b >= 0 && SDL_JoystickGetButton(j
 void read_controller(SDL_GameController* c, const PadButtonMap& map, JoystickState& s) {
     s.X = scale_axis(SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_LEFTX));
     s.Y = scale_axis(SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_LEFTY));
-    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_UP)) s.Hat |= 0x10;
-    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_DOWN)) s.Hat |= 0x20;
-    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_LEFT)) s.Hat |= 0x40;
-    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_RIGHT)) s.Hat |= 0x80;
+    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_UP)) s.Hat |= ConsolePadUp;
+    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_DOWN)) s.Hat |= ConsolePadDown;
+    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_LEFT)) s.Hat |= ConsolePadLeft;
+    if (controller_held(c, SDL_CONTROLLER_BUTTON_DPAD_RIGHT)) s.Hat |= ConsolePadRight;
     for (int b = 0; b < PadButtons; ++b) s.Buttons[b] = controller_held(c, map[b]);
 }
 
@@ -118,41 +120,28 @@ void read_raw_joystick(SDL_Joystick* j, const PadButtonMap& map, JoystickState& 
     s.Y = scale_axis(SDL_JoystickGetAxis(j, 1));
     if (SDL_JoystickNumHats(j) > 0) {
         const Uint8 hat = SDL_JoystickGetHat(j, 0);
-        if (hat & SDL_HAT_UP) s.Hat |= 0x10;
-        if (hat & SDL_HAT_DOWN) s.Hat |= 0x20;
-        if (hat & SDL_HAT_LEFT) s.Hat |= 0x40;
-        if (hat & SDL_HAT_RIGHT) s.Hat |= 0x80;
+        if (hat & SDL_HAT_UP) s.Hat |= ConsolePadUp;
+        if (hat & SDL_HAT_DOWN) s.Hat |= ConsolePadDown;
+        if (hat & SDL_HAT_LEFT) s.Hat |= ConsolePadLeft;
+        if (hat & SDL_HAT_RIGHT) s.Hat |= ConsolePadRight;
     }
     for (int b = 0; b < PadButtons; ++b) s.Buttons[b] = raw_held(j, map[b]);
-}
-
-// Applies the turbo rule to one button: its bit in the first frame of a hold,
-// then every fourth frame.
-bool turbo(bool held, int32_t& count) {
-    if (!held) {
-        count = 0;
-        return false;
-    }
-    bool press = count == 0;
-    if (press) count = 4;
-    --count;
-    return press;
 }
 
 }  // namespace
 
 uint32_t joypad_bits_from(const JoystickState& s, int player) {
-    uint32_t bits = s.Hat & 0xF0;
-    if (s.X > JoystickDeadZone) bits |= 0x80;
-    if (s.X < -JoystickDeadZone) bits |= 0x40;
-    if (s.Y > JoystickDeadZone) bits |= 0x20;
-    if (s.Y < -JoystickDeadZone) bits |= 0x10;
-    if (s.Buttons[0]) bits |= 0x02;
-    if (s.Buttons[1]) bits |= 0x01;
-    if (s.Buttons[3]) bits |= 0x04;
-    if (s.Buttons[4]) bits |= 0x08;
-    if (turbo(s.Buttons[5], TurboBCount[player])) bits |= 0x02;
-    if (turbo(s.Buttons[2], TurboACount[player])) bits |= 0x01;
+    uint32_t bits = s.Hat & (ConsolePadUp | ConsolePadDown | ConsolePadLeft | ConsolePadRight);
+    if (s.X > JoystickDeadZone) bits |= ConsolePadRight;
+    if (s.X < -JoystickDeadZone) bits |= ConsolePadLeft;
+    if (s.Y > JoystickDeadZone) bits |= ConsolePadDown;
+    if (s.Y < -JoystickDeadZone) bits |= ConsolePadUp;
+    if (s.Buttons[0]) bits |= ConsolePadB;
+    if (s.Buttons[1]) bits |= ConsolePadA;
+    if (s.Buttons[3]) bits |= ConsolePadSelect;
+    if (s.Buttons[4]) bits |= ConsolePadStart;
+    if (console_turbo(s.Buttons[5], App.TurboBCount[player])) bits |= ConsolePadB;
+    if (console_turbo(s.Buttons[2], App.TurboACount[player])) bits |= ConsolePadA;
     return bits;
 }
 
@@ -173,14 +162,14 @@ int32_t joypad_init(QWidget* window) {
 
 void poll_joypad(QWidget*) {
     JoystickState s[Players]{};
-    JoystickCommandsHeld = 0;
+    App.JoystickCommandsHeld = 0;
     if (JoypadReady) {
         SDL_JoystickUpdate();
         for (int j = 0; j < Joysticks; ++j)
             if (Open[j].Joystick && !SDL_JoystickGetAttached(Open[j].Joystick)) {
                 // Unplugged: that pad goes empty and the game runs on.
                 close_joystick(Open[j]);
-                JoypadNews = "Joystick " + std::to_string(j + 1) + " unplugged" + player_of(j);
+                App.JoypadNews = "Joystick " + std::to_string(j + 1) + " unplugged" + player_of(j);
             }
         if (--RescanCountdown <= 0) {
             RescanCountdown = kRescanFrames;
@@ -188,26 +177,26 @@ void poll_joypad(QWidget*) {
             open_new_joysticks(true);
         }
         for (int p = 0; p < Players; ++p) {
-            const int j = JoystickFor[p];
+            const int j = App.JoystickFor[p];
             if (j < 0 || j >= Joysticks) continue;
             if (Open[j].Controller)
-                read_controller(Open[j].Controller, ControllerButtonFor[p], s[p]);
+                read_controller(Open[j].Controller, App.ControllerButtonFor[p], s[p]);
             else if (Open[j].Joystick)
-                read_raw_joystick(Open[j].Joystick, JoystickButtonFor[p], s[p]);
+                read_raw_joystick(Open[j].Joystick, App.JoystickButtonFor[p], s[p]);
         }
         for (const OpenJoystick& o : Open)
             for (int c = 0; c < JoystickCommands; ++c) {
-                const bool held = o.Controller
-                                      ? controller_held(o.Controller, ControllerCommandButtonFor[c])
-                                  : o.Joystick ? raw_held(o.Joystick, JoystickCommandButtonFor[c])
-                                               : false;
-                if (held) JoystickCommandsHeld |= 1u << c;
+                const bool held =
+                    o.Controller ? controller_held(o.Controller, App.ControllerCommandButtonFor[c])
+                    : o.Joystick ? raw_held(o.Joystick, App.JoystickCommandButtonFor[c])
+                                 : false;
+                if (held) App.JoystickCommandsHeld |= 1u << c;
             }
     }
     uint32_t bits[Players];
     for (int p = 0; p < Players; ++p) {
-        for (int b = 0; b < 6; ++b) s[p].Buttons[b] = s[p].Buttons[b] || KeyboardButtons[p][b];
-        bits[p] = joypad_bits_from(s[p], p) | KeyboardDirections[p];
+        for (int b = 0; b < 6; ++b) s[p].Buttons[b] = s[p].Buttons[b] || App.KeyboardButtons[p][b];
+        bits[p] = joypad_bits_from(s[p], p) | App.KeyboardDirections[p];
     }
     console_set_pad(bits[0]);
     console_set_pad2(bits[1]);
@@ -225,14 +214,7 @@ void joypad_shutdown() {
     JoypadReady = false;
 }
 
-void default_bindings() {
-    KeyFor = kDefaultKeys;
-    ControllerButtonFor = {kDefaultControllerButtons, kDefaultControllerButtons};
-    JoystickButtonFor = {kDefaultJoystickButtons, kDefaultJoystickButtons};
-    JoystickFor = {0, 1};
-    ControllerCommandButtonFor = kNoCommandButtons;
-    JoystickCommandButtonFor = kNoCommandButtons;
-}
+void default_bindings() { bind_defaults(App); }
 
 std::string key_name(int key) {
     if (key == KeyRightShift) return "Right Shift";
@@ -297,15 +279,17 @@ bool keyboard_key(int qt_key, uint32_t native_key, bool pressed) {
     if (key == 0) return false;
     for (int p = 0; p < Players; ++p)
         for (int function = 0; function < PadFunctions; ++function) {
-            if (KeyFor[p][function] != key) continue;
+            if (App.KeyFor[p][function] != key) continue;
             if (function < PadFirstButton) {
-                const uint32_t direction = 0x10u << function;
+                constexpr uint32_t kDirections[] = {ConsolePadUp, ConsolePadDown, ConsolePadLeft,
+                                                    ConsolePadRight};
+                const uint32_t direction = kDirections[function];
                 if (pressed)
-                    KeyboardDirections[p] |= direction;
+                    App.KeyboardDirections[p] |= direction;
                 else
-                    KeyboardDirections[p] &= ~direction;
+                    App.KeyboardDirections[p] &= ~direction;
             } else {
-                KeyboardButtons[p][function - PadFirstButton] = pressed;
+                App.KeyboardButtons[p][function - PadFirstButton] = pressed;
             }
             return true;
         }
@@ -314,7 +298,7 @@ bool keyboard_key(int qt_key, uint32_t native_key, bool pressed) {
 
 void keyboard_release_all() {
     for (int p = 0; p < Players; ++p) {
-        KeyboardDirections[p] = 0;
-        for (bool& b : KeyboardButtons[p]) b = false;
+        App.KeyboardDirections[p] = 0;
+        for (bool& b : App.KeyboardButtons[p]) b = false;
     }
 }

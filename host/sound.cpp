@@ -7,11 +7,6 @@
 #include "core/console.h"
 #include "host/host.h"
 
-uint32_t SoundPlaying;
-bool SoundSilenced;
-int SoundVolume = 100;
-bool SoundMuted;
-
 namespace {
 
 SDL_AudioDeviceID SoundDevice;
@@ -26,7 +21,7 @@ void SDLCALL play(void*, Uint8* stream, int length) {
 // The frame's samples, made by console_run_frame (silence while halted).
 void fill_block(SoundSample* block) {
     static_assert(SoundBlockSize == ConsoleSamplesPerFrame);
-    scale_block(console_samples16(), block, SoundVolume, SoundMuted || SoundSilenced);
+    scale_block(console_samples16(), block, App.SoundVolume, App.SoundMuted || App.SoundSilenced);
 }
 
 }  // namespace
@@ -52,8 +47,8 @@ namespace {
 bool open_sound_device() {
     if (!SoundReady) {
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) < 0) {
-            SoundFailure = std::string("no sound device opened (") + SDL_GetError() +
-                           "); the game runs silent";
+            App.SoundFailure = std::string("no sound device opened (") + SDL_GetError() +
+                               "); the game runs silent";
             return false;
         }
         SoundReady = true;
@@ -68,20 +63,18 @@ bool open_sound_device() {
     want.callback = play;
     SoundDevice = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (SoundDevice == 0) {
-        SoundFailure =
+        App.SoundFailure =
             std::string("no sound device opened (") + SDL_GetError() + "); the game runs silent";
         return false;
     }
-    SoundFailure.clear();
+    App.SoundFailure.clear();
     DevicePeriod = have.samples;
     Ring.restart(DevicePeriod);
-    SoundPlaying = 0;
+    App.SoundPlaying = false;
     return true;
 }
 
 }  // namespace
-
-std::string SoundFailure;
 
 int32_t sound_init(QWidget*) {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -98,20 +91,20 @@ bool sound_retry() {
 void stream_sound() {
     if (!SoundDevice) return;  // no device: the frame's samples go nowhere
     SDL_LockAudioDevice(SoundDevice);
-    if (!SoundPlaying) Ring.restart(DevicePeriod);
+    if (!App.SoundPlaying) Ring.restart(DevicePeriod);
     fill_block(Ring.next_block());
     Ring.block_written();
     SDL_UnlockAudioDevice(SoundDevice);
-    if (!SoundPlaying) {
+    if (!App.SoundPlaying) {
         SDL_PauseAudioDevice(SoundDevice, 0);
-        SoundPlaying = 1;
+        App.SoundPlaying = true;
     }
 }
 
 void stop_sound() {
     // A paused device plays silence.
     if (SoundDevice) SDL_PauseAudioDevice(SoundDevice, 1);
-    SoundPlaying = 0;
+    App.SoundPlaying = false;
 }
 
 void sound_shutdown() {
@@ -120,5 +113,5 @@ void sound_shutdown() {
     SoundDevice = 0;
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     SoundReady = false;
-    SoundPlaying = 0;
+    App.SoundPlaying = false;
 }

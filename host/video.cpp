@@ -12,12 +12,6 @@
 #include "core/console.h"
 #include "host/host.h"
 
-PictureFit VideoFit = PictureFit::Proportional;
-std::string VideoMark;
-std::string VideoNote;
-std::string VideoHint;
-bool VideoHideOverscan;
-
 namespace {
 
 class ScreenWidget : public QWidget {
@@ -34,7 +28,7 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        const PictureRect r = picture_rect(width(), height(), VideoFit);
+        const PictureRect r = picture_rect(width(), height(), App.VideoFit);
         const QRect target(r.X, r.Y, r.Width, r.Height);
         if (target != rect()) {
             // The bars: the whole area but the picture.
@@ -42,7 +36,7 @@ protected:
             for (const QRect& bar : bars) p.fillRect(bar, Qt::black);
         }
         p.drawImage(target, picture_);
-        if (VideoHideOverscan) {
+        if (App.VideoHideOverscan) {
             const int band = r.Height * 8 / ConsolePictureHeight;
             p.fillRect(QRect(r.X, r.Y, r.Width, band), Qt::black);
             p.fillRect(QRect(r.X, r.Y + r.Height - band, r.Width, band), Qt::black);
@@ -53,13 +47,13 @@ protected:
         p.setFont(font);
         QFontMetrics metrics(font);
         const int pad = metrics.height() / 4;
-        if (!VideoHint.empty() && !console_running()) {
+        if (!App.VideoHint.empty() && !console_running()) {
             p.setPen(QColor(200, 200, 200));
             p.drawText(target, Qt::AlignCenter | Qt::TextWordWrap,
-                       QString::fromStdString(VideoHint));
+                       QString::fromStdString(App.VideoHint));
         }
-        if (!VideoMark.empty()) {
-            const QString line = QString::fromStdString(VideoMark);
+        if (!App.VideoMark.empty()) {
+            const QString line = QString::fromStdString(App.VideoMark);
             const int w = std::min(metrics.horizontalAdvance(line) + 2 * pad + 2, r.Width);
             const int h = metrics.height() + 2 * pad;
             const QRect box(r.X + r.Width - w - pad, r.Y + pad, w, h);
@@ -68,9 +62,9 @@ protected:
             p.drawText(box.adjusted(pad, 0, -pad, 0), Qt::AlignVCenter | Qt::AlignLeft,
                        metrics.elidedText(line, Qt::ElideMiddle, box.width() - 2 * pad));
         }
-        if (!VideoNote.empty()) {
+        if (!App.VideoNote.empty()) {
             // The whole news: a smaller font first, then more lines, never cut.
-            const QString line = QString::fromStdString(VideoNote);
+            const QString line = QString::fromStdString(App.VideoNote);
             const int room = std::max(1, r.Width - 4 * pad);
             for (int px = size; px > 9 && metrics.horizontalAdvance(line) > room; --px) {
                 font.setPixelSize(px - 1);
@@ -145,17 +139,20 @@ int32_t lock_surfaces(QWidget*) { return 0; }
 
 void unlock_surfaces() {}
 
-void present_frame(QWidget*) {
-    if (!Screen) return;
-    QImage& picture = Screen->picture();
+void picture_to_image(QImage& image) {
     const uint32_t* frame = console_picture();
     const int32_t pitch = console_picture_pitch();
     for (int32_t y = 0; y < ConsolePictureHeight; ++y) {
         const uint32_t* src = frame + y * pitch;
-        auto* dst = reinterpret_cast<uint32_t*>(picture.scanLine(y));
-        for (int32_t x = 0; x < ConsolePictureWidth; ++x)
-            dst[x] = 0xFF000000u | (src[x] & 0xFFFFFF);
+        auto* dst = reinterpret_cast<uint32_t*>(image.scanLine(y));
+        // RGB32 is drawn right only with its top byte 0xFF.
+        for (int32_t x = 0; x < ConsolePictureWidth; ++x) dst[x] = 0xFF000000u | src[x];
     }
+}
+
+void present_frame(QWidget*) {
+    if (!Screen) return;
+    picture_to_image(Screen->picture());
     Screen->update();
 }
 

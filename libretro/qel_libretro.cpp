@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "core/console.h"
 
@@ -19,38 +20,29 @@ retro_input_poll_t InputPoll;
 retro_input_state_t InputState;
 retro_log_printf_t Log;
 
-uint32_t Picture[ConsolePictureWidth * ConsolePictureHeight];
 int16_t Sound[ConsoleSamplesPerFrame * 2];
 int32_t TurboACount[2], TurboBCount[2];  // per port
 
-// The turbo rule of the desktop app: pressed in the first frame of a hold,
-// then every fourth frame.
-bool turbo(bool held, int32_t& count) {
-    if (!held) {
-        count = 0;
-        return false;
-    }
-    const bool press = count == 0;
-    if (press) count = 4;
-    --count;
-    return press;
-}
-
 // The pad on a port: 0 is the console's first pad, 1 its second.
 uint32_t pad_bits(unsigned port) {
-    static const unsigned kButtons[8] = {
-        RETRO_DEVICE_ID_JOYPAD_A,     RETRO_DEVICE_ID_JOYPAD_B,    RETRO_DEVICE_ID_JOYPAD_SELECT,
-        RETRO_DEVICE_ID_JOYPAD_START, RETRO_DEVICE_ID_JOYPAD_UP,   RETRO_DEVICE_ID_JOYPAD_DOWN,
-        RETRO_DEVICE_ID_JOYPAD_LEFT,  RETRO_DEVICE_ID_JOYPAD_RIGHT};
+    static const std::pair<unsigned, uint32_t> kButtons[8] = {
+        {RETRO_DEVICE_ID_JOYPAD_A, ConsolePadA},
+        {RETRO_DEVICE_ID_JOYPAD_B, ConsolePadB},
+        {RETRO_DEVICE_ID_JOYPAD_SELECT, ConsolePadSelect},
+        {RETRO_DEVICE_ID_JOYPAD_START, ConsolePadStart},
+        {RETRO_DEVICE_ID_JOYPAD_UP, ConsolePadUp},
+        {RETRO_DEVICE_ID_JOYPAD_DOWN, ConsolePadDown},
+        {RETRO_DEVICE_ID_JOYPAD_LEFT, ConsolePadLeft},
+        {RETRO_DEVICE_ID_JOYPAD_RIGHT, ConsolePadRight}};
     uint32_t bits = 0;
-    for (uint32_t b = 0; b < 8; ++b)
-        if (InputState(port, RETRO_DEVICE_JOYPAD, 0, kButtons[b])) bits |= 1u << b;
-    if (turbo(InputState(port, RETRO_DEVICE_JOYPAD, 0, RETRO_DEVICE_ID_JOYPAD_X),
-              TurboACount[port]))
-        bits |= 0x01;
-    if (turbo(InputState(port, RETRO_DEVICE_JOYPAD, 0, RETRO_DEVICE_ID_JOYPAD_Y),
-              TurboBCount[port]))
-        bits |= 0x02;
+    for (auto [id, bit] : kButtons)
+        if (InputState(port, RETRO_DEVICE_JOYPAD, 0, id)) bits |= bit;
+    if (console_turbo(InputState(port, RETRO_DEVICE_JOYPAD, 0, RETRO_DEVICE_ID_JOYPAD_X),
+                      TurboACount[port]))
+        bits |= ConsolePadA;
+    if (console_turbo(InputState(port, RETRO_DEVICE_JOYPAD, 0, RETRO_DEVICE_ID_JOYPAD_Y),
+                      TurboBCount[port]))
+        bits |= ConsolePadB;
     return bits;
 }
 
@@ -117,13 +109,9 @@ RETRO_API void retro_run() {
     console_set_pad(pad_bits(0));
     console_set_pad2(pad_bits(1));
     console_run_frame();
-    const uint32_t* picture = console_picture();
-    const int32_t pitch = console_picture_pitch();
-    for (int32_t y = 0; y < ConsolePictureHeight; ++y)
-        for (int32_t x = 0; x < ConsolePictureWidth; ++x)
-            Picture[y * ConsolePictureWidth + x] = picture[y * pitch + x] & 0xFFFFFF;
-    VideoRefresh(Picture, ConsolePictureWidth, ConsolePictureHeight,
-                 ConsolePictureWidth * sizeof(uint32_t));
+    // XRGB8888 leaves the top byte alone: the picture goes out as it is.
+    VideoRefresh(console_picture(), ConsolePictureWidth, ConsolePictureHeight,
+                 size_t(console_picture_pitch()) * sizeof(uint32_t));
     const int16_t* samples = console_samples16();
     for (uint32_t i = 0; i < ConsoleSamplesPerFrame; ++i)
         Sound[2 * i] = Sound[2 * i + 1] = samples[i];

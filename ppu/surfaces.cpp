@@ -1,7 +1,5 @@
 #include "ppu/surfaces.h"
 
-#include <cstring>
-
 #include "ppu/ppu.h"
 
 namespace {
@@ -46,35 +44,4 @@ void update_behind_key() {
         AppliedBackdrop = BackdropPixel;
         BehindStrip.SourceKey = BackdropPixel;
     }
-}
-
-void surface_copy(VideoSurface& dst, int32_t x, int32_t y, const VideoSurface& src, int32_t left,
-                  int32_t top, int32_t right, int32_t bottom, bool keyed) {
-    // Clip the source to its surface, then the destination to its own.
-    if (left < 0) x -= left, left = 0;
-    if (top < 0) y -= top, top = 0;
-    if (right > src.Width) right = src.Width;
-    if (bottom > src.Height) bottom = src.Height;
-    if (x < 0) left -= x, x = 0;
-    if (y < 0) top -= y, y = 0;
-    if (right - left > dst.Width - x) right = left + (dst.Width - x);
-    if (bottom - top > dst.Height - y) bottom = top + (dst.Height - y);
-    int32_t w = right - left, h = bottom - top;
-    if (w <= 0 || h <= 0) return;
-    const uint32_t key = src.SourceKey;
-    const uint32_t* s = src.Pixels + top * src.Pitch + left;
-    uint32_t* d = dst.Pixels + y * dst.Pitch + x;
-    if (!keyed) {
-        for (int32_t r = 0; r < h; ++r, s += src.Pitch, d += dst.Pitch)
-            std::memcpy(d, s, size_t(w) * sizeof(uint32_t));
-        return;
-    }
-    if (w == 8) {
-        // A whole sprite row: a fixed count the compiler unrolls and blends.
-        for (int32_t r = 0; r < h; ++r, s += src.Pitch, d += dst.Pitch)
-            for (int32_t k = 0; k < 8; ++k) d[k] = s[k] == key ? d[k] : s[k];
-        return;
-    }
-    for (int32_t r = 0; r < h; ++r, s += src.Pitch, d += dst.Pitch)
-        for (int32_t k = 0; k < w; ++k) d[k] = s[k] == key ? d[k] : s[k];
 }

@@ -1,5 +1,5 @@
-// The three picture surfaces in plain memory, their lock for a frame, and the
-// rectangle copy with and without a source colour key. The headless runner
+// The three picture surfaces in plain memory and their lock for a frame (the
+// sprites' keyed copies are in sprites.cpp). The headless runner
 // and the desktop app share them; the desktop app only adds the window.
 #pragma once
 #include <cstdint>
@@ -32,9 +32,3 @@ void lock_frame_surfaces();
 void unlock_frame_surfaces();
 // Re-keys the BehindStrip with BackdropPixel when it changed.
 void update_behind_key();
-
-// Copies the source rectangle [left, right) x [top, bottom) to (x, y) of the
-// destination, skipping source pixels equal to the source's key when keyed.
-// The copy is clipped to both surfaces.
-void surface_copy(VideoSurface& dst, int32_t x, int32_t y, const VideoSurface& src, int32_t left,
-                  int32_t top, int32_t right, int32_t bottom, bool keyed);

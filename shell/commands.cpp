@@ -2,6 +2,7 @@
 // screenshots, quit, sizes and fullscreen, volume, the Input dialog and the
 // options; the caption; the settings file. Files are written by one worker
 // thread, off the frame loop, in the order they were asked for.
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <QImage>
 #include <QMainWindow>
 #include <QMenuBar>
-#include <QSaveFile>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QThreadPool>
@@ -29,7 +29,6 @@
 namespace {
 
 constexpr int kNoteMilliseconds = 3000;
-const char kCaption[] = "Qel " QEL_VERSION;
 const char kNoCartridge[] = "No cartridge runs";
 
 QMainWindow* MainWindow;
@@ -51,19 +50,19 @@ void note_later(const std::string& text) {
         QCoreApplication::instance(), [text] { show_note(text); }, Qt::QueuedConnection);
 }
 
-// Writes bytes to path whole (a temporary file renamed into place).
+// Writes bytes to path whole, its folder made first.
 std::string write_whole(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return file.errorString().toStdString();
-    return {};
+    const char* why = console_write_file(QFile::encodeName(path).constData(),
+                                         reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                         size_t(bytes.size()));
+    return why ? why : std::string();
 }
 
 void update_fit(QMainWindow* window) {
-    VideoFit = window->isFullScreen() ? PictureFit::Whole
-               : KeepProportions      ? PictureFit::Proportional
-                                      : PictureFit::Stretch;
+    App.VideoFit = window->isFullScreen() ? PictureFit::Whole
+                   : App.KeepProportions  ? PictureFit::Proportional
+                                          : PictureFit::Stretch;
     video_refresh();
 }
 
@@ -116,8 +115,8 @@ void toggle_fullscreen(QMainWindow* window) {
 }
 
 void toggle_pause() {
-    Paused = !Paused;
-    if (Paused) stop_sound();
+    App.Paused = !App.Paused;
+    if (App.Paused) stop_sound();
     update_mark();
 }
 
@@ -128,7 +127,7 @@ void save_state() {
     if (const char* why =
             console_save_state(reinterpret_cast<uint8_t*>(bytes.data()), size_t(bytes.size())))
         return show_note(std::string("State not saved: ") + why);
-    const int slot = StateSlot;
+    const int slot = App.StateSlot;
     const QString path = QString::fromStdString(state_file(slot));
     writer().start([path, bytes, slot] {
         const std::string why = write_whole(path, bytes);
@@ -139,14 +138,14 @@ void save_state() {
 
 void load_state(QMainWindow* window) {
     if (!console_running()) return show_note(std::string(kNoCartridge) + ": no state to load");
-    const std::string slot = "Slot " + std::to_string(StateSlot);
+    const std::string slot = "Slot " + std::to_string(App.StateSlot);
     // A state asked for while its file is still being written is read whole.
     writer().waitForDone();
-    const std::string path = state_file(StateSlot);
+    const std::string path = state_file(App.StateSlot);
     if (!QFileInfo::exists(QString::fromStdString(path))) return show_note(slot + " is empty");
     if (const char* why = console_load_state_file(path.c_str()))
         return show_note(slot + " not loaded: " + why);
-    if (Paused) {
+    if (App.Paused) {
         // Paused, the loaded moment is shown: one frame from it, and back.
         std::vector<uint8_t> state(console_state_size());
         if (!console_save_state(state.data(), state.size())) {
@@ -161,13 +160,7 @@ void load_state(QMainWindow* window) {
 void take_screenshot() {
     if (!console_running()) return show_note(std::string(kNoCartridge) + ": no screenshot");
     QImage picture(ConsolePictureWidth, ConsolePictureHeight, QImage::Format_RGB32);
-    const uint32_t* frame = console_picture();
-    const int32_t pitch = console_picture_pitch();
-    for (int y = 0; y < ConsolePictureHeight; ++y) {
-        auto* dst = reinterpret_cast<uint32_t*>(picture.scanLine(y));
-        for (int x = 0; x < ConsolePictureWidth; ++x)
-            dst[x] = 0xFF000000u | (frame[y * pitch + x] & 0xFFFFFF);
-    }
+    picture_to_image(picture);
     const QString stem =
         QString::fromStdString(screenshot_folder() + "/" + base_name(console_cartridge_name())) +
         QDateTime::currentDateTime().toString("-yyyy-MM-dd-HHmmss");
@@ -175,20 +168,22 @@ void take_screenshot() {
         QString path = stem + ".png";
         for (int n = 2; QFileInfo::exists(path); ++n)
             path = stem + "-" + QString::number(n) + ".png";
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QSaveFile file(path);
-        const bool ok =
-            file.open(QIODevice::WriteOnly) && picture.save(&file, "PNG") && file.commit();
-        note_later(ok ? "Screenshot " + path.toStdString()
-                      : "No screenshot: " + file.errorString().toStdString());
+        QByteArray png;
+        QBuffer buffer(&png);
+        const std::string why = buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG")
+                                    ? write_whole(path, png)
+                                    : "the picture cannot be made a PNG";
+        note_later(why.empty() ? "Screenshot " + path.toStdString() : "No screenshot: " + why);
     });
 }
 
+}  // namespace
+
 void open_recent(QWidget* window, size_t index) {
-    if (index >= RecentCartridges.size()) return;
-    const std::string path = RecentCartridges[index];
+    if (index >= App.RecentCartridges.size()) return;
+    const std::string path = App.RecentCartridges[index];
     if (!QFileInfo(QString::fromStdString(path)).isFile()) {
-        std::erase(RecentCartridges, path);
+        std::erase(App.RecentCartridges, path);
         show_failure_box(
             window,
             ("cannot load " + path + ": the file is gone; it leaves the recent list").c_str());
@@ -197,18 +192,20 @@ void open_recent(QWidget* window, size_t index) {
     open_cartridge(window, path);
 }
 
+namespace {
+
 // Touching the volume tries the sound device again when none opened.
 bool sound_again() {
-    if (SoundFailure.empty()) return true;
+    if (App.SoundFailure.empty()) return true;
     if (sound_retry()) return true;
-    std::fprintf(stderr, "qel: %s\n", SoundFailure.c_str());
-    show_note(SoundFailure);
+    std::fprintf(stderr, "qel: %s\n", App.SoundFailure.c_str());
+    show_note(App.SoundFailure);
     return false;
 }
 
 void set_volume(int volume) {
-    SoundVolume = volume;
-    SoundMuted = false;
+    App.SoundVolume = volume;
+    App.SoundMuted = false;
     if (sound_again()) show_note("Volume " + std::to_string(volume) + "%");
 }
 
@@ -246,22 +243,22 @@ std::string keep_damaged(const std::string& path) {
 }
 
 void apply_settings(QMainWindow* window, const AppSettings& s) {
-    KeyFor = s.Keys;
-    ControllerButtonFor = s.ControllerButtons;
-    JoystickButtonFor = s.JoystickButtons;
-    JoystickFor = s.JoystickFor;
-    ControllerCommandButtonFor = s.ControllerCommandButtons;
-    JoystickCommandButtonFor = s.JoystickCommandButtons;
+    App.KeyFor = s.Keys;
+    App.ControllerButtonFor = s.ControllerButtons;
+    App.JoystickButtonFor = s.JoystickButtons;
+    App.JoystickFor = s.JoystickFor;
+    App.ControllerCommandButtonFor = s.ControllerCommandButtons;
+    App.JoystickCommandButtonFor = s.JoystickCommandButtons;
     CommandKeyFor = s.CommandKeys;
     apply_command_keys(window);
-    VideoHideOverscan = s.HideOverscan;
-    SoundVolume = s.Volume;
-    SoundMuted = s.Muted;
-    KeepProportions = s.KeepProportions;
-    PauseWhenInactive = s.PauseWhenInactive;
-    StateSlot = s.Slot;
-    RecentCartridges = s.Recent;
-    LastFolder = s.LastFolder;
+    App.VideoHideOverscan = s.HideOverscan;
+    App.SoundVolume = s.Volume;
+    App.SoundMuted = s.Muted;
+    App.KeepProportions = s.KeepProportions;
+    App.PauseWhenInactive = s.PauseWhenInactive;
+    App.StateSlot = s.Slot;
+    App.RecentCartridges = s.Recent;
+    App.LastFolder = s.LastFolder;
     // No larger than the screen can show (a window of the file's size could
     // take gigabytes of picture memory).
     QSize size(s.Width, s.Height);
@@ -276,12 +273,12 @@ void apply_settings(QMainWindow* window, const AppSettings& s) {
 
 void update_mark() {
     const bool running = console_running();
-    const std::string mark = Paused || (PauseWhenInactive && WindowInactive) ? "Paused"
-                             : running && rewind_held()                      ? "<< Rewind"
-                             : running && fast_forward_held()                ? ">> Fast"
-                                                                             : "";
-    if (mark == VideoMark) return;
-    VideoMark = mark;
+    const std::string mark = App.Paused || (App.PauseWhenInactive && App.WindowInactive) ? "Paused"
+                             : running && rewind_held()       ? "<< Rewind"
+                             : running && fast_forward_held() ? ">> Fast"
+                                                              : "";
+    if (mark == App.VideoMark) return;
+    App.VideoMark = mark;
     video_refresh();
 }
 
@@ -290,12 +287,12 @@ void show_note(const std::string& text) {
         auto* t = new QTimer(QCoreApplication::instance());
         t->setSingleShot(true);
         QObject::connect(t, &QTimer::timeout, [] {
-            VideoNote.clear();
+            App.VideoNote.clear();
             video_refresh();
         });
         return t;
     }();
-    VideoNote = text;
+    App.VideoNote = text;
     timer->start(kNoteMilliseconds);
     video_refresh();
 }
@@ -324,16 +321,16 @@ void cartridge_changed(bool loaded) {
     if (loaded) {
         const std::string file = console_cartridge_file();
         const QFileInfo info(QString::fromStdString(file));
-        add_recent(RecentCartridges, info.absoluteFilePath().toStdString());
-        LastFolder = info.absolutePath().toStdString();
-        Paused = 0;
+        add_recent(App.RecentCartridges, info.absoluteFilePath().toStdString());
+        App.LastFolder = info.absolutePath().toStdString();
+        App.Paused = false;
         update_mark();
     }
     if (MainWindow)
         MainWindow->setWindowTitle(
-            loaded ? QString(kCaption) + " - " +
+            loaded ? QString(AppCaption) + " - " +
                          QString::fromStdString(base_name(console_cartridge_name()))
-                   : QString(kCaption));
+                   : QString(AppCaption));
 }
 
 void open_cartridge(QWidget* window, const std::string& path) {
@@ -343,7 +340,7 @@ void open_cartridge(QWidget* window, const std::string& path) {
 
 void start_settings(QMainWindow* window) {
     MainWindow = window;
-    VideoHint = "Nes > Load, or drop a .nes file";
+    App.VideoHint = "Nes > Load, or drop a .nes file";
     AppSettings s;
     const std::string path = settings_path();
     const bool first = !QFileInfo::exists(QString::fromStdString(path));
@@ -355,10 +352,10 @@ void start_settings(QMainWindow* window) {
         std::fprintf(stderr, "qel: %s\n", why.c_str());
         show_note(why);
     }
-    if (!SoundFailure.empty()) {
+    if (!App.SoundFailure.empty()) {
         // Said once; Options > Volume tries again.
-        std::fprintf(stderr, "qel: %s\n", SoundFailure.c_str());
-        show_note(why.empty() ? SoundFailure : why + "; " + SoundFailure);
+        std::fprintf(stderr, "qel: %s\n", App.SoundFailure.c_str());
+        show_note(why.empty() ? App.SoundFailure : why + "; " + App.SoundFailure);
     }
 }
 
@@ -369,72 +366,88 @@ std::string store_settings(QMainWindow* window) {
         WindowedClient = window->centralWidget()->size();
     s.Width = WindowedClient.width();
     s.Height = WindowedClient.height();
-    s.LastFolder = LastFolder;
-    s.Recent = RecentCartridges;
-    s.Keys = KeyFor;
-    s.ControllerButtons = ControllerButtonFor;
-    s.JoystickButtons = JoystickButtonFor;
-    s.JoystickFor = JoystickFor;
-    s.ControllerCommandButtons = ControllerCommandButtonFor;
-    s.JoystickCommandButtons = JoystickCommandButtonFor;
+    s.LastFolder = App.LastFolder;
+    s.Recent = App.RecentCartridges;
+    s.Keys = App.KeyFor;
+    s.ControllerButtons = App.ControllerButtonFor;
+    s.JoystickButtons = App.JoystickButtonFor;
+    s.JoystickFor = App.JoystickFor;
+    s.ControllerCommandButtons = App.ControllerCommandButtonFor;
+    s.JoystickCommandButtons = App.JoystickCommandButtonFor;
     s.CommandKeys = CommandKeyFor;
-    s.HideOverscan = VideoHideOverscan;
-    s.Volume = SoundVolume;
-    s.Muted = SoundMuted;
-    s.KeepProportions = KeepProportions;
-    s.PauseWhenInactive = PauseWhenInactive;
-    s.Slot = StateSlot;
+    s.HideOverscan = App.VideoHideOverscan;
+    s.Volume = App.SoundVolume;
+    s.Muted = App.SoundMuted;
+    s.KeepProportions = App.KeepProportions;
+    s.PauseWhenInactive = App.PauseWhenInactive;
+    s.Slot = App.StateSlot;
     return write_settings(settings_path(), s);
 }
 
-void run_command(QMainWindow* window, uint32_t command) {
-    if (command >= CommandRecent && command < CommandRecent + RecentMax)
-        return open_recent(window, command - CommandRecent);
-    if (command > CommandSlot && command <= CommandSlot + StateSlots) {
-        StateSlot = int(command - CommandSlot);
-        return show_note("Slot " + std::to_string(StateSlot));
+int slot_of(Command command) {
+    const int n = int(command) - int(Command::Slot1);
+    return n >= 0 && n < StateSlots ? n + 1 : 0;
+}
+
+int volume_of(Command command) {
+    const int n = int(command) - int(Command::Volume100);
+    return n >= 0 && n < 4 ? 100 - 25 * n : 0;
+}
+
+void run_command(QMainWindow* window, Command command) {
+    if (const int slot = slot_of(command)) {
+        App.StateSlot = slot;
+        return show_note("Slot " + std::to_string(slot));
     }
-    if (command > CommandVolume && command <= CommandVolume + 4)
-        return set_volume(int(command - CommandVolume) * 25);
+    if (const int volume = volume_of(command)) return set_volume(volume);
     switch (command) {
-        case CommandReset:
+        case Command::Load: return load_chosen_cartridge(window);
+        case Command::SizeX1: return set_client_size(window, 256, 240);
+        case Command::SizeX2: return set_client_size(window, 512, 480);
+        case Command::Reset:
             if (!console_running()) return show_note(kNoCartridge);
             console_reset();
             return show_note("Reset");
-        case CommandHardReset: {
+        case Command::HardReset: {
             if (!console_running()) return show_note(kNoCartridge);
             const std::string failure = power_cycle(window);
             if (!failure.empty()) return show_failure_box(window, failure.c_str());
             return show_note("Hard reset");
         }
-        case CommandFrameAdvance:
+        case Command::FrameAdvance:
             if (!console_running()) return show_note(kNoCartridge);
-            if (!Paused) return toggle_pause();
+            if (!App.Paused) return toggle_pause();
             return advance_frame(window);
-        case CommandHideOverscan: VideoHideOverscan = !VideoHideOverscan; return video_refresh();
-        case CommandPause: return toggle_pause();
-        case CommandSaveState: return save_state();
-        case CommandLoadState: return load_state(window);
-        case CommandScreenshot: return take_screenshot();
-        case CommandQuit: window->close(); return;
-        case CommandSizeX3: return size_window(window, 3);
-        case CommandSizeX4: return size_window(window, 4);
-        case CommandFullscreen: return toggle_fullscreen(window);
-        case CommandEscape:
+        case Command::HideOverscan:
+            App.VideoHideOverscan = !App.VideoHideOverscan;
+            return video_refresh();
+        case Command::Pause: return toggle_pause();
+        case Command::SaveState: return save_state();
+        case Command::LoadState: return load_state(window);
+        case Command::Screenshot: return take_screenshot();
+        case Command::Quit: window->close(); return;
+        case Command::SizeX3: return size_window(window, 3);
+        case Command::SizeX4: return size_window(window, 4);
+        case Command::Fullscreen: return toggle_fullscreen(window);
+        case Command::Escape:
             if (window->isFullScreen()) return leave_fullscreen(window);
             return toggle_pause();
-        case CommandKeepProportions: KeepProportions = !KeepProportions; return update_fit(window);
-        case CommandMute:
-            SoundMuted = !SoundMuted;
+        case Command::KeepProportions:
+            App.KeepProportions = !App.KeepProportions;
+            return update_fit(window);
+        case Command::Mute:
+            App.SoundMuted = !App.SoundMuted;
             if (!sound_again()) return;
-            return show_note(SoundMuted ? "Sound off" : "Sound on");
-        case CommandInput:
+            return show_note(App.SoundMuted ? "Sound off" : "Sound on");
+        case Command::Input:
             if (run_input_dialog(window)) {
                 apply_command_keys(window);
                 store_settings(window);
             }
             return;
-        case CommandPauseWhenInactive: PauseWhenInactive = !PauseWhenInactive; return update_mark();
+        case Command::PauseWhenInactive:
+            App.PauseWhenInactive = !App.PauseWhenInactive;
+            return update_mark();
         default: return;
     }
 }

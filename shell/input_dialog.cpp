@@ -55,13 +55,13 @@ class InputDialog : public QDialog {
 public:
     explicit InputDialog(QWidget* owner) : QDialog(owner) {
         setWindowTitle("Input");
-        keys_ = KeyFor;
+        keys_ = App.KeyFor;
         commands_ = CommandKeyFor;
-        controller_ = ControllerButtonFor;
-        raw_ = JoystickButtonFor;
-        joystick_for_ = JoystickFor;
-        command_controller_ = ControllerCommandButtonFor;
-        command_raw_ = JoystickCommandButtonFor;
+        controller_ = App.ControllerButtonFor;
+        raw_ = App.JoystickButtonFor;
+        joystick_for_ = App.JoystickFor;
+        command_controller_ = App.ControllerCommandButtonFor;
+        command_raw_ = App.JoystickCommandButtonFor;
         // The key fields: both players' pads, then the commands.
         for (int p = 0; p < Players; ++p)
             for (int f = 0; f < PadFunctions; ++f) slots_.push_back({&keys_[p][f], true});
@@ -104,13 +104,13 @@ public:
 
     // The mapping as the dialog holds it, into the pads and the commands.
     void apply() const {
-        KeyFor = keys_;
+        App.KeyFor = keys_;
         CommandKeyFor = commands_;
-        ControllerButtonFor = controller_;
-        JoystickButtonFor = raw_;
-        JoystickFor = joystick_for_;
-        ControllerCommandButtonFor = command_controller_;
-        JoystickCommandButtonFor = command_raw_;
+        App.ControllerButtonFor = controller_;
+        App.JoystickButtonFor = raw_;
+        App.JoystickFor = joystick_for_;
+        App.ControllerCommandButtonFor = command_controller_;
+        App.JoystickCommandButtonFor = command_raw_;
     }
 
 protected:

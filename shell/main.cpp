@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (!std::strcmp(a, "--version")) {
-            std::puts("Qel " QEL_VERSION);
+            std::puts(AppCaption);
             return 0;
         }
         if (a[0] == '-') return usage_error(std::string("unknown option ") + a);
@@ -51,9 +51,7 @@ int main(int argc, char** argv) {
     quit_on_signals(window);
     console_power_up();
     start_settings(window);
-    TimerFrequency = CounterTicksPerSecond;
-    TicksPerFrame = TimerFrequency / 60;
-    if (rom && !QuitPosted) {
+    if (rom && !App.QuitPosted) {
         std::string failure = load_cartridge_file(rom, window);
         if (!failure.empty()) {
             std::fprintf(stderr, "qel: %s\n", failure.c_str());

@@ -48,22 +48,22 @@ const char* const kJoystickCommandNames[JoystickCommands] = {"fast_forward", "re
 }  // namespace
 
 const CommandKeyRow CommandKeyRows[CommandKeyCount] = {
-    {"pause", "Pause", CommandPause, Qt::Key_P, -1},
-    {"frame_advance", "Frame advance", CommandFrameAdvance, Qt::Key_Period, -1},
-    {"reset", "Reset", CommandReset, (Qt::CTRL | Qt::Key_R).toCombined(), -1},
-    {"hard_reset", "Hard reset", CommandHardReset, (Qt::CTRL | Qt::SHIFT | Qt::Key_R).toCombined(),
-     -1},
-    {"save_state", "Save state", CommandSaveState, Qt::Key_F5, JoystickSaveState},
-    {"load_state", "Load state", CommandLoadState, Qt::Key_F7, JoystickLoadState},
-    {"slot_1", "Slot 1", CommandSlot + 1, Qt::Key_1, -1},
-    {"slot_2", "Slot 2", CommandSlot + 2, Qt::Key_2, -1},
-    {"slot_3", "Slot 3", CommandSlot + 3, Qt::Key_3, -1},
-    {"slot_4", "Slot 4", CommandSlot + 4, Qt::Key_4, -1},
-    {"screenshot", "Screenshot", CommandScreenshot, Qt::Key_F12, -1},
-    {"fullscreen", "Fullscreen", CommandFullscreen, Qt::Key_F11, -1},
-    {"fast_forward", "Fast-forward (hold)", CommandFastForward, Qt::Key_Tab, JoystickFastForward},
-    {"rewind", "Rewind (hold)", CommandRewind, Qt::Key_Backspace, JoystickRewind},
-    {"mute", "Mute", CommandMute, Qt::Key_M, -1},
+    {"pause", "Pause", Command::Pause, Qt::Key_P, -1},
+    {"frame_advance", "Frame advance", Command::FrameAdvance, Qt::Key_Period, -1},
+    {"reset", "Reset", Command::Reset, (Qt::CTRL | Qt::Key_R).toCombined(), -1},
+    {"hard_reset", "Hard reset", Command::HardReset,
+     (Qt::CTRL | Qt::SHIFT | Qt::Key_R).toCombined(), -1},
+    {"save_state", "Save state", Command::SaveState, Qt::Key_F5, JoystickSaveState},
+    {"load_state", "Load state", Command::LoadState, Qt::Key_F7, JoystickLoadState},
+    {"slot_1", "Slot 1", Command::Slot1, Qt::Key_1, -1},
+    {"slot_2", "Slot 2", Command::Slot2, Qt::Key_2, -1},
+    {"slot_3", "Slot 3", Command::Slot3, Qt::Key_3, -1},
+    {"slot_4", "Slot 4", Command::Slot4, Qt::Key_4, -1},
+    {"screenshot", "Screenshot", Command::Screenshot, Qt::Key_F12, -1},
+    {"fullscreen", "Fullscreen", Command::Fullscreen, Qt::Key_F11, -1},
+    {"fast_forward", "Fast-forward (hold)", Command::FastForward, Qt::Key_Tab, JoystickFastForward},
+    {"rewind", "Rewind (hold)", Command::Rewind, Qt::Key_Backspace, JoystickRewind},
+    {"mute", "Mute", Command::Mute, Qt::Key_M, -1},
 };
 
 std::array<int, CommandKeyCount> default_command_keys() {
@@ -75,27 +75,27 @@ std::array<int, CommandKeyCount> default_command_keys() {
 std::array<int, CommandKeyCount> CommandKeyFor = default_command_keys();
 
 AppSettings default_settings() {
-    const auto keys = KeyFor;
-    const auto pad = ControllerButtonFor;
-    const auto joystick = JoystickButtonFor;
-    const auto joystick_for = JoystickFor;
-    const auto pad_commands = ControllerCommandButtonFor;
-    const auto joystick_commands = JoystickCommandButtonFor;
+    const auto keys = App.KeyFor;
+    const auto pad = App.ControllerButtonFor;
+    const auto joystick = App.JoystickButtonFor;
+    const auto joystick_for = App.JoystickFor;
+    const auto pad_commands = App.ControllerCommandButtonFor;
+    const auto joystick_commands = App.JoystickCommandButtonFor;
     default_bindings();
     AppSettings s;
-    s.Keys = KeyFor;
-    s.ControllerButtons = ControllerButtonFor;
-    s.JoystickButtons = JoystickButtonFor;
-    s.JoystickFor = JoystickFor;
-    s.ControllerCommandButtons = ControllerCommandButtonFor;
-    s.JoystickCommandButtons = JoystickCommandButtonFor;
+    s.Keys = App.KeyFor;
+    s.ControllerButtons = App.ControllerButtonFor;
+    s.JoystickButtons = App.JoystickButtonFor;
+    s.JoystickFor = App.JoystickFor;
+    s.ControllerCommandButtons = App.ControllerCommandButtonFor;
+    s.JoystickCommandButtons = App.JoystickCommandButtonFor;
     s.CommandKeys = default_command_keys();
-    KeyFor = keys;
-    ControllerButtonFor = pad;
-    JoystickButtonFor = joystick;
-    JoystickFor = joystick_for;
-    ControllerCommandButtonFor = pad_commands;
-    JoystickCommandButtonFor = joystick_commands;
+    App.KeyFor = keys;
+    App.ControllerButtonFor = pad;
+    App.JoystickButtonFor = joystick;
+    App.JoystickFor = joystick_for;
+    App.ControllerCommandButtonFor = pad_commands;
+    App.JoystickCommandButtonFor = joystick_commands;
     return s;
 }
 

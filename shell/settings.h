@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "shell/shell.h"
 
 constexpr size_t RecentMax = 8;
 constexpr int StateSlots = 4;
@@ -32,7 +33,7 @@ enum CommandKey {
 struct CommandKeyRow {
     const char* name;   // in the settings file
     const char* label;  // in the Input dialog
-    uint32_t command;   // what it runs (fast-forward and rewind: held, not run)
+    Command command;    // what it runs (fast-forward and rewind: held, not run)
     int key;            // the default: a Qt key, with modifiers for some
     int joystick;       // the JoystickCommand a joystick button can run; -1: none
 };

@@ -25,24 +25,6 @@
 #include "host/host.h"
 #include "shell/window.h"
 
-uint32_t AppActive;
-int64_t TimerFrequency;
-int64_t TicksPerFrame;
-int64_t FrameDeadline;
-uint32_t MenuOpen;
-uint32_t RewindHeld;
-uint32_t Paused;
-uint32_t WindowInactive;
-uint32_t FastForwardHeld;
-uint64_t MachineFrames;
-bool KeepProportions = true;
-bool PauseWhenInactive = true;
-int StateSlot = 1;
-std::vector<std::string> RecentCartridges;
-std::string LastFolder;
-bool QuitPosted;
-int QuitCode;
-
 namespace {
 
 int64_t steady_counter() {
@@ -63,7 +45,7 @@ std::string cannot_load(const char* path, const char* why) {
 }
 
 int32_t open_file_dialog(QWidget* owner) {
-    QFileDialog dialog(owner, "Open Nes File", QString::fromStdString(LastFolder),
+    QFileDialog dialog(owner, "Open Nes File", QString::fromStdString(App.LastFolder),
                        "Nes Files (*.nes *.zip *.7z *.gz)");
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix("nes");
@@ -106,7 +88,7 @@ int32_t init_application(QMainWindow** out) {
     joypad_init(window);
     sound_init(window);
     int32_t result = video_init(window);
-    if (result == 0 && !QuitPosted) set_client_size(window, 256, 240);
+    if (result == 0 && !App.QuitPosted) set_client_size(window, 256, 240);
     return result;
 }
 
@@ -260,55 +242,42 @@ std::string load_cartridge_file(const char* path, QWidget* window) {
     return load_and_reset(window);
 }
 
-intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, intptr_t) {
-    switch (message) {
-        case WM_COMMAND:
-            switch (wparam & 0xFFFF) {
-                case CommandLoad: {
-                    // Cancel changes nothing; a chosen file is tried whole
-                    // before the running game gives way to it.
-                    if (!choose_cartridge_file(window)) break;
-                    flush_battery(window);
-                    std::string failure = load_and_reset(window);
-                    if (!failure.empty()) show_failure_box(window, failure.c_str());
-                    break;
-                }
-                case CommandSizeX1: set_client_size(window, 256, 240); break;
-                case CommandSizeX2: set_client_size(window, 512, 480); break;
-                default: run_command(window, uint32_t(wparam & 0xFFFF)); break;
-            }
-            return 0;
-        case WM_ACTIVATE:
-            AppActive = ((wparam >> 16) & 0xFFFF) == 0 ? 1 : 0;
-            // The low word: 0 when the window loses the keyboard. Inactive
-            // only counts once the window has been active.
-            if (wparam & 0xFFFF)
-                WindowInactive = 0, WindowWasActive = true;
-            else if (WindowWasActive)
-                WindowInactive = 1;
-            update_mark();
-            acquire_joypad();
-            return 0;
-        case WM_INITMENU: stop_sound(); return 0;
-        case WM_DESTROY:
-            wait_for_writes();
-            store_settings(window);
-            console_halt();
-            flush_battery(window);
-            if (!BatteryFailure.empty()) {
-                // The last chance to keep the game's progress: said in a box too.
-                show_failure_box(window, ("the battery save is lost: " + BatteryFailure).c_str());
-                BatteryFailure.clear();
-            }
-            console_shut_down();
-            BatteryFile.clear();
-            rewind_clear(Rewind);
-            shutdown_devices();
-            QuitPosted = true;
-            QuitCode = 0;
-            return 0;
-        default: return 0;
+void load_chosen_cartridge(QMainWindow* window) {
+    if (!choose_cartridge_file(window)) return;
+    flush_battery(window);
+    const std::string failure = load_and_reset(window);
+    if (!failure.empty()) show_failure_box(window, failure.c_str());
+}
+
+void window_activated(bool active, bool minimised) {
+    App.Active = !minimised;
+    // Inactive only counts once the window has been active.
+    if (active)
+        App.WindowInactive = false, WindowWasActive = true;
+    else if (WindowWasActive)
+        App.WindowInactive = true;
+    update_mark();
+    acquire_joypad();
+}
+
+void menu_opened() { stop_sound(); }
+
+void window_closing(QMainWindow* window) {
+    wait_for_writes();
+    store_settings(window);
+    console_halt();
+    flush_battery(window);
+    if (!BatteryFailure.empty()) {
+        // The last chance to keep the game's progress: said in a box too.
+        show_failure_box(window, ("the battery save is lost: " + BatteryFailure).c_str());
+        BatteryFailure.clear();
     }
+    console_shut_down();
+    BatteryFile.clear();
+    rewind_clear(Rewind);
+    shutdown_devices();
+    App.QuitPosted = true;
+    App.QuitCode = 0;
 }
 
 namespace {
@@ -328,7 +297,7 @@ void quit_on_signals(QMainWindow* window) {
         char drained[16];
         while (::read(SignalSocket[0], drained, sizeof drained) > 0) {
         }
-        if (!QuitPosted) window->close();
+        if (!App.QuitPosted) window->close();
     });
     struct sigaction action = {};
     action.sa_handler = post_signal;
@@ -337,17 +306,17 @@ void quit_on_signals(QMainWindow* window) {
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
-bool rewind_held() { return RewindHeld || (JoystickCommandsHeld & (1u << JoystickRewind)); }
+bool rewind_held() { return App.RewindHeld || (App.JoystickCommandsHeld & (1u << JoystickRewind)); }
 
 bool fast_forward_held() {
-    return FastForwardHeld || (JoystickCommandsHeld & (1u << JoystickFastForward));
+    return App.FastForwardHeld || (App.JoystickCommandsHeld & (1u << JoystickFastForward));
 }
 
 void advance_frame(QMainWindow* window) {
     poll_joypad(window);
     run_frame_checked(window);
-    if (QuitPosted) return;
-    ++MachineFrames;
+    if (App.QuitPosted) return;
+    ++App.MachineFrames;
     keep_rewind_state();
     present_frame(window);
 }
@@ -372,31 +341,31 @@ int32_t run_frame_checked(QMainWindow* window) {
 
 void pacing_wait() {
     const int64_t now = Clock.read_counter();
-    if (FrameDeadline == 0 || now - FrameDeadline > ResyncFrames * TicksPerFrame)
-        FrameDeadline = now;  // the first frame, or a long stall: start afresh
-    else if (now < FrameDeadline)
-        Clock.sleep_until(FrameDeadline);
+    if (App.FrameDeadline == 0 || now - App.FrameDeadline > ResyncFrames * App.TicksPerFrame)
+        App.FrameDeadline = now;  // the first frame, or a long stall: start afresh
+    else if (now < App.FrameDeadline)
+        Clock.sleep_until(App.FrameDeadline);
     // A frame a little late is made up by the next ones starting at once.
-    FrameDeadline += TicksPerFrame;
+    App.FrameDeadline += App.TicksPerFrame;
 }
 
 void frame_step(QMainWindow* window) {
     // Once an error report has destroyed the window, the rest of the step is
     // skipped: the devices and the machine are gone.
     poll_joypad(window);
-    if (QuitPosted) return;
+    if (App.QuitPosted) return;
     // Joystick buttons for the states act once a press; the joystick's news is told.
     static uint32_t held_before;
-    const uint32_t pressed = JoystickCommandsHeld & ~held_before;
-    held_before = JoystickCommandsHeld;
-    if (pressed & (1u << JoystickSaveState)) run_command(window, CommandSaveState);
-    if (pressed & (1u << JoystickLoadState)) run_command(window, CommandLoadState);
-    if (!JoypadNews.empty()) {
-        show_note(JoypadNews);
-        JoypadNews.clear();
+    const uint32_t pressed = App.JoystickCommandsHeld & ~held_before;
+    held_before = App.JoystickCommandsHeld;
+    if (pressed & (1u << JoystickSaveState)) run_command(window, Command::SaveState);
+    if (pressed & (1u << JoystickLoadState)) run_command(window, Command::LoadState);
+    if (!App.JoypadNews.empty()) {
+        show_note(App.JoypadNews);
+        App.JoypadNews.clear();
     }
     lock_surfaces(window);
-    if (QuitPosted) return;
+    if (App.QuitPosted) return;
     // Holding the rewind key steps back through the recent states, silently.
     const bool rewinding = rewind_held() && console_running();
     // Holding the fast-forward key runs more frames while the period lasts.
@@ -410,21 +379,22 @@ void frame_step(QMainWindow* window) {
             if (frame > 0) {
                 // Another frame only if one more, at the cost of those so far, ends in time.
                 const int64_t now = Clock.read_counter();
-                if (FrameDeadline != 0 && now + (now - start) / frame > FrameDeadline) break;
+                if (App.FrameDeadline != 0 && now + (now - start) / frame > App.FrameDeadline)
+                    break;
             }
             run_frame_checked(window);
-            if (QuitPosted) return;
-            ++MachineFrames;
+            if (App.QuitPosted) return;
+            ++App.MachineFrames;
             keep_rewind_state();
         }
     }
     unlock_surfaces();
     // Rewound and fast frames are not heard: one block of silence a period
     // keeps the sound's frame order.
-    SoundSilenced = rewinding || fast;
+    App.SoundSilenced = rewinding || fast;
     stream_sound();
     present_frame(window);
-    if (QuitPosted) return;
+    if (App.QuitPosted) return;
     if (++BatteryFrames >= BatteryCheckFrames) {
         BatteryFrames = 0;
         flush_battery(window);
@@ -433,19 +403,20 @@ void frame_step(QMainWindow* window) {
 }
 
 bool frames_wanted() {
-    return AppActive && !MenuOpen && !Paused && !(PauseWhenInactive && WindowInactive);
+    return App.Active && !App.MenuOpen && !App.Paused &&
+           !(App.PauseWhenInactive && App.WindowInactive);
 }
 
 int run_message_loop(QMainWindow* window) {
-    while (!QuitPosted) {
+    while (!App.QuitPosted) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (QuitPosted) break;
+        if (App.QuitPosted) break;
         if (frames_wanted()) {
             frame_step(window);
         } else {
-            if (SoundPlaying) stop_sound();  // silence while no frames come
+            if (App.SoundPlaying) stop_sound();  // silence while no frames come
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
     }
-    return QuitCode;
+    return App.QuitCode;
 }

@@ -8,73 +8,52 @@
 class QMainWindow;
 class QWidget;
 
-// Messages that window_proc handles, and the menu's command identifiers.
-constexpr uint32_t WM_DESTROY = 0x0002;
-constexpr uint32_t WM_ACTIVATE = 0x0006;
-constexpr uint32_t WM_COMMAND = 0x0111;
-constexpr uint32_t WM_INITMENU = 0x0116;
-constexpr uint32_t CommandLoad = 40001;
-constexpr uint32_t CommandSizeX1 = 40002;
-constexpr uint32_t CommandSizeX2 = 40003;
-// The commands after them.
-constexpr uint32_t CommandReset = 40004;
-constexpr uint32_t CommandPause = 40005;
-constexpr uint32_t CommandSaveState = 40006;
-constexpr uint32_t CommandLoadState = 40007;
-constexpr uint32_t CommandScreenshot = 40008;
-constexpr uint32_t CommandQuit = 40009;
-constexpr uint32_t CommandRecent = 40010;  // + 0-7: the recent list's entries, newest first
-constexpr uint32_t CommandSlot = 40020;    // + 1-4: the state slot
-constexpr uint32_t CommandSizeX3 = 40030;
-constexpr uint32_t CommandSizeX4 = 40031;
-constexpr uint32_t CommandFullscreen = 40032;
-constexpr uint32_t CommandKeepProportions = 40033;
-constexpr uint32_t CommandVolume = 40040;  // + 1-4: 25, 50, 75, 100 per cent
-constexpr uint32_t CommandMute = 40045;
-constexpr uint32_t CommandInput = 40046;
-constexpr uint32_t CommandPauseWhenInactive = 40047;
-constexpr uint32_t CommandEscape = 40048;  // Esc: leaves fullscreen, else pauses
-constexpr uint32_t CommandFrameAdvance = 40049;
-constexpr uint32_t CommandHardReset = 40050;
-constexpr uint32_t CommandHideOverscan = 40051;
-constexpr uint32_t CommandFastForward = 40052;  // held keys and buttons, not run as commands
-constexpr uint32_t CommandRewind = 40053;
+// The caption and the --version line: "Qel" and the version CMake sets.
+constexpr char AppCaption[] = "Qel " QEL_VERSION;
 
-extern uint32_t AppActive;
-extern int64_t TimerFrequency;
-extern int64_t TicksPerFrame;
-// When the current frame period ends and the next frame starts, in counter
-// ticks; 0 before the first frame. Advances by exactly TicksPerFrame a frame.
-extern int64_t FrameDeadline;
+// The commands of the menus and the keys. None: no command (a separator).
+enum class Command {
+    None,
+    Load,
+    SizeX1,
+    SizeX2,
+    Reset,
+    HardReset,
+    Pause,
+    FrameAdvance,
+    SaveState,
+    LoadState,
+    Slot1,
+    Slot2,
+    Slot3,
+    Slot4,
+    Screenshot,
+    Quit,
+    SizeX3,
+    SizeX4,
+    Fullscreen,
+    KeepProportions,
+    Volume100,
+    Volume75,
+    Volume50,
+    Volume25,
+    Mute,
+    Input,
+    PauseWhenInactive,
+    HideOverscan,
+    Escape,       // Esc: leaves fullscreen, else pauses
+    FastForward,  // held keys and buttons, not run as commands
+    Rewind,
+};
+// The state slot (1-4) of Slot1-Slot4, and the volume (per cent) of the
+// Volume commands; 0 for any other command.
+int slot_of(Command command);
+int volume_of(Command command);
 
-// 1 while the rewind key (Backspace) is held: frames step back through the
-// recent states instead of running.
-extern uint32_t RewindHeld;
-
-// 1 while a menu of the window is open: frames wait, as in a modal menu loop.
-extern uint32_t MenuOpen;
-// 1 while the player paused: no frames, no sound, the picture marked "Paused".
-extern uint32_t Paused;
-// 1 after the window, once active, lost the keyboard to another window.
-extern uint32_t WindowInactive;
-// 1 while the fast-forward key (Tab) is held: up to FastForwardFrames frames
-// of the machine in each frame period, with silence.
-extern uint32_t FastForwardHeld;
-constexpr int FastForwardFrames = 8;
-// Machine frames run by the frame step (rewound frames not counted).
-extern uint64_t MachineFrames;
-// The options that live in the shell (the keys and the volume live in host).
-extern bool KeepProportions;
-extern bool PauseWhenInactive;
-extern int StateSlot;
-extern std::vector<std::string> RecentCartridges;
-extern std::string LastFolder;
+constexpr int FastForwardFrames = 8;  // frames of the machine a period while fast-forward is held
 // Whether the loop runs frames now: the window shown, no menu open, not
 // paused by the player or by losing the keyboard.
 bool frames_wanted();
-// Set by the destruction path; the message loop ends with QuitCode.
-extern bool QuitPosted;
-extern int QuitCode;
 
 // The frame clock: a monotonic counter (steady_clock nanoseconds) and a sleep
 // until an absolute counter value; replaceable for tests.
@@ -83,7 +62,6 @@ struct PacingClock {
     void (*sleep_until)(int64_t deadline);
 };
 extern PacingClock Clock;
-constexpr int64_t CounterTicksPerSecond = 1000000000;
 // A frame later than this many periods does not race to catch up: the pacing
 // starts afresh from it.
 constexpr int64_t ResyncFrames = 4;
@@ -93,7 +71,12 @@ constexpr int64_t ResyncFrames = 4;
 extern int32_t (*choose_cartridge_file)(QWidget* owner);
 
 int32_t init_application(QMainWindow** window);
-intptr_t window_proc(QMainWindow* window, uint32_t message, uintptr_t wparam, intptr_t lparam);
+// What the window tells the shell: it was activated or lost the keyboard
+// (minimised or not), a menu opened, and the window is going (the orderly
+// end: battery save and settings written, the machine and devices released).
+void window_activated(bool active, bool minimised);
+void menu_opened();
+void window_closing(QMainWindow* window);
 void frame_step(QMainWindow* window);
 int32_t run_frame_checked(QMainWindow* window);
 void shutdown_devices();
@@ -124,9 +107,15 @@ bool flush_battery(QWidget* window);
 // settings written.
 void quit_on_signals(QMainWindow* window);
 
-// ---- the commands after the first three (commands.cpp) ----
-// Runs a menu command or shortcut other than Load, x1 and x2.
-void run_command(QMainWindow* window, uint32_t command);
+// ---- the commands (commands.cpp) ----
+// Runs a menu command or shortcut.
+void run_command(QMainWindow* window, Command command);
+// Load: the open-file dialog, then the chosen file tried whole before the
+// running game gives way to it; Cancel changes nothing.
+void load_chosen_cartridge(QMainWindow* window);
+// Loads the recent list's entry (0: the newest); one whose file is gone says
+// so and leaves the list.
+void open_recent(QWidget* window, size_t index);
 // After a load: the caption names the cartridge ("Qel 0.1a - NAME") or none,
 // and a loaded file goes first in the recent list.
 void cartridge_changed(bool loaded);

@@ -27,12 +27,12 @@ public:
 };
 
 // The menus, in order. The first three items are the original menu; a
-// submenu's items name it; a command of 0 is a separator.
+// submenu's items name it; Command::None is a separator.
 struct Item {
     const char* menu;
     const char* submenu;
     const char* text;
-    uint32_t command;
+    Command command;
     QList<QKeySequence> keys;
     bool checkable;
 };
@@ -40,47 +40,50 @@ struct Item {
 QList<Item> menu_items() {
     using K = QKeySequence;
     return {
-        {"&Nes", nullptr, "Load", CommandLoad, {K(Qt::CTRL | Qt::Key_O)}, false},
-        {"&Size", nullptr, "x1", CommandSizeX1, {}, true},
-        {"&Size", nullptr, "x2", CommandSizeX2, {}, true},
-        {"&Nes", "Recent cartridges", nullptr, 0, {}, false},
-        {"&Nes", nullptr, nullptr, 0, {}, false},
-        {"&Nes", nullptr, "Reset", CommandReset, {K(Qt::CTRL | Qt::Key_R)}, false},
-        {"&Nes", nullptr, "Hard reset", CommandHardReset, {}, false},
-        {"&Nes", nullptr, "Pause", CommandPause, {K(Qt::Key_P)}, true},
-        {"&Nes", nullptr, "Frame advance", CommandFrameAdvance, {}, false},
-        {"&Nes", nullptr, nullptr, 0, {}, false},
-        {"&Nes", nullptr, "Save state", CommandSaveState, {K(Qt::Key_F5)}, false},
-        {"&Nes", nullptr, "Load state", CommandLoadState, {K(Qt::Key_F7)}, false},
-        {"&Nes", "State slot", "Slot 1", CommandSlot + 1, {K(Qt::Key_1)}, true},
-        {"&Nes", "State slot", "Slot 2", CommandSlot + 2, {K(Qt::Key_2)}, true},
-        {"&Nes", "State slot", "Slot 3", CommandSlot + 3, {K(Qt::Key_3)}, true},
-        {"&Nes", "State slot", "Slot 4", CommandSlot + 4, {K(Qt::Key_4)}, true},
-        {"&Nes", nullptr, nullptr, 0, {}, false},
-        {"&Nes", nullptr, "Screenshot", CommandScreenshot, {K(Qt::Key_F12)}, false},
-        {"&Nes", nullptr, nullptr, 0, {}, false},
-        {"&Nes", nullptr, "Quit", CommandQuit, {K(Qt::CTRL | Qt::Key_Q)}, false},
-        {"&Size", nullptr, "x3", CommandSizeX3, {}, true},
-        {"&Size", nullptr, "x4", CommandSizeX4, {}, true},
-        {"&Size", nullptr, nullptr, 0, {}, false},
+        {"&Nes", nullptr, "Load", Command::Load, {K(Qt::CTRL | Qt::Key_O)}, false},
+        {"&Size", nullptr, "x1", Command::SizeX1, {}, true},
+        {"&Size", nullptr, "x2", Command::SizeX2, {}, true},
+        {"&Nes", "Recent cartridges", nullptr, Command::None, {}, false},
+        {"&Nes", nullptr, nullptr, Command::None, {}, false},
+        {"&Nes", nullptr, "Reset", Command::Reset, {K(Qt::CTRL | Qt::Key_R)}, false},
+        {"&Nes", nullptr, "Hard reset", Command::HardReset, {}, false},
+        {"&Nes", nullptr, "Pause", Command::Pause, {K(Qt::Key_P)}, true},
+        {"&Nes", nullptr, "Frame advance", Command::FrameAdvance, {}, false},
+        {"&Nes", nullptr, nullptr, Command::None, {}, false},
+        {"&Nes", nullptr, "Save state", Command::SaveState, {K(Qt::Key_F5)}, false},
+        {"&Nes", nullptr, "Load state", Command::LoadState, {K(Qt::Key_F7)}, false},
+        {"&Nes", "State slot", "Slot 1", Command::Slot1, {K(Qt::Key_1)}, true},
+        {"&Nes", "State slot", "Slot 2", Command::Slot2, {K(Qt::Key_2)}, true},
+        {"&Nes", "State slot", "Slot 3", Command::Slot3, {K(Qt::Key_3)}, true},
+        {"&Nes", "State slot", "Slot 4", Command::Slot4, {K(Qt::Key_4)}, true},
+        {"&Nes", nullptr, nullptr, Command::None, {}, false},
+        {"&Nes", nullptr, "Screenshot", Command::Screenshot, {K(Qt::Key_F12)}, false},
+        {"&Nes", nullptr, nullptr, Command::None, {}, false},
+        {"&Nes", nullptr, "Quit", Command::Quit, {K(Qt::CTRL | Qt::Key_Q)}, false},
+        {"&Size", nullptr, "x3", Command::SizeX3, {}, true},
+        {"&Size", nullptr, "x4", Command::SizeX4, {}, true},
+        {"&Size", nullptr, nullptr, Command::None, {}, false},
         {"&Size",
          nullptr,
          "Fullscreen",
-         CommandFullscreen,
+         Command::Fullscreen,
          {K(Qt::Key_F11), K(Qt::ALT | Qt::Key_Return), K(Qt::ALT | Qt::Key_Enter)},
          true},
-        {"&Size", nullptr, "Keep proportions", CommandKeepProportions, {}, true},
-        {"&Options", "Volume", "100%", CommandVolume + 4, {}, true},
-        {"&Options", "Volume", "75%", CommandVolume + 3, {}, true},
-        {"&Options", "Volume", "50%", CommandVolume + 2, {}, true},
-        {"&Options", "Volume", "25%", CommandVolume + 1, {}, true},
-        {"&Options", "Volume", nullptr, 0, {}, false},
-        {"&Options", "Volume", "Mute", CommandMute, {K(Qt::Key_M)}, true},
-        {"&Options", nullptr, "Input...", CommandInput, {}, false},
-        {"&Options", nullptr, "Pause when inactive", CommandPauseWhenInactive, {}, true},
-        {"&Options", nullptr, "Hide the top and bottom 8 lines", CommandHideOverscan, {}, true},
+        {"&Size", nullptr, "Keep proportions", Command::KeepProportions, {}, true},
+        {"&Options", "Volume", "100%", Command::Volume100, {}, true},
+        {"&Options", "Volume", "75%", Command::Volume75, {}, true},
+        {"&Options", "Volume", "50%", Command::Volume50, {}, true},
+        {"&Options", "Volume", "25%", Command::Volume25, {}, true},
+        {"&Options", "Volume", nullptr, Command::None, {}, false},
+        {"&Options", "Volume", "Mute", Command::Mute, {K(Qt::Key_M)}, true},
+        {"&Options", nullptr, "Input...", Command::Input, {}, false},
+        {"&Options", nullptr, "Pause when inactive", Command::PauseWhenInactive, {}, true},
+        {"&Options", nullptr, "Hide the top and bottom 8 lines", Command::HideOverscan, {}, true},
     };
 }
+
+// The command an action runs (Command::None for one without).
+Command command_of(const QAction* action) { return Command(action->data().toInt()); }
 
 bool is_cartridge(const QUrl& url) {
     if (!url.isLocalFile()) return false;
@@ -93,7 +96,7 @@ bool is_cartridge(const QUrl& url) {
 }  // namespace
 
 QelWindow::QelWindow() {
-    setWindowTitle("Qel " QEL_VERSION);
+    setWindowTitle(AppCaption);
     setFocusPolicy(Qt::StrongFocus);
     setAcceptDrops(true);
     // Alt alone does not hand the keyboard to the menu bar (the game's keys
@@ -101,10 +104,9 @@ QelWindow::QelWindow() {
     auto* style = new NoAltNavigation;
     style->setParent(this);
     menuBar()->setStyle(style);
-    auto dispatch = [this](QAction* action, uint32_t command) {
-        action->setData(command);
-        connect(action, &QAction::triggered, this,
-                [this, command] { window_proc(this, WM_COMMAND, command, 0); });
+    auto dispatch = [this](QAction* action, Command command) {
+        action->setData(int(command));
+        connect(action, &QAction::triggered, this, [this, command] { run_command(this, command); });
         // Also on the window itself, so the keys work with the menu bar hidden.
         addAction(action);
     };
@@ -115,21 +117,22 @@ QelWindow::QelWindow() {
         if (!menu) {
             menu = menuBar()->addMenu(item.menu);
             connect(menu, &QMenu::aboutToShow, this, [this] {
-                MenuOpen = 1;
+                App.MenuOpen = true;
                 sync_menus();
-                window_proc(this, WM_INITMENU, 0, 0);
+                menu_opened();
             });
-            connect(menu, &QMenu::aboutToHide, this, [] { MenuOpen = 0; });
+            connect(menu, &QMenu::aboutToHide, this, [] { App.MenuOpen = false; });
         }
         if (item.submenu) {
             QMenu* sub = nullptr;
             for (QAction* a : menu->actions())
                 if (a->menu() && a->text() == item.submenu) sub = a->menu();
             if (!sub) sub = menu->addMenu(item.submenu);
-            if (!item.text && !item.command && QString(item.submenu) == "Recent cartridges")
+            if (!item.text && item.command == Command::None &&
+                QString(item.submenu) == "Recent cartridges")
                 recent_ = sub;
             menu = sub;
-            if (!item.text && !item.command && menu != recent_) {
+            if (!item.text && item.command == Command::None && menu != recent_) {
                 menu->addSeparator();
                 continue;
             }
@@ -146,19 +149,19 @@ QelWindow::QelWindow() {
     // Esc leaves fullscreen, else pauses; it is not in a menu.
     auto* escape = new QAction(this);
     escape->setShortcut(Qt::Key_Escape);
-    dispatch(escape, CommandEscape);
+    dispatch(escape, Command::Escape);
     apply_command_keys(this);
     sync_menus();
 }
 
 void apply_command_keys(QMainWindow* window) {
     for (QAction* action : window->actions()) {
-        const uint32_t command = action->data().toUInt();
+        const Command command = command_of(action);
         for (int c = 0; c < CommandKeyCount; ++c) {
             if (CommandKeyRows[c].command != command) continue;
             QList<QKeySequence> keys;
             if (CommandKeyFor[c]) keys << QKeySequence(CommandKeyFor[c]);
-            if (command == CommandFullscreen)
+            if (command == Command::Fullscreen)
                 keys << QKeySequence(Qt::ALT | Qt::Key_Return)
                      << QKeySequence(Qt::ALT | Qt::Key_Enter);
             action->setShortcuts(keys);
@@ -167,43 +170,39 @@ void apply_command_keys(QMainWindow* window) {
 }
 
 void QelWindow::sync_menus() {
-    const auto ticked = [this](uint32_t c) {
-        if (c > CommandSlot && c <= CommandSlot + StateSlots)
-            return StateSlot == int(c - CommandSlot);
-        if (c > CommandVolume && c <= CommandVolume + 4)
-            return SoundVolume == int(c - CommandVolume) * 25;
+    const auto ticked = [this](Command c) {
+        if (const int slot = slot_of(c)) return App.StateSlot == slot;
+        if (const int volume = volume_of(c)) return App.SoundVolume == volume;
         const auto size_is = [this](int scale) {
             return !isFullScreen() && centralWidget() &&
                    centralWidget()->size() == QSize(256 * scale, 240 * scale);
         };
         switch (c) {
-            case CommandSizeX1: return size_is(1);
-            case CommandSizeX2: return size_is(2);
-            case CommandSizeX3: return size_is(3);
-            case CommandSizeX4: return size_is(4);
-            case CommandHideOverscan: return VideoHideOverscan;
-            case CommandPause: return Paused != 0;
-            case CommandFullscreen: return isFullScreen();
-            case CommandKeepProportions: return KeepProportions;
-            case CommandMute: return SoundMuted;
-            case CommandPauseWhenInactive: return PauseWhenInactive;
+            case Command::SizeX1: return size_is(1);
+            case Command::SizeX2: return size_is(2);
+            case Command::SizeX3: return size_is(3);
+            case Command::SizeX4: return size_is(4);
+            case Command::HideOverscan: return App.VideoHideOverscan;
+            case Command::Pause: return App.Paused;
+            case Command::Fullscreen: return isFullScreen();
+            case Command::KeepProportions: return App.KeepProportions;
+            case Command::Mute: return App.SoundMuted;
+            case Command::PauseWhenInactive: return App.PauseWhenInactive;
             default: return false;
         }
     };
     for (QAction* action : actions())
-        if (action->isCheckable()) action->setChecked(ticked(action->data().toUInt()));
+        if (action->isCheckable()) action->setChecked(ticked(command_of(action)));
     if (!recent_) return;
     recent_->clear();
-    for (size_t i = 0; i < RecentCartridges.size(); ++i) {
-        const QString path = QString::fromStdString(RecentCartridges[i]);
+    for (size_t i = 0; i < App.RecentCartridges.size(); ++i) {
+        const QString path = QString::fromStdString(App.RecentCartridges[i]);
         QAction* action =
             recent_->addAction(QString("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()));
         action->setToolTip(path);
-        const uint32_t command = CommandRecent + uint32_t(i);
-        connect(action, &QAction::triggered, this,
-                [this, command] { window_proc(this, WM_COMMAND, command, 0); });
+        connect(action, &QAction::triggered, this, [this, i] { open_recent(this, i); });
     }
-    if (RecentCartridges.empty()) recent_->addAction("(none)")->setEnabled(false);
+    if (App.RecentCartridges.empty()) recent_->addAction("(none)")->setEnabled(false);
 }
 
 bool QelWindow::event(QEvent* event) {
@@ -213,14 +212,14 @@ bool QelWindow::event(QEvent* event) {
         auto* key = static_cast<QKeyEvent*>(event);
         const int combined = key->keyCombination().toCombined();
         const bool press = event->type() == QEvent::KeyPress;
-        for (auto [which, held] :
-             {std::pair{KeyFastForward, &FastForwardHeld}, std::pair{KeyRewind, &RewindHeld}}) {
+        for (auto [which, held] : {std::pair{KeyFastForward, &App.FastForwardHeld},
+                                   std::pair{KeyRewind, &App.RewindHeld}}) {
             const int want = CommandKeyFor[which];
             // A release counts whatever modifiers were let go first.
             if (want == 0 || (combined != want &&
                               (press || key->key() != (want & ~int(Qt::KeyboardModifierMask)))))
                 continue;
-            if (!key->isAutoRepeat()) *held = press ? 1 : 0;
+            if (!key->isAutoRepeat()) *held = press;
             update_mark();
             return true;
         }
@@ -229,14 +228,12 @@ bool QelWindow::event(QEvent* event) {
 }
 
 void QelWindow::closeEvent(QCloseEvent* event) {
-    if (!QuitPosted) window_proc(this, WM_DESTROY, 0, 0);
+    if (!App.QuitPosted) window_closing(this);
     event->accept();
 }
 
 void QelWindow::report_activation() {
-    const uintptr_t minimised = (windowState() & Qt::WindowMinimized) ? 1 : 0;
-    const uintptr_t active = isActiveWindow() ? 1 : 0;
-    window_proc(this, WM_ACTIVATE, (minimised << 16) | active, 0);
+    window_activated(isActiveWindow(), windowState() & Qt::WindowMinimized);
 }
 
 void QelWindow::changeEvent(QEvent* event) {
@@ -262,8 +259,8 @@ void QelWindow::keyReleaseEvent(QKeyEvent* event) {
 
 void QelWindow::focusOutEvent(QFocusEvent* event) {
     keyboard_release_all();  // keys count only while the game window has focus
-    RewindHeld = 0;
-    FastForwardHeld = 0;
+    App.RewindHeld = false;
+    App.FastForwardHeld = false;
     QMainWindow::focusOutEvent(event);
 }
 

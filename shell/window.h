@@ -1,5 +1,5 @@
 // The main window: a menu bar, the drawing area, and the Qt handlers that
-// feed window_proc.
+// run the shell's commands and tell it of activation, menus and the end.
 #pragma once
 #include <QMainWindow>
 

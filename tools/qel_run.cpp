@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/console.h"
@@ -85,8 +86,10 @@ bool parse_count(const std::string& s, uint32_t* out) {
 }
 
 bool parse_buttons(const std::string& s, uint32_t* bits) {
-    static const char* const kNames[8] = {"A",  "B",    "SELECT", "START",
-                                          "UP", "DOWN", "LEFT",   "RIGHT"};
+    static const std::pair<const char*, uint32_t> kNames[8] = {
+        {"A", ConsolePadA},         {"B", ConsolePadB},        {"SELECT", ConsolePadSelect},
+        {"START", ConsolePadStart}, {"UP", ConsolePadUp},      {"DOWN", ConsolePadDown},
+        {"LEFT", ConsolePadLeft},   {"RIGHT", ConsolePadRight}};
     *bits = 0;
     size_t start = 0;
     while (start <= s.size()) {
@@ -94,9 +97,9 @@ bool parse_buttons(const std::string& s, uint32_t* bits) {
         std::string name =
             s.substr(start, plus == std::string::npos ? std::string::npos : plus - start);
         bool found = false;
-        for (uint32_t b = 0; b < 8; ++b) {
-            if (name == kNames[b]) {
-                *bits |= 1u << b;
+        for (auto [button, bit] : kNames) {
+            if (name == button) {
+                *bits |= bit;
                 found = true;
             }
         }
@@ -218,7 +221,7 @@ uint64_t fnv1a(uint64_t h, const uint8_t* p, size_t n) {
     return h;
 }
 
-// The picture as RGB bytes; the marker bit is not a colour.
+// The picture as RGB bytes (the top byte is no colour).
 void picture_rgb(std::vector<uint8_t>* rgb) {
     rgb->resize(256 * 240 * 3);
     uint8_t* out = rgb->data();

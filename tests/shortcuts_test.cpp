@@ -195,6 +195,23 @@ TEST_F(ShortcutRuns, MainLoopsTouchingRamOrADeviceAreNeverSteady) {
     }
 }
 
+// A state loaded while budgets are charged to a wait loop, with the same
+// registers but RAM that ends the wait: the loop is left, not charged on.
+TEST_F(ShortcutRuns, ALoadedStateForgetsTheLoopCharged) {
+    ASSERT_TRUE(boot({0xA5, 0x10, 0xF0, 0xFC, 0x4C, 0x04, 0x80}));  // LDA $10; BEQ; JMP *
+    cpu_reset();
+    ASSERT_EQ(n6502_run_budget(113), 0);
+    ASSERT_TRUE(Shortcuts.Idle.active);
+    std::vector<uint8_t> state(state_size());
+    CpuRam[0x10] = 1;
+    ASSERT_EQ(save_state(state.data(), state.size()), nullptr);
+    CpuRam[0x10] = 0;
+    ASSERT_EQ(load_state(state.data(), state.size()), nullptr);
+    ASSERT_EQ(n6502_run_budget(113), 0);
+    n6502_settle();
+    EXPECT_EQ(ncpu.rPC, 0x8004);
+}
+
 // Whether a device access is repeatable (a steady loop may repeat it) against
 // what bus_read and bus_write do: a repeatable access changes nothing of the
 // machine's state that bus_device_state does not show. The accesses are made

@@ -11,7 +11,7 @@
 // BNE (CountX, CountY). Assumes one iteration costs exactly what its
 // instructions cost (else it left the loop's path). The iterations the budget
 // still holds are charged at once. Ends with the budget. A loop loop_shape
-// refuses is not decoded again until the frame's end.
+// refuses is not decoded again until the next n6502_settle.
 //
 // Idle budgets (rest_in_loop, n6502_run_budget). A ReadsOnly wait charged at
 // the end of a frame driver's budget that does not read $2002 cannot end by

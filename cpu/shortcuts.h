@@ -116,7 +116,7 @@ struct ShortcutRecord {
     // The last short backward branch taken in this run, and the registers then.
     LoopSeen Seen;
     // The last loop found not to be a wait: it is not decoded again until the
-    // frame ends (at worst a loop goes uncharged, never wrongly charged).
+    // next n6502_settle (at worst a loop goes uncharged, never wrongly charged).
     uint32_t RefusedHead = ~0u, RefusedBranch = ~0u;
     // The last backward JMP (not to itself) taken: it may close a steady loop.
     JumpSeen BackJump;

@@ -46,7 +46,6 @@ inline uint8_t readbyte_at(const uint8_t* rom, const uint8_t* ram, uint32_t a, i
 
 }  // namespace
 
-
 const n6502flags flagtable[256] = {
 #define R4(b) flags_of(b), flags_of(b + 1), flags_of(b + 2), flags_of(b + 3)
 #define R16(b) R4(b), R4(b + 4), R4(b + 8), R4(b + 12)
@@ -631,11 +630,16 @@ leave:
     ncpu.rS = S;
     ncpu.rX = X;
     ncpu.rY = Y;
-    ncpu.zero = zero;
-    ncpu.over = over;
-    ncpu.carry = carry;
-    ncpu.sign = sign;
     ncpu.rF = PACK();
+    {
+        // The flag cells as the status byte gives them: a run leaves the same
+        // cells however the budgets before it were split, run or charged.
+        const n6502flags& e_ = flagtable[ncpu.rF];
+        ncpu.zero = e_.zero;
+        ncpu.over = e_.over;
+        ncpu.carry = e_.carry;
+        ncpu.sign = e_.sign;
+    }
     ncpu.cycles = cyc;
     if constexpr (kShortcuts)
         if (Shortcuts.Candidate.found && Shortcuts.RestAllowed && result == 0) rest_in_loop();
@@ -660,7 +664,6 @@ void take_interrupt(uint32_t vector) {
     ncpu.rPC = uint16_t(ncpu.ROM[vector] | (ncpu.ROM[vector + 1] << 8));
 }
 }  // namespace
-
 
 void n6502_nmi() {
     n6502_settle();

@@ -285,8 +285,9 @@ namespace {
 // budgets move the CPU's place in the trace by the instructions' costs,
 // and n6502_settle runs from the head to that place.
 
-// The budget left before the instruction being traced: a device sees it in
-// ncpu.cycles as it would in a budget run as usual.
+// The bus while tracing: an access the device cannot repeat marks the trace
+// unsafe, and the device sees in ncpu.cycles the budget left before the
+// instruction (TracedLeft), as it would in a budget run as usual.
 uint32_t traced_read(uint32_t a) {
     if (!ncpu.repeatabletrap(a, false)) Steady.unsafe = true;
     ncpu.cycles = Shortcuts.TracedLeft;

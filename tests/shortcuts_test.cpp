@@ -150,8 +150,6 @@ TEST_F(ShortcutRuns, ChargedWaitsEndAsRunningThem) {
 // A main loop closed by a backward JMP is steady only when an iteration
 // leaves RAM, registers and every device it touches as it found them; a
 // steady loop's budgets are charged and settled where running them ends.
-// (Each body ends in a load of 0: a trace is compared with flag cells as a
-// run leaves them, which only a zero result makes the same.)
 TEST_F(ShortcutRuns, MainLoopsTouchingRamOrADeviceAreNeverSteady) {
     struct Main {
         const char* what;

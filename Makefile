@@ -9,7 +9,7 @@ FUZZ_SECONDS ?= 60
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps build test test-asan rebaseline bench run fuzz clean install uninstall package
+.PHONY: all deps build test test-asan check-exact rebaseline bench run fuzz clean install uninstall package
 
 all: build
 
@@ -26,7 +26,12 @@ run: build
 	@$(BUILD)/qel $(BUILD)/roms/demo.nes
 
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE exact-long
+
+# The long exactness check: every cartridge for 3000 frames with and without
+# the shortcuts and the SIMD decode.
+check-exact: build
+	@cd $(BUILD) && ctest --output-on-failure -L exact-long
 
 # Re-makes every frozen picture and sound hash in tests/pictures, on purpose.
 rebaseline: build
@@ -38,7 +43,7 @@ test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	    ctest --output-on-failure -j $(JOBS)
+	    ctest --output-on-failure -j $(JOBS) -LE exact-long
 
 bench: deps
 	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null

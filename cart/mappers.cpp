@@ -9,6 +9,7 @@
 #include "cart/mapper_table.h"
 #include "core/machine.h"
 #include "cpu/n6502.h"
+#include "cpu/shortcuts.h"
 #include "ppu/ppu.h"
 
 uint8_t Mmc1LargePrg;
@@ -48,12 +49,12 @@ uint32_t ChrSlotSource[8192 / kChrSlot];
 // block, unless every slot in between holds them already.
 void map_slots(uint8_t* block, const uint8_t* image, uint32_t from, uint32_t size, uint32_t to,
                uint32_t slot, uint32_t* sources) {
-#if !defined(QEL_NO_SHORTCUTS)
-    bool in_place = true;
-    for (uint32_t k = 0; k < size / slot; ++k)
-        in_place &= sources[to / slot + k] == from + k * slot;
-    if (in_place) return;
-#endif
+    if (ShortcutsOn) {
+        bool in_place = true;
+        for (uint32_t k = 0; k < size / slot; ++k)
+            in_place &= sources[to / slot + k] == from + k * slot;
+        if (in_place) return;
+    }
     std::memcpy(block + to, image + from, size);
     for (uint32_t k = 0; k < size / slot; ++k) sources[to / slot + k] = from + k * slot;
 }

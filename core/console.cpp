@@ -14,6 +14,8 @@
 #include "core/power.h"
 #include "core/state.h"
 #include "cpu/n6502.h"
+#include "cpu/shortcuts.h"
+#include "ppu/pattern.h"
 #include "ppu/ppu.h"
 #include "ppu/surfaces.h"
 
@@ -272,4 +274,15 @@ const char* console_load_state_file(const char* path) {
     size_t size = 0;
     if (const char* why = read_small_file(path, bytes.data(), bytes.size(), &size)) return why;
     return load_state(bytes.data(), size);
+}
+
+void console_set_shortcuts(bool on) {
+    n6502_settle();  // the registers where the charged budgets left them
+    shortcuts_forget();
+    ShortcutsOn = on;
+}
+
+void console_set_simd(bool on) {
+    SimdDecodeOn = on;
+    ForgetBackgroundPalette();  // what the lines hold may not be what the cache says
 }

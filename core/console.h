@@ -141,3 +141,15 @@ const char* console_load_state(const uint8_t* buffer, size_t size);
 // place, so a crash never leaves half a state.
 const char* console_save_state_file(const char* path);
 const char* console_load_state_file(const char* path);
+
+// ---- shortcuts ----
+
+// Whether budgets the CPU would spend in a wait loop or a steady main loop are
+// charged without running every instruction, and bank copies of what a slot
+// already holds are skipped (on at start). Nothing a frame shows, keeps or
+// plays depends on it; off is slower. Between frames only.
+void console_set_shortcuts(bool on);
+// Whether tiles and sprite rows decode with byte shuffles (where the processor
+// has them) and lines of one tile are refilled from the frame before (on at
+// start). Nothing a frame shows depends on it. Between frames only.
+void console_set_simd(bool on);

@@ -8,6 +8,7 @@
 #include "core/bus.h"
 #include "core/machine.h"
 #include "cpu/n6502.h"
+#include "cpu/shortcuts.h"
 #include "ppu/ppu.h"
 
 void power_up() {
@@ -29,6 +30,7 @@ void power_up() {
     ncpu.writetrap = bus_write;
     ncpu.repeatabletrap = bus_repeatable;
     ncpu.devicestate = bus_device_state;
+    shortcuts_forget();
     if (!load_cartridge()) {
         MachineState.Halted = 1;
         return;
@@ -46,6 +48,7 @@ void cpu_reset() {
     ncpu.cycles = 0;
     ncpu.rS = 0xFF;
     ncpu.rPC = uint16_t(PrgWindow[0x7FFC] | (PrgWindow[0x7FFD] << 8));
+    shortcuts_forget();
     apu_reset();
 }
 

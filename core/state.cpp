@@ -17,6 +17,7 @@
 #include "cart/cartridge.h"
 #include "core/machine.h"
 #include "cpu/n6502.h"
+#include "cpu/shortcuts.h"
 #include "ppu/ppu.h"
 #include "ppu/surfaces.h"
 
@@ -703,6 +704,7 @@ const char* load_state(const uint8_t* buffer, size_t size) {
     for (uint32_t i = 0; i < StatePartCount; ++i)
         std::memcpy(StateParts[i].Where(), at[i], StateParts[i].Size);
     apply_images();
+    shortcuts_forget();  // what they learnt was of the machine before
     return nullptr;
 }
 

@@ -51,12 +51,10 @@ extern const n6502flags flagtable[256];
 // Runs whole instructions while ncpu.cycles is positive. Returns 0 when the
 // budget is used up, -1 when it stopped at an invalid opcode (trapbadops = 0).
 int32_t n6502_execute();
-// One budget of the frame driver: sets ncpu.cycles and runs. A budget that
-// starts in a wait loop which reads only RAM, ROM or save RAM, charged at
-// the end of the budget before, is charged without running; so is a budget
-// in a steady loop, one that a backward JMP closes and whose iteration was
-// seen to leave RAM, registers and devices as it found them. The registers
-// then stay as they were until n6502_settle.
+// One budget of the frame driver: sets ncpu.cycles and runs. With the
+// shortcuts on (cpu/shortcuts.h), a budget spent in a wait loop or a steady
+// main loop may be charged without running; the registers then stay as they
+// were until n6502_settle.
 int32_t n6502_run_budget(int32_t cycles);
 // Puts the registers where the budgets charged without running left them.
 // The frame driver calls it at the frame's end, the interrupts before they act; it

@@ -166,7 +166,7 @@ void draw_latched(const LinePlace& p, const uint32_t* pixels, uint32_t* L) {
     }
 }
 
-#if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
+#if defined(__SSE2__)
 // The faster decode, on CPUs with byte shuffles (see pattern.h).
 
 // The 32 columns of a page's tile row as keys: tile number in the low byte,
@@ -341,9 +341,11 @@ bool BackgroundOpaqueAt(uint32_t x) {
 
 uint32_t SpriteCoveredBlocks[240];
 
+bool SimdDecodeOn = true;
+
 void ForgetBackgroundPalette() {
     Palette.valid = false;
-#if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
+#if defined(__SSE2__)
     for (BlankLine& b : Blank) b.valid = false;
 #endif
 }
@@ -383,11 +385,14 @@ void RenderBackgroundLine() {
     LineBackdrop[line] = backdrop;
     if (!(regs.PpuMask & PpuMaskShowBackground)) {
         const uint32_t pixel = blank_line_pixel(tint, backdrop);
-#if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
-        fill_colour(pixel, L, line);
-#else
-        for (uint32_t x = 0; x < 256; ++x) L[x] = pixel;
+#if defined(__SSE2__)
+        if (SimdDecodeOn) {
+            fill_colour(pixel, L, line);
+            SpriteCoveredBlocks[line] = 0;
+            return;
+        }
 #endif
+        for (uint32_t x = 0; x < 256; ++x) L[x] = pixel;
         SpriteCoveredBlocks[line] = 0;
         return;
     }
@@ -422,11 +427,11 @@ void RenderBackgroundLine() {
     // The palette cannot change within a line.
     const uint32_t* pixels = line_palette(tint);
     const bool clipped = !(regs.PpuMask & PpuMaskBackgroundLeft);
-#if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
+#if defined(__SSE2__)
     if (MapperWatchesTiles) {
         Blank[line].valid = false;
         draw_latched(p, pixels, L);
-    } else if (kShuffles) {
+    } else if (kShuffles && SimdDecodeOn) {
         draw_shuffled(p, pixels, L, line, clipped);
     } else {
         Blank[line].valid = false;

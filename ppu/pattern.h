@@ -22,6 +22,11 @@ inline void decode_pattern_row(uint32_t lo, uint32_t hi, const uint32_t* px, uin
     out[7] = px[odd & 3];
 }
 
+// Whether the background and the sprites may decode with byte shuffles and
+// refill lines of one tile from what the frame before left there
+// (console_set_simd); off, they decode a row at a time as written above.
+extern bool SimdDecodeOn;
+
 #if defined(__SSE2__)
 // Each pattern byte as eight pixel masks: lane k is all ones when the byte's
 // bit 7 - k is set (pixel k of the row is set in that plane).
@@ -62,7 +67,6 @@ inline void decode_pattern_row(uint32_t lo, uint32_t hi, const PaletteVectors& p
     }
 }
 
-#if !defined(QEL_NO_SHORTCUTS)
 // The faster decode, on CPUs with byte shuffles (SSSE3, chosen at run time).
 // A palette's four pixels fill one 16-byte vector; a pattern row's eight
 // pixels pick their bytes from it with two shuffles, whose controls are the
@@ -97,5 +101,4 @@ inline void store_row(const ShuffledRow& row, uint32_t* out) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), row.left);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), row.right);
 }
-#endif
 #endif

@@ -144,7 +144,7 @@ void PickSpritesForLine() {
 
 namespace {
 
-#if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
+#if defined(__SSE2__)
 __attribute__((target("ssse3"))) void shuffle_rows(const uint8_t* lo, const uint8_t* hi,
                                                    uint32_t rows, const uint32_t* px,
                                                    uint32_t* strip) {
@@ -165,8 +165,8 @@ void draw_sprite(uint32_t i, const uint8_t* const* row, uint32_t rows) {
         lo[r] = s.hflip ? kReversed.b[t[0]] : t[0];
         hi[r] = s.hflip ? kReversed.b[t[8]] : t[8];
     }
-#if defined(__SSE2__) && !defined(QEL_NO_SHORTCUTS)
-    if (kShuffles) {
+#if defined(__SSE2__)
+    if (kShuffles && SimdDecodeOn) {
         shuffle_rows(lo, hi, rows, s.px, strip);
         return;
     }

@@ -110,37 +110,6 @@ TEST_F(Frames, CpuFailureCountsOnlyInTheTrailingLines) {
 
 // (The line from which a sprite-0 hit is seen: the MidFrameSplit picture.)
 
-// Loops that change one register an iteration run exactly as the interpreter
-// runs them budget by budget: no shortcut takes them for waits or steady
-// loops, whose iterations must leave every register as they found it. (Enough
-// frames that a loop refused before is looked at again.)
-TEST_F(Frames, LoopsThatChangeARegisterRunAsWritten) {
-    // The flag cells come back each time (the last load sets them): only
-    // the one register tells one iteration from the next.
-    const std::vector<uint8_t> bodies[] = {{0xE8, 0xA9, 0x01},               // INX; LDA #1
-                                           {0xC8, 0xA9, 0x01},               // INY; LDA #1
-                                           {0x18, 0x69, 0x01, 0xA2, 0x01}};  // CLC; ADC #1; LDX #1
-    for (const std::vector<uint8_t>& body : bodies) {
-        std::vector<uint8_t> code = body;
-        code.insert(code.end(), {0x4C, 0x00, 0x80});  // JMP $8000
-        std::vector<std::array<uint32_t, 5>> shortcut, plain;
-        boot(code);
-        for (int f = 0; f < 80; ++f) {
-            frame();
-            shortcut.push_back({ncpu.rA, ncpu.rX, ncpu.rY, ncpu.rPC, ncpu.carry});
-        }
-        boot(code);
-        for (int f = 0; f < 80; ++f) {
-            for (int line = 0; line < 261; ++line) {
-                ncpu.cycles = int32_t(MachineState.CyclesPerLine) * (line == 240 ? 3 : 1);
-                ASSERT_EQ(n6502_execute(), 0);
-            }
-            plain.push_back({ncpu.rA, ncpu.rX, ncpu.rY, ncpu.rPC, ncpu.carry});
-        }
-        EXPECT_EQ(shortcut, plain) << int(body[0]);
-    }
-}
-
 // Whole frames through the console: eight sprites on a line set no overflow,
 // nine do; sprites alone (background off) are shown.
 TEST(Sprites, NineOnALineOverflowAndSpritesShowWithoutTheBackground) {

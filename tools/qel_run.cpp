@@ -38,6 +38,8 @@ const char kUsage[] =
     "  --load-state FILE         start from a saved state; -n counts from there\n"
     "  --sram FILE               a battery cartridge's save RAM: read if present, written "
     "at the end\n"
+    "  --no-shortcuts            run every budget instruction by instruction, copy every bank\n"
+    "  --no-simd                 decode tiles and sprite rows without byte shuffles\n"
     "  --version                 print the version\n"
     "  -h, --help                print this help\n"
     "exit status: 0 done, 1 a test cartridge reported a failure, 2 bad options or files,\n"
@@ -66,6 +68,8 @@ struct Options {
     bool bench = false;
     bool frame_hashes = false;
     bool test_status = false;
+    bool shortcuts = true;
+    bool simd = true;
     std::vector<Shot> states;
     std::string load_state;
     std::string sram;
@@ -194,6 +198,10 @@ int parse_options(int argc, char** argv, Options* o) {
             o->frame_hashes = true;
         } else if (a == "--test-status") {
             o->test_status = true;
+        } else if (a == "--no-shortcuts") {
+            o->shortcuts = false;
+        } else if (a == "--no-simd") {
+            o->simd = false;
         } else if (!a.empty() && a[0] == '-') {
             return usage_error(("unknown option " + a).c_str());
         } else if (o->rom.empty()) {
@@ -363,6 +371,8 @@ int main(int argc, char** argv) {
     if (done >= 0) return done;
 
     console_power_up();
+    console_set_shortcuts(o.shortcuts);
+    console_set_simd(o.simd);
     if (!console_choose_cartridge(o.rom.c_str())) {
         std::fprintf(stderr, "qel-run: cannot load %s: the path is too long\n", o.rom.c_str());
         console_shut_down();

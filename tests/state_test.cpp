@@ -9,11 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -114,11 +116,40 @@ TEST_F(Console, AStateRunsOnToTheSameFramesOnEveryMapper) {
         std::vector<FrameRecord> straight, again;
         run_frames(before + 1, after, &straight);
         const std::vector<uint8_t> end = take_state();
+        const uint32_t end_hash = state_hash();
         ASSERT_EQ(console_load_state(state.data(), state.size()), nullptr);
         run_frames(before + 1, after, &again);
+        EXPECT_EQ(state_hash(), end_hash);
         EXPECT_TRUE(straight == again);
         EXPECT_TRUE(take_state() == end);  // every byte, not only what the hashes see
     }
+}
+
+// Where a named field (its first element) lies in a state, as the list lays
+// it out.
+size_t offset_of(const char* name) {
+    size_t at = StateHeaderSize;
+    for (uint32_t i = 0; i < StateFieldCount; ++i) {
+        const StateField& f = StateFields[i];
+        if (f.Check == StateCheck::LeftOut) continue;
+        if (!std::strcmp(f.Name, name)) return at;
+        at += size_t(f.Size) * f.Count;
+    }
+    ADD_FAILURE() << name;
+    return 0;
+}
+const StateField& field(const char* name) {
+    for (uint32_t i = 0; i < StateFieldCount; ++i)
+        if (!std::strcmp(StateFields[i].Name, name)) return StateFields[i];
+    ADD_FAILURE() << name;
+    return StateFields[0];
+}
+void set_field(std::vector<uint8_t>& state, const StateField& f, int64_t v) {
+    for (uint32_t k = 0; k < f.Size; ++k) state[offset_of(f.Name) + k] = uint8_t(v >> (8 * k));
+}
+void seal(std::vector<uint8_t>& state) {
+    const uint32_t crc = crc32(state.data(), state.size() - 4);
+    std::memcpy(&state[state.size() - 4], &crc, 4);
 }
 
 TEST_F(Console, RefusedStatesLeaveTheMachineAsItWas) {
@@ -127,9 +158,7 @@ TEST_F(Console, RefusedStatesLeaveTheMachineAsItWas) {
     const std::vector<uint8_t> good = take_state();
     const size_t size = good.size();
     const char* const cut = "the state is cut short or has bytes past its end";
-    // The machine section's bytes follow its tag and size.
-    const size_t mach =
-        std::search(good.begin(), good.end(), "MACH", "MACH" + 4) - good.begin() + 8;
+    const size_t shift = offset_of("Machine.JoypadShift");
     // Each spoils a copy: {name, a byte at, flipped by, then the whole-state
     // checksum made right again, the length, the reason}.
     const std::tuple<const char*, size_t, uint8_t, bool, size_t, const char*> refusals[] = {
@@ -140,15 +169,16 @@ TEST_F(Console, RefusedStatesLeaveTheMachineAsItWas) {
         {"one byte too many", 0, 0, false, size + 1, cut},
         {"flipped byte", size / 2, 0x10, false, size,
          "the state is damaged: its checksum does not match"},
-        {"other version", 8, 1, true, size, "the state has format version 3; this Qel reads 2"},
+        {"other version", 8, 7, true, size, "the state has format version 4; this Qel reads 3"},
         {"other cartridge", 12, 1, true, size, "the state was made for another cartridge"},
-        {"other section size", 24, 0x7F, true, size, "the state was made by another build of Qel"},
-        {"impossible joypad shift", mach + 24, 0xC8, true, size,
+        {"other layout", 16, 1, true, size, "the state was made by another build of Qel"},
+        {"impossible joypad shift", shift, 0xC8, true, size,
          "the state holds a value this machine cannot have: Machine.JoypadShift = 200"},
     };
     // Somewhere else than the state, so that a half-done load would show.
     run_frames(61, 30, nullptr);
     const std::vector<uint8_t> before = take_state();
+    const uint32_t hash = state_hash();
     for (auto [name, at, flip, seal, length, want] : refusals) {
         SCOPED_TRACE(name);
         std::vector<uint8_t> bad = good;
@@ -160,30 +190,12 @@ TEST_F(Console, RefusedStatesLeaveTheMachineAsItWas) {
         ASSERT_NE(why, nullptr);
         EXPECT_STREQ(why, want);
         EXPECT_TRUE(take_state() == before);
+        EXPECT_EQ(state_hash(), hash);
         EXPECT_TRUE(console_running());
     }
     // And the good one still loads.
     EXPECT_EQ(console_load_state(good.data(), good.size()), nullptr);
     EXPECT_TRUE(take_state() == good);
-}
-
-// Where a named field lies in a state; the state's checksum made right again.
-size_t field_at(const std::vector<uint8_t>& state, const StateField& f) {
-    const char* tag = StateParts[f.Part].Tag;
-    return std::search(state.begin(), state.end(), tag, tag + 4) - state.begin() + 8 + f.Offset;
-}
-const StateField& field(const char* name) {
-    for (uint32_t i = 0; i < StateFieldCount; ++i)
-        if (!std::strcmp(StateFields[i].Name, name)) return StateFields[i];
-    ADD_FAILURE() << name;
-    return StateFields[0];
-}
-void set_field(std::vector<uint8_t>& state, const StateField& f, int64_t v) {
-    std::memcpy(&state[field_at(state, f)], &v, f.Size);
-}
-void seal(std::vector<uint8_t>& state) {
-    const uint32_t crc = crc32(state.data(), state.size() - 4);
-    std::memcpy(&state[state.size() - 4], &crc, 4);
 }
 
 // Every field of the table, just outside what the machine gives it, is refused
@@ -202,7 +214,9 @@ TEST_F(Console, EachFieldOutsideItsValuesIsRefusedByName) {
     int refused = 0;
     for (uint32_t i = 0; i < StateFieldCount; ++i) {
         const StateField& f = StateFields[i];
+        if (f.Check != StateCheck::Range && f.Check != StateCheck::Bits) continue;
         SCOPED_TRACE(f.Name);
+        const std::string name = f.Name + std::string(f.Count > 1 ? "[0]" : "");
         const int64_t lowest_foreign = f.Bits ? int64_t(~f.Bits & ((f.Bits + 1) | 1)) : 0;
         for (int64_t v : {f.Low - 1, f.High + 1, lowest_foreign}) {
             if (!fits(f, v) || v == f.Also || (f.Bits ? v == 0 : v >= f.Low && v <= f.High))
@@ -210,9 +224,8 @@ TEST_F(Console, EachFieldOutsideItsValuesIsRefusedByName) {
             std::vector<uint8_t> bad = good;
             set_field(bad, f, v);
             seal(bad);
-            const std::string want =
-                "the state holds a value this machine cannot have: " + std::string(f.Name) + " = " +
-                std::to_string(v);
+            const std::string want = "the state holds a value this machine cannot have: " + name +
+                                     " = " + std::to_string(v);
             const char* why = console_load_state(bad.data(), bad.size());
             EXPECT_EQ(why ? std::string(why) : "loaded", want);
             ++refused;
@@ -225,10 +238,9 @@ TEST_F(Console, EachFieldOutsideItsValuesIsRefusedByName) {
         }
         ASSERT_EQ(console_load_state(good.data(), good.size()), nullptr);
     }
-    EXPECT_GT(refused, int(StateFieldCount));
+    EXPECT_GT(refused, 150);
 
-    const size_t palette =
-        std::search(good.begin(), good.end(), "PPUM", "PPUM" + 4) - good.begin() + 8 + 0x3F00;
+    const size_t palette = offset_of("PpuMemory") + 0x3F00;
     // {what is spoilt, the value named}
     const std::tuple<std::function<void(std::vector<uint8_t>&)>, const char*> spoilt[] = {
         {[](auto& s) {
@@ -301,6 +313,102 @@ TEST_F(Console, StateFilesAreWrittenWholeAndReadBack) {
     console_halt();
     EXPECT_STREQ(console_load_state(state.data(), state.size()), "no cartridge is running");
     EXPECT_STREQ(console_save_state(state.data(), state.size()), "no cartridge is running");
+}
+
+// The machine library's variables, each named once: the data symbols of
+// every object (file statics and function statics too), demangled, without
+// their namespace and argument list ("tick_of_cycle::scale").
+std::set<std::string> machine_variables() {
+    const std::string command = std::string(QEL_NM) + " -C --defined-only " + QEL_MACHINE_LIBRARY;
+    FILE* nm = ::popen(command.c_str(), "r");
+    EXPECT_NE(nm, nullptr);
+    std::set<std::string> names;
+    char line[1024];
+    while (nm && std::fgets(line, sizeof line, nm)) {
+        std::string l(line);
+        if (!l.empty() && l.back() == '\n') l.pop_back();
+        // "ADDRESS TYPE NAME"; data is b/B (zeroed), d/D (set), u or V (one per program).
+        if (l.size() < 20 || l[16] != ' ' || l[18] != ' ' || !std::strchr("bBdDuV", l[17]))
+            continue;
+        std::string name = l.substr(19);
+        if (name.starts_with("guard variable") || name.starts_with("DW.ref")) continue;
+        for (const std::string drop : {"(anonymous namespace)::", "()", "(unsigned int)",
+                                       "(char const*)", "(unsigned char const*, unsigned long)"})
+            for (size_t at; (at = name.find(drop)) != std::string::npos;)
+                name.erase(at, drop.size());
+        names.insert(name);
+    }
+    EXPECT_EQ(nm ? ::pclose(nm) : -1, 0);
+    return names;
+}
+
+// Every variable of the machine is in the list, saved or left out with its
+// reason, and the list names none that is gone. Each record with rows of
+// its own is covered byte for byte: every byte but its padding lies in
+// exactly one row.
+TEST(StateList, NamesEveryVariableAndEveryByteOfItsRecords) {
+    const std::set<std::string> variables = machine_variables();
+    ASSERT_GT(variables.size(), 100u);
+    std::set<std::string> listed;
+    for (uint32_t i = 0; i < StateFieldCount; ++i) {
+        const StateField& f = StateFields[i];
+        listed.insert(f.Symbol);
+        EXPECT_TRUE(f.Check != StateCheck::LeftOut || (f.LeftOut && *f.LeftOut)) << f.Name;
+    }
+    for (const std::string& v : variables)
+        EXPECT_TRUE(listed.count(v)) << v << " is not in the list";
+    for (const std::string& v : listed) EXPECT_TRUE(variables.count(v)) << v << " is no variable";
+
+    reset_machine_globals();
+    console_power_up();
+    for (uint32_t r = 0; r < StateRecordCount; ++r) {
+        const StateRecord& record = StateRecords[r];
+        SCOPED_TRACE(record.Symbol);
+        std::vector<uint8_t> padding(record.Size);
+        if (!record.Padding(padding.data())) GTEST_SKIP() << "padding cannot be told";
+        std::vector<int> rows(record.Size, 0);
+        const uint8_t* base = record.Where();
+        for (uint32_t i = 0; i < StateFieldCount; ++i) {
+            const StateField& f = StateFields[i];
+            if (std::strcmp(f.Symbol, record.Symbol) != 0) continue;
+            ASSERT_TRUE(f.Where) << f.Name;
+            const size_t at = size_t(f.Where() - base);
+            const size_t size = f.PrgOffset ? sizeof(uint8_t*) : size_t(f.Size) * f.Count;
+            ASSERT_LE(at + size, record.Size) << f.Name;
+            for (size_t k = at; k < at + size; ++k) ++rows[k];
+        }
+        for (size_t k = 0; k < record.Size; ++k)
+            EXPECT_EQ(rows[k], padding[k] ? 1 : 0) << "byte " << k;
+    }
+    console_shut_down();
+}
+
+// What lies at each place of a state, by name, and the hash of the whole list
+// that the exactness check compares.
+TEST_F(Console, NamesTheFieldAtEachPlaceOfAState) {
+    load(std::string(QEL_ROMS_DIR) + "/demo.nes");
+    run_frames(1, 3, nullptr);
+    const std::vector<uint8_t> state = take_state();
+    // {place, name}
+    const std::tuple<size_t, const char*> places[] = {
+        {0, "the header"},
+        {StateHeaderSize, "CPU.A"},
+        {offset_of("PpuRegisters.VramAddress") + 1, "PpuRegisters.VramAddress"},
+        {offset_of("CpuRam") + 0x123, "CpuRam[0x0123]"},
+        {offset_of("SoundClock.Length") + 2, "SoundClock.Length[2]"},
+        {offset_of("MapperRegisters.Chr") + 5, "MapperRegisters.Chr[2]"},
+        {state.size() - 4, "the checksum"},
+        {state.size(), "past the end"},
+    };
+    for (auto [at, want] : places) {
+        char name[64];
+        state_field_name_at(at, name, sizeof name);
+        EXPECT_STREQ(name, want);
+    }
+    const uint32_t hash = state_hash();
+    EXPECT_EQ(hash, crc32(state.data() + StateHeaderSize, state.size() - StateHeaderSize - 4));
+    run_frames(4, 1, nullptr);
+    EXPECT_NE(state_hash(), hash);
 }
 
 // The ring holds at most its count of states and its bytes of differences

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -721,21 +722,22 @@ std::vector<uint8_t> HashBuffer;
 
 size_t state_size() { return StateHeaderSize + body_size() + 4; }
 
-uint32_t state_layout_checksum() {
-    static const uint32_t layout = [] {
-        uint32_t crc = 0;
-        for (const StateField& f : StateFields) {
-            if (!saved(f)) continue;
-            crc = crc32(reinterpret_cast<const uint8_t*>(f.Name), std::strlen(f.Name) + 1, crc);
-            uint8_t sizes[9];
-            put32(sizes, f.Size);
-            put32(sizes + 4, f.Count);
-            sizes[8] = f.PrgOffset;
-            crc = crc32(sizes, sizeof sizes, crc);
-        }
-        return crc;
-    }();
-    return layout;
+uint32_t state_layout_checksum(const StateField* fields, uint32_t count) {
+    if (!fields) {
+        static const uint32_t layout = state_layout_checksum(StateFields, StateFieldCount);
+        return layout;
+    }
+    uint32_t crc = 0;
+    for (const StateField& f : std::span(fields, count)) {
+        if (!saved(f)) continue;
+        crc = crc32(reinterpret_cast<const uint8_t*>(f.Name), std::strlen(f.Name) + 1, crc);
+        uint8_t sizes[9];
+        put32(sizes, f.Size);
+        put32(sizes + 4, f.Count);
+        sizes[8] = f.PrgOffset;
+        crc = crc32(sizes, sizeof sizes, crc);
+    }
+    return crc;
 }
 
 uint32_t cartridge_checksum() {

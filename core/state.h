@@ -69,8 +69,9 @@ extern const uint32_t StateRecordCount;
 
 // Bytes of a whole state.
 size_t state_size();
-// CRC-32 of the list's layout: each saved row's name, size, count and place.
-uint32_t state_layout_checksum();
+// CRC-32 of a list's layout: each saved row's name, size and count, in order
+// (of StateFields when fields is null).
+uint32_t state_layout_checksum(const StateField* fields = nullptr, uint32_t count = 0);
 // CRC-32 of the running cartridge's PRG and CHR images.
 uint32_t cartridge_checksum();
 // Drops the cached cartridge checksum (it is found again when next asked).

@@ -296,10 +296,10 @@ std::set<std::string> machine_variables() {
         if (name.size() < 20 || name[16] != ' ' || !std::strchr("bBdDuV", name[17])) continue;
         name = name.substr(19, name.size() - 20);
         if (name.starts_with("guard variable") || name.starts_with("DW.ref")) continue;
-        for (const std::string drop : {"(anonymous namespace)::", "()", "(unsigned int)",
-                                       "(char const*)", "(unsigned char const*, unsigned long)"})
-            for (size_t at; (at = name.find(drop)) != std::string::npos;)
-                name.erase(at, drop.size());
+        for (size_t at; (at = name.find("(anonymous namespace)::")) != std::string::npos;)
+            name.erase(at, 23);
+        for (size_t at; (at = name.find('(')) != std::string::npos;)
+            name.erase(at, name.find(')', at) + 1 - at);
         names.insert(name);
     }
     EXPECT_EQ(nm ? ::pclose(nm) : -1, 0);
@@ -309,7 +309,9 @@ std::set<std::string> machine_variables() {
 // Every variable of the machine is in the list, saved or left out with its
 // reason, and the list names none that is gone. Each record with rows of
 // its own is covered byte for byte: every byte but its padding lies in
-// exactly one row.
+// exactly one row, its saved rows in the record's order. The layout
+// checksum tells every row's name, size, count and place; the tests' reset
+// zeroes what the list says.
 TEST(StateList, NamesEveryVariableAndEveryByteOfItsRecords) {
     const std::set<std::string> variables = machine_variables();
     ASSERT_GT(variables.size(), 100u);
@@ -332,11 +334,16 @@ TEST(StateList, NamesEveryVariableAndEveryByteOfItsRecords) {
         if (!record.Padding(padding.data())) GTEST_SKIP() << "padding cannot be told";
         std::vector<int> rows(record.Size, 0);
         const uint8_t* base = record.Where();
+        size_t next = 0;
         for (uint32_t i = 0; i < StateFieldCount; ++i) {
             const StateField& f = StateFields[i];
             if (std::strcmp(f.Symbol, record.Symbol) != 0) continue;
             ASSERT_TRUE(f.Where) << f.Name;
             const size_t at = size_t(f.Where() - base);
+            if (f.Check != StateCheck::LeftOut) {
+                EXPECT_GE(at, next) << f.Name << " is out of its record's order";
+                next = at + 1;
+            }
             const size_t size = f.PrgOffset ? sizeof(uint8_t*) : size_t(f.Size) * f.Count;
             ASSERT_LE(at + size, record.Size) << f.Name;
             for (size_t k = at; k < at + size; ++k) ++rows[k];
@@ -344,7 +351,37 @@ TEST(StateList, NamesEveryVariableAndEveryByteOfItsRecords) {
         for (size_t k = 0; k < record.Size; ++k)
             EXPECT_EQ(rows[k], padding[k] ? 1 : 0) << "byte " << k;
     }
+
+    std::vector<StateField> list(StateFields, StateFields + StateFieldCount);
+    const uint32_t layout = state_layout_checksum();
+    EXPECT_EQ(state_layout_checksum(list.data(), StateFieldCount), layout);
+    for (uint32_t i = 0; i + 1 < StateFieldCount; ++i) {
+        if (list[i].Check == StateCheck::LeftOut) continue;
+        SCOPED_TRACE(list[i].Name);
+        auto changed = [&] {
+            return state_layout_checksum(list.data(), StateFieldCount) != layout;
+        };
+        const StateField row = list[i];
+        list[i].Name = "";
+        EXPECT_TRUE(changed());
+        list[i] = row, list[i].Size ^= 3;
+        EXPECT_TRUE(changed());
+        list[i] = row, list[i].Count += 1;
+        EXPECT_TRUE(changed());
+        list[i] = row, std::swap(list[i], list[i + 1]);
+        EXPECT_TRUE(changed() || list[i].Check == StateCheck::LeftOut);
+        std::swap(list[i], list[i + 1]);
+    }
+
     console_shut_down();
+    reset_machine_globals();
+    for (uint32_t i = 0; i < StateFieldCount; ++i) {
+        const StateField& f = StateFields[i];
+        if (f.Check == StateCheck::LeftOut && !f.ZeroOnReset) continue;
+        const uint8_t* at = f.Where ? f.Where() : nullptr;  // null: a block not allocated
+        for (size_t k = 0; at && k < size_t(f.Size) * f.Count; ++k)
+            ASSERT_EQ(at[k], 0) << f.Name << " is not reset";
+    }
 }
 
 // The ring holds at most its count of states and its bytes of differences

@@ -70,7 +70,6 @@ void reset_machine_globals() {
     }
     // MERGE: shortcuts_forget() (cpu/shortcuts.h) goes in the list as the Forget
     // of the CPU shortcuts' record; until then their globals are not reset here.
-    apu_reset();
 }
 
 bool load_file(const std::string& path) {

@@ -207,7 +207,8 @@ const StateField StateFields[] = {
     left_out(FIELD("Machine.CartridgeFileName", "MachineState", MachineState.CartridgeFileName),
              "where the cartridge came from, not its state", true),
 
-    // The memories.
+    // The memories (their pointers are wiring: the blocks are allocated at
+    // power-up).
     BLOCK("CpuRam", CpuRam, CpuRamSize),
     BLOCK("PrgWindow", PrgWindow, PrgWindowSize),
     BLOCK("SaveRam", SaveRam, SaveRamSize),
@@ -373,11 +374,6 @@ const StateField StateFields[] = {
                  forget_mapped_banks),
     out_of_reach("ChrSlotSource", "as PrgSlotSource, for the pattern area"),
     out_of_reach("kMappers", kTable),
-    left_out(FIELD("CpuRam", "CpuRam", CpuRam), kWiring),
-    left_out(FIELD("PrgWindow", "PrgWindow", PrgWindow), kWiring),
-    left_out(FIELD("SaveRam", "SaveRam", SaveRam), kWiring),
-    left_out(FIELD("PpuMemory", "PpuMemory", PpuMemory), kWiring),
-    left_out(FIELD("SpriteRam", "SpriteRam", SpriteRam), kWiring),
     left_out(FIELD("NametablePageA", "NametablePageA", NametablePageA), kWiring),
     left_out(FIELD("NametablePageB", "NametablePageB", NametablePageB), kWiring),
     left_out(FIELD("BackgroundPalette", "BackgroundPalette", BackgroundPalette), kWiring),
@@ -425,11 +421,11 @@ const StateField StateFields[] = {
     left_out(FIELD("FramePitch", "FramePitch", FramePitch), "set by the lock of each frame"),
     left_out(FIELD("SpritePixels", "SpritePixels", SpritePixels), "set by the lock of each frame"),
     left_out(FIELD("SpritePitch", "SpritePitch", SpritePitch), "set by the lock of each frame"),
-    // A line drawn alike in the frame before is not drawn again (only the
-    // blocks sprites covered since): the picture, the blank-line cache and
-    // the covered blocks describe one another, not the state, and stay true
-    // of one another across a load. A loaded state's first frame may thus
-    // differ from its straight run's only in what the screen showed before.
+    // Not every frame draws the whole picture: a line of one tile drawn alike
+    // in the frame before is not drawn again (only the blocks sprites covered
+    // since). The picture, the blank-line cache and the covered blocks
+    // describe one another, not the state; a load changes none of them, so
+    // they stay true of one another and the next frame comes out whole.
     out_of_reach("FrameMemory", "the picture"),
     out_of_reach("Blank", "what each line of one tile left in the picture",
                  ForgetBackgroundPalette),
@@ -505,18 +501,29 @@ bool padding_of(uint8_t* mask) {
     return false;
 #endif
 }
+
+template <auto& x>
+StateRecord record(const char* symbol) {
+    using T = std::remove_reference_t<decltype(x)>;
+    return {symbol, [] { return reinterpret_cast<uint8_t*>(&x); }, sizeof(T), padding_of<T>};
+}
 }  // namespace
 
-#define RECORD(x)                                                                               \
-    StateRecord {                                                                               \
-#x, [] { return reinterpret_cast<uint8_t*>(&x); }, sizeof(x), padding_of < decltype(x)> \
-    }
+// The records of the list with rows for their fields.
 const StateRecord StateRecords[] = {
-    RECORD(ncpu),         RECORD(MachineState), RECORD(PpuRegisters),   RECORD(Square1),
-    RECORD(Square2),      RECORD(Triangle),     RECORD(Noise),          RECORD(Dmc),
-    RECORD(OutputFilter), RECORD(SoundClock),   RECORD(CartridgeImage), RECORD(MapperRegisters),
+    record<ncpu>("ncpu"),
+    record<MachineState>("MachineState"),
+    record<PpuRegisters>("PpuRegisters"),
+    record<Square1>("Square1"),
+    record<Square2>("Square2"),
+    record<Triangle>("Triangle"),
+    record<Noise>("Noise"),
+    record<Dmc>("Dmc"),
+    record<OutputFilter>("OutputFilter"),
+    record<SoundClock>("SoundClock"),
+    record<CartridgeImage>("CartridgeImage"),
+    record<MapperRegisters>("MapperRegisters"),
 };
-#undef RECORD
 const uint32_t StateRecordCount = sizeof StateRecords / sizeof StateRecords[0];
 
 namespace {

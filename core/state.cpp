@@ -147,10 +147,10 @@ StateField dmc_read_offset() {
         range(FIELD(#ch ".SweepPhase", #ch, ch.SweepPhase), 0, 7)
 
 // Left out, as the machine's wiring: set by power_up and each cartridge load.
-constexpr const char* kWiring = "wiring: set by power-up and each cartridge load";
-constexpr const char* kTable = "a fixed table, or built at power-up";
-constexpr const char* kMessage = "a message or a file name, not the machine's state";
-constexpr const char* kShortcuts =
+constexpr char kWiring[] = "wiring: set by power-up and each cartridge load";
+constexpr char kTable[] = "a fixed table, or built at power-up";
+constexpr char kMessage[] = "a message or a file name, not the machine's state";
+constexpr char kShortcuts[] =
     "the CPU shortcuts' record of loops seen and charged: a loaded state starts with nothing "
     "seen (the frame's end settles the registers first)";
 
@@ -387,6 +387,7 @@ const StateField StateFields[] = {
     out_of_reach("LongValue", kTable),
     out_of_reach("LongIndex", kTable),
     out_of_reach("NoiseLongRun", kTable),
+    out_of_reach("kTablesBuilt", "whether the mix's tables are built (at program start)"),
     out_of_reach("kHighPlane", kTable),
     out_of_reach("kLowPlane", kTable),
     out_of_reach("kPlaneMasks", kTable),

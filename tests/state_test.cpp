@@ -1,6 +1,7 @@
 // States through the console: a state taken mid-run and loaded runs on to the
-// same frames on every mapper; a refused state leaves the machine as it was;
-// the rewind ring keeps its bounds and gives back the states pushed.
+// same frames; a refused state names why and leaves the machine as it was;
+// the state list names every variable of the machine; the rewind ring keeps
+// its bounds and gives back the states pushed.
 #include "core/state.h"
 
 #include <fcntl.h>
@@ -337,7 +338,7 @@ TEST(StateList, NamesEveryVariableAndEveryByteOfItsRecords) {
         const StateRecord& record = StateRecords[r];
         SCOPED_TRACE(record.Symbol);
         std::vector<uint8_t> padding(record.Size);
-        if (!record.Padding(padding.data())) GTEST_SKIP() << "padding cannot be told";
+        if (!record.Padding(padding.data())) continue;  // this compiler cannot tell padding
         std::vector<int> rows(record.Size, 0);
         const uint8_t* base = record.Where();
         size_t next = 0;

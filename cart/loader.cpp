@@ -9,6 +9,7 @@
 #include "cart/cartridge.h"
 #include "cart/mapper_table.h"
 #include "core/machine.h"
+#include "core/state.h"
 
 CartridgeImageRecord CartridgeImage;
 const char* CartridgeLoadFailure = "";
@@ -196,6 +197,7 @@ bool load_from(Source& from) {
     CartridgeImage.Battery = (flags & 0x02) ? 1 : 0;
     MachineState.CyclesPerLine = 113;
     forget_mapped_banks();
+    forget_cartridge_checksum();  // the new images may lie where the old ones did
 
     const MapperEntry* entry = find_mapper(mapper);
     if (!entry) {

@@ -21,7 +21,6 @@ void power_up() {
         std::exit(1);
     }
     PpuPowerUp();
-    PpuRegisters.AddressJustSet = 1;
     ncpu.RAM = CpuRam;
     ncpu.SRAM = SaveRam - 0x6000;
     ncpu.ROM = PrgWindow - 0x8000;
@@ -40,7 +39,6 @@ void power_up() {
 
 void cpu_reset() {
     ncpu.rF = 0x26;  // I set: the frame counter's interrupt waits for the game's CLI
-    ncpu.breakpoint = 0;
     ncpu.rY = 0;
     ncpu.rX = 0;
     ncpu.rA = 0;

@@ -26,7 +26,6 @@ struct n6502cpu {
     uint8_t* SRAM;  // SaveRam - 0x6000: code at $6000-$7FFF runs from save RAM
     n6502readtrap readtrap;
     n6502writetrap writetrap;
-    uint32_t breakpoint;
     // For the steady-loop shortcut of n6502_run_budget (null: none): whether
     // a trap access answers and acts by what devicestate returns alone, and
     // that state.

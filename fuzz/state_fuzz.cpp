@@ -1,9 +1,10 @@
-// Fuzzes the state loader with states of a running machine whose fields are
-// overwritten: the input's first byte picks the mapper and whether the
-// whole-state checksum is made right again; each following four bytes set
-// one byte (a section, an offset in it, a value). A refused state must leave
-// the machine exactly as it was; an accepted one must run, and the state it
-// runs into must load again.
+// Fuzzes the state loader with states of a running machine whose bytes are
+// overwritten: the input's first byte picks the cartridge (mappers 0 to 4),
+// whether the state is cut short and whether the whole-state checksum is
+// made right again; each following four bytes set one byte (three bytes of
+// place in the state, a value). A refused state must leave the machine
+// exactly as it was (the hash of the whole state list unchanged); an
+// accepted one must run, and the state it runs into must load again.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -63,27 +64,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (console_load_cartridge_image(image.data(), image.size())) std::abort();
     for (int frame = 0; frame < 3; ++frame) console_run_frame();
     const std::vector<uint8_t> before = take_state();
+    const uint32_t hash = state_hash();
 
-    // Each section's place in the state, for the patches to aim at.
-    std::vector<size_t> at(StatePartCount);
-    size_t p = 8 + 4 + 4 + 4;
-    for (uint32_t i = 0; i < StatePartCount; ++i) {
-        at[i] = p + 8;
-        p += 8 + StateParts[i].Size;
-    }
     std::vector<uint8_t> state = before;
     for (size_t i = 1; i + 4 <= size; i += 4) {
-        const uint32_t part = data[i] % StatePartCount;
-        const uint32_t offset = uint32_t(data[i + 1] | data[i + 2] << 8) % StateParts[part].Size;
-        state[at[part] + offset] = data[i + 3];
+        const uint32_t at = uint32_t(data[i] | data[i + 1] << 8 | data[i + 2] << 16);
+        state[at % state.size()] = data[i + 3];
     }
+    if (data[0] & 0x40) state.resize(state.size() * data[size - 1] / 256 + 4);  // cut short
     if (!(data[0] & 0x80)) {
         const uint32_t crc = crc32(state.data(), state.size() - 4);
         for (int i = 0; i < 4; ++i) state[state.size() - 4 + i] = uint8_t(crc >> (8 * i));
     }
 
     if (console_load_state(state.data(), state.size()) != nullptr) {
-        if (take_state() != before) std::abort();  // a refused state changed the machine
+        // A refused state changed the machine.
+        if (state_hash() != hash || take_state() != before) std::abort();
         return 0;
     }
     for (int frame = 0; frame < 3; ++frame) console_run_frame();

@@ -14,7 +14,6 @@ struct PpuRegisterRecord {
     uint8_t ScrollToggle;          // always equal to AddressToggle: the two share one toggle
     uint32_t ScrollX;              // 0-255
     int32_t ScrollY;               // added to the line number by the renderer; may be negative
-    uint32_t AddressJustSet;       // the next $2007 read consumes it
     uint8_t MidFrameAddressWrite;  // a $2006 split happened outside vertical blank
     uint8_t ReadBuffer;            // what the next $2007 read below $3F00 returns
     uint8_t SplitPending;          // an address was set with rendering off in mid-frame
@@ -86,12 +85,6 @@ inline uint32_t PpuTint(uint8_t mask) {
 // The backdrop as each line of the frame was drawn with it (its tint, and its
 // colour then): where sprites behind the background show.
 extern uint32_t LineBackdrop[240];
-// Where each nametable cell's two attribute bits lie. Cells 960-1023 (rows 30
-// and 31, reached only by scroll positions past the picture) are covered too:
-// like the console, such rows take their tiles from the attribute bytes.
-constexpr uint32_t NametableCells = 1024;
-extern uint8_t AttributeByteIndex[NametableCells];
-extern uint8_t AttributeShift[NametableCells];
 
 void PpuPowerUp();
 // The picture unit's part of a frame's start: the status bits of the last

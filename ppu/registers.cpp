@@ -15,8 +15,6 @@ uint32_t MasterPalette[129];
 uint32_t BackdropPixel;
 uint32_t TintedPalettes[PpuTints][129];
 uint32_t LineBackdrop[240];
-uint8_t AttributeByteIndex[NametableCells];
-uint8_t AttributeShift[NametableCells];
 
 namespace {
 
@@ -106,7 +104,6 @@ void split_at(int32_t t, int32_t line) {
 }
 
 void write_address(uint8_t v) {
-    PpuRegisters.AddressJustSet = 1;
     // The first write only waits for the second (the top two bits are lost):
     // the $2007 address moves once, when both bytes are in.
     uint16_t& next = PpuRegisters.NextAddress;
@@ -183,10 +180,6 @@ void PpuPowerUp() {
     build_tinted_palettes();
     ForgetBackgroundPalette();
     for (int i = 0; i < 16; i += 4) SpritePalette[i] = 0x40;
-    for (uint32_t c = 0; c < NametableCells; ++c) {
-        AttributeByteIndex[c] = uint8_t((c / 128) * 8 + ((c / 4) % 8));
-        AttributeShift[c] = uint8_t(((c & 0x40) ? 4 : 0) + ((c & 0x02) ? 2 : 0));
-    }
     SpriteMemoryChanged();
     // Before the first $2000 write the increment is the one PpuControl = 0 stands for.
     PpuRegisters.VramIncrement = 1;
@@ -283,7 +276,6 @@ uint8_t PpuReadRegister(uint32_t address) {
                 refresh_latch(v, 0xFF);
                 PpuRegisters.ReadBuffer = VramRead();
             }
-            PpuRegisters.AddressJustSet = 0;
             PpuRegisters.VramAddress =
                 uint16_t(PpuRegisters.VramAddress + PpuRegisters.VramIncrement);
             mapper_ppu_address(before, PpuRegisters.VramAddress);

@@ -61,7 +61,6 @@ TEST_F(Power, EmptyNameComesUpHaltedWithClearedMemories) {
     for (uint32_t i = 0; i < CpuRamSize; ++i) ASSERT_EQ(CpuRam[i], 0);
     for (uint32_t i = 0; i < SaveRamSize; ++i) ASSERT_EQ(SaveRam[i], 0);
     EXPECT_EQ(ncpu.rS, 0);  // not reset
-    EXPECT_EQ(PpuRegisters.AddressJustSet, 1u);
     EXPECT_EQ(SpritePalette[0], 0x40);
 }
 

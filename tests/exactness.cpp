@@ -33,7 +33,9 @@ namespace {
 struct Press {
     uint32_t first, last, bits;
 };
-constexpr uint32_t A = 1, B = 2, Select = 4, Start = 8, Up = 16, Down = 32, Left = 64, Right = 128;
+constexpr uint32_t A = ConsolePadA, B = ConsolePadB, Select = ConsolePadSelect,
+                   Start = ConsolePadStart, Up = ConsolePadUp, Down = ConsolePadDown,
+                   Left = ConsolePadLeft, Right = ConsolePadRight;
 constexpr Press kPresses[] = {
     {60, 65, Start},          {100, 400, Right},       {150, 153, A},
     {420, 600, Left},         {470, 473, B},           {650, 655, Start},
@@ -48,32 +50,10 @@ uint32_t pad_at(uint32_t frame) {
     return bits;
 }
 
-// The saved state's header: magic, version, the cartridge's checksum and the
-// number of parts. It and the closing checksum are left out of the
-// comparison: the cartridge checksum is cached by the image's address, which a
-// cartridge loaded in a later run may share with an earlier one.
-constexpr size_t kStateHeader = sizeof StateMagic + 3 * 4;
-
-// Names the field at a byte offset of a saved state: the part it lies in and
-// the offset within that part's bytes.
-void name_state_offset(size_t offset, char* name, size_t size) {
-    constexpr size_t kSectionHeader = 8;
-    size_t at = kStateHeader;
-    if (offset < at) {
-        std::snprintf(name, size, "the header, byte %zu", offset);
-        return;
-    }
-    for (uint32_t i = 0; i < StatePartCount; ++i) {
-        const StatePart& p = StateParts[i];
-        if (offset < at + kSectionHeader + p.Size) {
-            const long inside = long(offset) - long(at + kSectionHeader);
-            std::snprintf(name, size, "%.4s (%s), byte %ld", p.Tag, p.What, inside);
-            return;
-        }
-        at += kSectionHeader + p.Size;
-    }
-    std::snprintf(name, size, "the checksum");
-}
+// The saved state's header (magic, version, the cartridge's and the layout's
+// checksums) and its closing checksum are left out of the comparison: only
+// the machine's fields are compared.
+constexpr size_t kStateHeader = StateHeaderSize;
 
 uint64_t hash_bytes(const void* data, size_t size, uint64_t h = 0x9E3779B97F4A7C15ull) {
     const uint8_t* b = static_cast<const uint8_t*>(data);
@@ -108,9 +88,7 @@ const char* start_run(const std::string& cart, const Way& way) {
     // run before left them.
     reset_machine_globals();
     console_power_up();
-    // Nor does the tests' reset yet clear the sound filter's memory and the
-    // picture surfaces, which the state and the picture include.
-    OutputFilter = OutputFilterRecord{};
+    // Nor does it clear the picture surfaces, which are compared too.
     for (VideoSurface* s : {&FrameSurface, &SpriteStrip, &BehindStrip})
         if (s->Pixels) std::memset(s->Pixels, 0, sizeof(uint32_t) * s->Pitch * s->Height);
     console_set_shortcuts(way.shortcuts);
@@ -167,7 +145,7 @@ std::string first_difference(const std::string& cart, const Way& way, uint32_t f
                                  states[1].begin() + kStateHeader);
     if (m.first != states[0].end() - 4) {
         char name[160];
-        name_state_offset(size_t(m.first - states[0].begin()), name, sizeof name);
+        state_field_name_at(size_t(m.first - states[0].begin()), name, sizeof name);
         return name;
     }
     if (pictures[0] != pictures[1]) return "the picture";

@@ -2,6 +2,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include "apu/apu.h"
 #include "cart/cartridge.h"
 #include "core/bus.h"
 #include "core/machine.h"
@@ -13,6 +14,7 @@ protected:
     void SetUp() override {
         reset_machine_globals();
         power_up();
+        apu_reset();  // the sound records as a reset leaves them
     }
     void TearDown() override { shut_down(); }
 

@@ -180,7 +180,8 @@ TEST_F(ShortcutRuns, MainLoopsTouchingRamOrADeviceAreNeverSteady) {
         ASSERT_EQ(save_state(start.data(), start.size()), nullptr);
         for (bool on : {true, false}) {
             console_set_shortcuts(on);
-            ASSERT_EQ(load_state(start.data(), start.size()), nullptr);
+            const char* why = load_state(start.data(), start.size());
+            ASSERT_EQ(why, nullptr) << why;
             for (int budget = 0; budget < 3000; ++budget) {
                 ASSERT_EQ(n6502_run_budget(budget % 7 == 6 ? 341 : 113), 0);
                 replayed |= Shortcuts.Steady.phase == Replaying;

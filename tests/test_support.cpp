@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -24,6 +25,7 @@ std::vector<uint8_t> read_file(const std::string& path) {
 #include "apu/apu.h"
 #include "cart/cartridge.h"
 #include "core/machine.h"
+#include "core/state.h"
 #include "cpu/n6502.h"
 #include "ppu/ppu.h"
 
@@ -54,18 +56,18 @@ void wire_bare_cpu(uint32_t (*read)(uint32_t), uint32_t (*write)(uint32_t, uint3
     ncpu.writetrap = write;
 }
 
+// Driven by the machine's state list: every saved field zeroed (the memory
+// blocks too, while allocated), the left-out ones the list says to, and the
+// caches it names forgotten.
 void reset_machine_globals() {
-    MachineState = MachineStateRecord{};
-    PpuRegisters = PpuRegisterRecord{};
-    BackdropPixel = 0;
-    ncpu = n6502cpu{};
-    Mmc1LargePrg = Mmc1Shift = Mmc1Count = Mmc1PrgSize = Mmc1Chr4k = Mmc1PrgOuter = 0;
-    Mmc1PrgTarget = 0;
-    Mmc3IrqEnabled = Mmc3FixedLayout = Mmc3BankSelect = Mmc3Counter = Mmc3Latch = 0;
-    Mmc3R6Target = Mmc3R7Target = Mmc3ChrInvert = 0;
-    Mmc3Reload = 0;
-    MapperRegisters = MapperRegisterRecord{};
-    apu_reset();
+    for (uint32_t i = 0; i < StateFieldCount; ++i) {
+        const StateField& f = StateFields[i];
+        const bool left_out = f.Check == StateCheck::LeftOut;
+        if (left_out && f.Forget) f.Forget();
+        if ((left_out && !f.ZeroOnReset) || !f.Where) continue;
+        if (uint8_t* where = f.Where())
+            std::memset(where, 0, f.PrgOffset ? sizeof(uint8_t*) : size_t(f.Size) * f.Count);
+    }
 }
 
 bool load_file(const std::string& path) {

@@ -211,4 +211,6 @@ void apu_mix(int32_t* mix);
 // signed 16-bit samples, and unless out8 is null the same rounded to
 // unsigned 8 bits (apu_round8; silence 0x80).
 void apu_output_stage(const int32_t* mix, int16_t* out16, uint8_t* out8);
+// The two in one pass, without the mix's own samples: the frame driver's.
+void apu_mix_output(int16_t* out16);
 void apu_round8(const int16_t* in, uint8_t* out);

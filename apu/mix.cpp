@@ -564,9 +564,11 @@ void run_channel(uint32_t first_reg, uint32_t last_reg, Make make, Apply apply) 
     if (at < SamplesPerFrame) make(at, SamplesPerFrame);
 }
 
-}  // namespace
-
-void apu_mix(int32_t* mix) {
+// The five channels' levels of one frame, advancing them by one frame; then
+// the two tables' indexes summed in place (a loop the compiler runs eight
+// samples at a time): the pulses' in Levels[kPulse1], the others' in
+// Levels[kTriangle].
+void make_levels() {
     (void)kTablesBuilt;
     apu_end_frame_clock();
     SoundLogRecord& log = SoundLog;
@@ -586,26 +588,50 @@ void apu_mix(int32_t* mix) {
         [](const SoundWrite& w) { apply_noise(Noise, w); });
     dmc(Dmc, Levels[kDmc]);
     apu_clock_next_frame();
-    const uint16_t *p1 = Levels[kPulse1], *p2 = Levels[kPulse2];
-    const uint16_t *t = Levels[kTriangle], *n = Levels[kNoise], *d = Levels[kDmc];
-    for (uint32_t i = 0; i < SamplesPerFrame; ++i)
-        mix[i] = int32_t(PulseMix[p1[i] + p2[i]]) + int32_t(TndMix[t[i] + n[i] + d[i]]);
+    uint16_t* pulses = Levels[kPulse1];
+    uint16_t* others = Levels[kTriangle];
+    for (uint32_t i = 0; i < SamplesPerFrame; ++i) {
+        pulses[i] = uint16_t(pulses[i] + Levels[kPulse2][i]);
+        others[i] = uint16_t(others[i] + Levels[kNoise][i] + Levels[kDmc][i]);
+    }
 }
 
-void apu_output_stage(const int32_t* mix, int16_t* out16, uint8_t* out8) {
-    // y = x - x' + R y', R = 1 - 2 pi 37 / 44100 in 1/65536; x in 1/256 of an
-    // 8-bit step, y in 1/65536 of those. Rounded once, to 16 bits.
+inline int32_t mixed(uint32_t i) {
+    return int32_t(PulseMix[Levels[kPulse1][i]]) + int32_t(TndMix[Levels[kTriangle][i]]);
+}
+
+// The output stage's high-pass over the frame, sample i's input from in(i):
+// y = x - x' + R y', R = 1 - 2 pi 37 / 44100 in 1/65536; x in 1/256 of an
+// 8-bit step, y in 1/65536 of those. Rounded once, to 16 bits.
+template <typename Input>
+inline void output_stage(Input in, int16_t* out16) {
     constexpr int64_t kKeep = 65190;
     int32_t last_in = OutputFilter.LastInput;
     int64_t last_out = OutputFilter.LastOutput;
     for (uint32_t i = 0; i < SamplesPerFrame; ++i) {
-        const int32_t in = mix[i];
-        last_out = (int64_t(in - last_in) << 16) + ((last_out * kKeep) >> 16);
-        last_in = in;
+        const int32_t x = in(i);
+        last_out = (int64_t(x - last_in) << 16) + ((last_out * kKeep) >> 16);
+        last_in = x;
         out16[i] = int16_t(std::clamp<int64_t>((last_out + 0x8000) >> 16, -32768, 32767));
     }
     OutputFilter = OutputFilterRecord{last_in, last_out};
+}
+
+}  // namespace
+
+void apu_mix(int32_t* mix) {
+    make_levels();
+    for (uint32_t i = 0; i < SamplesPerFrame; ++i) mix[i] = mixed(i);
+}
+
+void apu_output_stage(const int32_t* mix, int16_t* out16, uint8_t* out8) {
+    output_stage([mix](uint32_t i) { return mix[i]; }, out16);
     if (out8) apu_round8(out16, out8);
+}
+
+void apu_mix_output(int16_t* out16) {
+    make_levels();
+    output_stage(mixed, out16);
 }
 
 void apu_round8(const int16_t* in, uint8_t* out) {

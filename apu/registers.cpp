@@ -133,13 +133,17 @@ struct StepTicks {
 };
 constexpr StepTicks kStepTicks;
 
-// The next moment the clock has work: a step, or a boundary of a playing
-// delta sample.
+// The next moment the clock has work a line's end must see: a step, or the
+// boundary where a playing delta sample takes its last byte and raises its
+// interrupt. The boundaries before it change only what a read of $4015 or a
+// write brings the clock up to see, so they wait for the clock's next move.
 void find_next_event() {
     const SoundClockRecord& c = SoundClock;
     SoundNextEvent = c.SequenceStart + kStepTicks.t[c.FiveStep ? 1 : 0][c.Step];
-    if ((c.DmcBytes || c.DmcBufferFull) && c.DmcBoundary < SoundNextEvent)
-        SoundNextEvent = c.DmcBoundary;
+    if (c.DmcBytes > 0 && c.DmcIrqEnable && !c.DmcLoop) {
+        const int32_t last = c.DmcBoundary + (c.DmcBytes - 1) * dmc_period();
+        if (last < SoundNextEvent) SoundNextEvent = last;
+    }
 }
 
 // Brings the clock to tick `to`: the frame counter's steps and the delta

@@ -43,6 +43,8 @@ reset:
     bne :-
     dey
     bne :-
+    lda #$40                    ; the frame counter's interrupt off, as games
+    sta $4017                   ; that take the MMC3's have it
     lda #0                      ; an interrupt every line: a latch of 0
     sta $C000
     sta $C001

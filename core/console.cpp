@@ -28,7 +28,6 @@ uint8_t Samples[SamplesPerFrame];
 // The file the running cartridge came from (the chosen name may be newer).
 std::string RunningFile;
 int16_t Samples16[SamplesPerFrame];
-int32_t Mix[SamplesPerFrame];
 bool Samples8Made = true;  // Samples holds this frame's 16-bit samples rounded
 
 constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
@@ -172,8 +171,7 @@ int32_t console_run_frame() {
         std::memset(Samples16, 0, sizeof Samples16);
         Samples8Made = true;
     } else {
-        apu_mix(Mix);
-        apu_output_stage(Mix, Samples16, nullptr);
+        apu_mix_output(Samples16);
         Samples8Made = false;  // rounded when asked for
     }
     if (result != 0) {

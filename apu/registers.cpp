@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "apu/apu.h"
+#include "core/frame.h"
 #include "core/machine.h"
 #include "cpu/n6502.h"
 
@@ -29,9 +30,6 @@ int32_t SoundNextEvent;
 
 namespace {
 
-constexpr uint32_t kFrameLines = 263;
-constexpr uint32_t kTripleLine = 240;
-
 // The frame counter's steps in CPU cycles from its start, four-step and
 // five-step; a sequence lasts the last entry.
 constexpr int32_t kStepCycles[2][6] = {{7457, 14913, 22371, 29829, 29830, 0},
@@ -42,21 +40,21 @@ constexpr uint8_t kStepClocks[2][5] = {
     {kQuarter, kQuarter | kHalf, kQuarter, kQuarter | kHalf | kIrq, 0},
     {kQuarter, kQuarter | kHalf, kQuarter, 0, kQuarter | kHalf}};
 
-// The sound clock counts the CPU's cycles as a 113-cycle line budget makes
-// them (29719 a frame), in the frame's ticks: a longer budget (mappers 1 and
-// 4) leaves the frame counter at its rate in time.
+// The sound clock counts the CPU's cycles as the console's frame makes them
+// (29780 a frame), in the frame's ticks: a longer budget (mapper 1) leaves
+// the frame counter at its rate in time.
 constexpr int32_t clock_ticks(int32_t cycles) {
-    return int32_t(int64_t(cycles) * FrameTicks / (113 * 263));
+    return int32_t(int64_t(cycles) * FrameTicks / ConsoleFrameCycles);
 }
 
-// A CPU cycle of the frame in ticks: FrameTicks / (263 x the line budget)
-// each, in 32.32 fixed point.
+// A CPU cycle of the frame in ticks: FrameTicks / the frame's cycles each,
+// in 32.32 fixed point.
 int32_t tick_of_cycle(uint32_t cycle) {
     static uint32_t scaled_for;
     static uint64_t scale;
     if (scaled_for != MachineState.CyclesPerLine) {
         scaled_for = MachineState.CyclesPerLine;
-        const uint64_t frame_cycles = uint64_t(kFrameLines) * scaled_for;
+        const uint64_t frame_cycles = frame_cycle_of_line(FrameLines);
         scale = frame_cycles ? (uint64_t(FrameTicks) << 32) / frame_cycles : 0;
         SoundTicksPerCycle = uint32_t(scale >> 16);
     }
@@ -64,10 +62,10 @@ int32_t tick_of_cycle(uint32_t cycle) {
 }
 
 uint32_t budget_of(uint32_t line) {
-    return (line == kTripleLine ? 3 : 1) * MachineState.CyclesPerLine;
+    return frame_cycle_of_line(line + 1) - frame_cycle_of_line(line);
 }
 
-uint32_t current_line() { return std::min(MachineState.FrameLine, kFrameLines - 1); }
+uint32_t current_line() { return std::min(MachineState.FrameLine, FrameLines - 1); }
 
 // The cycles the running budget has used by the instruction now running
 // (ncpu.cycles is what was left before it).
@@ -83,7 +81,7 @@ int32_t clock_now() { return SoundClock.LineStart + tick_of_cycle(uint32_t(cycle
 // Where a moment of the sound clock falls in the frame's sound: from the
 // start of the running budget.
 int32_t frame_tick(int32_t clock) {
-    const int32_t line_start = tick_of_cycle(current_line() * MachineState.CyclesPerLine);
+    const int32_t line_start = tick_of_cycle(frame_cycle_of_line(current_line()));
     return std::clamp(line_start + clock - SoundClock.LineStart, 0, FrameTicks);
 }
 

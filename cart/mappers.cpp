@@ -7,6 +7,7 @@
 
 #include "cart/cartridge.h"
 #include "cart/mapper_table.h"
+#include "core/frame.h"
 #include "core/machine.h"
 #include "cpu/n6502.h"
 #include "cpu/shortcuts.h"
@@ -250,7 +251,8 @@ void mmc3_tick(uint32_t) {
     // visible lines and on the line before the picture (the last budget of
     // the frame).
     const uint32_t line = MachineState.FrameLine;
-    if ((line < 240 || line == 262) && (PpuRegisters.PpuMask & PpuMaskRendering)) mmc3_line_tick();
+    if ((line < 240 || line == PreRenderLine) && (PpuRegisters.PpuMask & PpuMaskRendering))
+        mmc3_line_tick();
 }
 
 // clang-format off

@@ -15,30 +15,29 @@ constexpr int32_t kTrailingLines = 20;
 // bit comes a little before the NMI).
 constexpr uint32_t kVblankLead = 8;
 
-// Longer than any instruction's overshoot of its budget.
-constexpr int32_t kInstructionOvershoot = 7;
+// The console's line: 341 picture dots, 113 whole CPU cycles and two thirds.
+constexpr uint32_t kConsoleLineCycles = 113;
+constexpr uint32_t kConsoleLineDots = 341;
+constexpr uint32_t kDotsPerCycle = 3;
+// The dot of a line where its budget ends and the renderer draws it.
+constexpr uint32_t kDrawDot = 128;
 
-// A budget that a sprite DMA ran past (ncpu.cycles holds the overshoot)
-// hands the rest on in whole budgets, rounded to the nearest: budgets keep
-// their length, which the CPU's wait-loop tables are built for.
+// Each budget runs from where the CPU stands: an instruction (or a sprite
+// DMA) that ran past the end of the last budget took its extra cycles from
+// this one, so the CPU keeps the frame's time exactly. A CPU that stopped
+// early (an opcode it cannot run) leaves nothing to carry.
 int32_t run_budget(uint32_t cycles) {
     ncpu.totalcycles += cycles;
-    if (ncpu.cycles < -kInstructionOvershoot) {
-        if (-ncpu.cycles * 2 >= int32_t(cycles)) {
-            ncpu.cycles += int32_t(cycles);
-            return 0;
-        }
-        ncpu.cycles = 0;
-    }
-    return n6502_run_budget(int32_t(cycles));
+    const int32_t overshoot = ncpu.cycles < 0 ? ncpu.cycles : 0;
+    return n6502_run_budget(int32_t(cycles) + overshoot);
 }
 
-// The sound clock after a budget: it ran until used up, the last
-// instruction's overshoot with it (a charged budget leaves the same).
-void end_sound_line(uint32_t cycles) {
-    const int32_t left = ncpu.cycles;
-    const int32_t ran = left <= 0 ? int32_t(cycles) - (left < -8 ? -8 : left) : int32_t(cycles);
-    apu_end_line(ran, !(ncpu.rF & 0x04));
+// The sound clock after a budget: its cycles (an overshoot is counted in the
+// next budget, which it shortens).
+void end_sound_line(uint32_t cycles) { apu_end_line(int32_t(cycles), !(ncpu.rF & 0x04)); }
+
+uint32_t line_budget(uint32_t line) {
+    return frame_cycle_of_line(line + 1) - frame_cycle_of_line(line);
 }
 
 int32_t run_lines() {
@@ -48,37 +47,51 @@ int32_t run_lines() {
     MachineState.InVblank = 0;
     MachineState.Scanline = 0;
     apu_begin_frame();
-    const uint32_t line = MachineState.CyclesPerLine;
     while (MachineState.Scanline < kVisibleLines) {
-        MachineState.FrameLine = uint32_t(MachineState.Scanline);
-        run_budget(line);
-        end_sound_line(line);
-        mapper_line_tick(line);
+        const uint32_t line = uint32_t(MachineState.Scanline);
+        const uint32_t budget = line_budget(line);
+        MachineState.FrameLine = line;
+        run_budget(budget);
+        end_sound_line(budget);
+        mapper_line_tick(budget);
         RenderBackgroundLine();
         ++MachineState.Scanline;
     }
     PpuRegisters.MidFrameAddressWrite = 0;
-    MachineState.FrameLine = kVisibleLines;
-    run_budget(3 * line);
-    end_sound_line(3 * line);
-    mapper_line_tick(3 * line);
+    MachineState.FrameLine = VblankLine;
+    const uint32_t before_vblank = line_budget(VblankLine);
+    run_budget(before_vblank);
+    end_sound_line(before_vblank);
+    mapper_line_tick(before_vblank);
     MachineState.InVblank = 1;
     PpuRegisters.PpuStatus |= PpuStatusVblank;
-    MachineState.FrameLine = kVisibleLines + 3;
+    MachineState.FrameLine = VblankLine + 1;
     run_budget(kVblankLead);
     end_sound_line(kVblankLead);
     if (MachineState.NmiEnabled) n6502_nmi();
-    for (int32_t i = 0; i < kTrailingLines; ++i) {
-        MachineState.FrameLine = uint32_t(kVisibleLines + 3 + i);
+    // The lines of vertical blank, then the line before the picture.
+    for (int32_t i = 0; i <= kTrailingLines; ++i) {
+        const uint32_t line = VblankLine + 1 + uint32_t(i);
+        const uint32_t full = line_budget(line);
+        MachineState.FrameLine = line;
         // The first trailing line gave its first cycles to the lead above.
-        const uint32_t budget = i == 0 ? line - kVblankLead : line;
+        const uint32_t budget = i == 0 ? full - kVblankLead : full;
         if (run_budget(budget) != 0) return -1;
         end_sound_line(budget);
-        mapper_line_tick(line);
+        mapper_line_tick(full);
     }
     return 0;
 }
 }  // namespace
+
+uint32_t frame_cycle_of_line(uint32_t line) {
+    const uint32_t cycles = MachineState.CyclesPerLine;
+    const uint32_t line_dots =
+        cycles == kConsoleLineCycles ? kConsoleLineDots : cycles * kDotsPerCycle;
+    // From budget 241 on, lines start at the vertical-blank bit's dot 1.
+    const uint32_t shift = line > VblankLine && line < FrameLines ? line_dots + 1 - kDrawDot : 0;
+    return (line * line_dots + shift) / kDotsPerCycle;
+}
 
 int32_t run_frame() {
     const int32_t result = run_lines();

@@ -9,7 +9,7 @@ struct MachineStateRecord {
     uint8_t Halted;          // nonzero: no cartridge runs, run_frame returns at once
     uint32_t CyclesPerLine;  // CPU budget of one scanline: 113, or 150 for mappers 1 and 4
     int32_t Scanline;        // 0-239 during the visible lines, 240 afterwards
-    uint32_t FrameLine;      // the line budget running: 0-239, 240 (three lines long), 243-262
+    uint32_t FrameLine;      // the line budget running: 0-239, 240 (to vertical blank), 241-261
     uint32_t InVblank;       // 1 from the start of vertical blank to the next frame
     uint32_t NmiEnabled;     // bit 7 of the last $2000 write, in place
     uint32_t JoypadBits;     // bit 0 A, 1 B, 2 Select, 3 Start, 4 Up, 5 Down, 6 Left, 7 Right

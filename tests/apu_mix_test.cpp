@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "apu/apu.h"
+#include "core/frame.h"
 #include "cpu/n6502.h"
 #include "tests/machine_fixture.h"
 
@@ -32,11 +33,14 @@ protected:
         }
         return v;
     }
-    // The CPU at a cycle of a line budget (113 cycles a line).
+    // The CPU at a cycle of a line budget (113 2/3 cycles a line).
     static void at(uint32_t line, int32_t cycle) {
         MachineState.CyclesPerLine = 113;
         MachineState.FrameLine = line;
-        ncpu.cycles = (line == 240 ? 3 * 113 : 113) - cycle;
+        ncpu.cycles = int32_t(budget(line)) - cycle;
+    }
+    static uint32_t budget(uint32_t line) {
+        return frame_cycle_of_line(line + 1) - frame_cycle_of_line(line);
     }
     static int peak_to_peak(const std::vector<int>& s) {
         const auto [lo, hi] = std::minmax_element(s.begin(), s.end());
@@ -86,7 +90,7 @@ TEST_F(Mix, StopsHoldTheLevel) {
 
 TEST_F(Mix, EnvelopeStepsAtTheQuarterFrames) {
     // Divider period 3: a step every 4 quarter frames, so 15 sequences of
-    // the frame counter (29830 cycles each, 15.06 frames of 29719) from full
+    // the frame counter (29830 cycles each, 15.03 frames of 29780) from full
     // volume to silence.
     writes({{0x4015, 0x01}, {0x4000, 0x83}, {0x4002, 0xFD}, {0x4003, 0x08}});
     for (int f = 1; f <= 15; ++f) ASSERT_GT(peak_to_peak(frames(1)), 0) << f;
@@ -95,7 +99,7 @@ TEST_F(Mix, EnvelopeStepsAtTheQuarterFrames) {
 }
 
 TEST_F(Mix, LengthEntryFourLastsTwentyFrames) {
-    // 40 half frames: 20 sequences, 20.07 frames.
+    // 40 half frames: 20 sequences, 20.03 frames.
     writes({{0x4015, 0x01}, {0x4000, 0x9F}, {0x4002, 0xFD}, {0x4003, 0x20}});
     frames(20);
     EXPECT_EQ(apu_status() & 1, 1);
@@ -116,8 +120,9 @@ TEST_F(Mix, PulseMutesBelowPeriodEightAndPastTheSweepLimit) {
 // ------------------------------------------------------------------ delta
 
 TEST_F(Mix, WritesAreHeardFromTheirLineAndCycle) {
-    // A write at cycle c of line N is heard from sample (113 N + c) x 735 /
-    // (263 x 113), within one: a note start ($4003) and a raw level ($4011).
+    // A write at cycle c of line N is heard from sample (its cycle in the
+    // frame) x 735 / 29780, within one: a note start ($4003) and a raw level
+    // ($4011).
     for (auto [line, cycle] : {std::pair{10, 0}, {131, 0}, {131, 100}, {250, 50}}) {
         for (auto [address, value] : {std::pair{0x4003, 0x01}, {0x4011, 0x7F}}) {
             apu_reset();
@@ -127,7 +132,8 @@ TEST_F(Mix, WritesAreHeardFromTheirLineAndCycle) {
             write(uint16_t(address), uint8_t(value));
             int32_t mix[SamplesPerFrame];
             apu_mix(mix);
-            const double heard = (113.0 * line + cycle) * SamplesPerFrame / (263 * 113);
+            const double heard = double(frame_cycle_of_line(uint32_t(line)) + uint32_t(cycle)) *
+                                 SamplesPerFrame / 29780;
             const int32_t first = int32_t(
                 std::find_if(mix, mix + SamplesPerFrame, [](int32_t m) { return m != 0; }) - mix);
             EXPECT_NEAR(first, heard, 1.0) << line << ":" << cycle << " $" << std::hex << address;
@@ -150,7 +156,7 @@ TEST_F(Mix, DeltaBitsPlayLowBitFirst) {
 
 TEST_F(Mix, DeltaSampleEndsOnItsLine) {
     // 17 bytes at 432 cycles a byte, from line 20: the first is taken at
-    // once, the last 15 to 16 bytes on (6480-6912 cycles, lines 77-81).
+    // once, the last 15 to 16 bytes on (6480-6912 cycles, lines 77-80).
     // $4015 bit 4 clears on the line it ends in, and there the interrupt is
     // taken, if it is enabled; with it off the end raises nothing.
     for (uint8_t control : {0x0F, 0x8F}) {
@@ -161,14 +167,14 @@ TEST_F(Mix, DeltaSampleEndsOnItsLine) {
         writes({{0x4010, control}, {0x4013, 0x01}, {0x4015, 0x10}});
         uint32_t ended = 0, interrupted = 0;
         for (uint32_t line = 20; line < 100 && !ended; ++line) {
-            at(line, 113);  // the budget used up
-            apu_end_line(113, !(ncpu.rF & 0x04));
+            at(line, int32_t(budget(line)));  // the budget used up
+            apu_end_line(int32_t(budget(line)), !(ncpu.rF & 0x04));
             if (ncpu.rS != 0xFF && !interrupted) interrupted = line;
             at(line + 1, 0);
             if (!(read(0x4015) & ApuStatusDmc)) ended = line;
         }
         EXPECT_GE(ended, 77u);
-        EXPECT_LE(ended, 81u);
+        EXPECT_LE(ended, 80u);
         const bool enabled = control & 0x80;
         EXPECT_EQ(interrupted, enabled ? ended : 0u);
         EXPECT_EQ(read(0x4015) & ApuStatusDmcIrq, enabled ? ApuStatusDmcIrq : 0);

@@ -48,11 +48,12 @@ TEST_F(Frames, HaltedMachineRunsNothing) {
     EXPECT_EQ(ncpu.totalcycles, 0u);
 }
 
-TEST_F(Frames, EveryFrameGrants263LineBudgets) {
+TEST_F(Frames, EveryFrameGrantsTheConsolesFrame) {
     boot(kIdle, 0x8010);
     for (int i = 1; i <= 3; ++i) {
         EXPECT_EQ(frame(), 0);
-        EXPECT_EQ(ncpu.totalcycles, uint32_t(i) * 263 * 113);
+        // 262 lines of 341 picture dots, three dots a cycle: 29780 cycles.
+        EXPECT_EQ(ncpu.totalcycles, uint32_t(i) * 29780);
         EXPECT_EQ(MachineState.Scanline, 240);
         EXPECT_EQ(MachineState.InVblank, 1u);
     }
@@ -95,17 +96,18 @@ TEST_F(Frames, CpuFailureCountsOnlyInTheTrailingLines) {
     EXPECT_EQ(frame(), 0);  // no NMI yet: the frame completes
     write(0x2000, 0x80);
     EXPECT_EQ(frame(), -1);
-    // The NOPs take (0x3FF - 0x10) x 2 = 2030 cycles: the stop comes in the
-    // 18th trailing line, and no later line is granted.
-    uint32_t lines = 240 + 3 + (2030 / 113 + 1);
-    EXPECT_EQ(ncpu.totalcycles, 263u * 113 + lines * 113);
+    // The NOPs take (0x3FF - 0x10) x 2 = 2030 cycles from the NMI, 8 cycles
+    // into line 241 (cycle 27465): the stop comes in the 18th trailing line
+    // (258, cycles 29397-29511), and no later line is granted.
+    EXPECT_EQ(frame_cycle_of_line(241 + 18), 29511u);
+    EXPECT_EQ(ncpu.totalcycles, 29780u + 29511);
     EXPECT_EQ(ncpu.rPC, 0x83FF);
 
     // An invalid opcode met during the visible lines does not end the frame.
     boot(std::vector<uint8_t>{0x02});
     ncpu.trapbadops = 0;
     EXPECT_EQ(frame(), -1);  // stuck: the first trailing line reports it
-    EXPECT_EQ(ncpu.totalcycles, (240u + 3 + 1) * 113);
+    EXPECT_EQ(ncpu.totalcycles, frame_cycle_of_line(240 + 2));
 }
 
 // (The line from which a sprite-0 hit is seen: the MidFrameSplit picture.)

@@ -128,10 +128,16 @@ void vrc_write(uint8_t value, uint16_t address) {
     }
 }
 
-// Line mode clocks the counter once a line (each line budget is one line);
-// cycle mode once a CPU cycle.
+// Cycle mode clocks the counter once a CPU cycle. Line mode clocks it once a
+// console line: the prescaler counts down three picture dots a CPU cycle and
+// clocks the counter each time it has counted 341 (so a line of 113 or 114
+// cycles, or the frame's longer budget, clocks it as the console would).
 void vrc_tick(uint32_t cycles) {
-    const MapperRegisterRecord& r = MapperRegisters;
+    MapperRegisterRecord& r = MapperRegisters;
     if (!(r.IrqControl & 2) || is_vrc2()) return;
-    clock_counter((r.IrqControl & 4) ? cycles : cycles / MachineState.CyclesPerLine);
+    if (r.IrqControl & 4) return clock_counter(cycles);
+    uint32_t clocks = 0;
+    r.IrqPrescaler -= int32_t(cycles * 3);
+    for (; r.IrqPrescaler <= 0; r.IrqPrescaler += 341) ++clocks;
+    clock_counter(clocks);
 }

@@ -151,6 +151,9 @@ StateField dmc_read_offset() {
 constexpr char kWiring[] = "wiring: set by power-up and each cartridge load";
 constexpr char kTable[] = "a fixed table, or built at power-up";
 constexpr char kMessage[] = "a message or a file name, not the machine's state";
+// Names in the shortcuts' file for parts of their record: references, which
+// an unoptimised build keeps as variables of their own.
+constexpr char kShortcutsPart[] = "a name for a part of the shortcuts' record";
 constexpr char kSwitch[] = "a switch of how the machine runs, not what it runs";
 constexpr char kShortcuts[] =
     "the CPU shortcuts' record of loops seen and charged: a loaded state starts with nothing "
@@ -471,6 +474,12 @@ const StateField StateFields[] = {
     out_of_reach("HashBuffer", "the state hash's scratch"),
     out_of_reach("state_layout_checksum::layout", "this list's layout checksum, found once"),
     out_of_reach("Shortcuts", kShortcuts, shortcuts_forget),
+    out_of_reach("BackJump", kShortcutsPart),
+    out_of_reach("Candidate", kShortcutsPart),
+    out_of_reach("Charged", kShortcutsPart),
+    out_of_reach("ChargedPlace", kShortcutsPart),
+    out_of_reach("Idle", kShortcutsPart),
+    out_of_reach("Steady", kShortcutsPart),
     out_of_reach("StraddleCopy",
                  "the CPU's copy of an instruction that straddles two banks: "
                  "scratch of one instruction"),

@@ -86,8 +86,6 @@ TEST_F(Frames, MainLoopPollingTheStatusSeesVerticalBlank) {
 }
 
 TEST_F(Frames, CpuFailureCountsOnlyInTheTrailingLines) {
-    // Main loop spins; the NMI handler runs 5 trailing lines' worth of NOPs
-    // (roughly) and then meets an invalid opcode.
     std::vector<uint8_t> c(0x400, 0xEA);
     c[0] = 0x4C, c[1] = 0x00, c[2] = 0x80;  // JMP $8000
     c[0x3FF] = 0x02;                        // NMI at $8010 runs NOPs into $83FF
@@ -96,9 +94,7 @@ TEST_F(Frames, CpuFailureCountsOnlyInTheTrailingLines) {
     EXPECT_EQ(frame(), 0);  // no NMI yet: the frame completes
     write(0x2000, 0x80);
     EXPECT_EQ(frame(), -1);
-    // The NOPs take (0x3FF - 0x10) x 2 = 2030 cycles from the NMI, 8 cycles
-    // into line 241 (cycle 27465): the stop comes in the 18th trailing line
-    // (258, cycles 29397-29511), and no later line is granted.
+    // 2030 cycles of NOPs from the NMI: the stop in trailing line 258, none granted after.
     EXPECT_EQ(frame_cycle_of_line(241 + 18), 29511u);
     EXPECT_EQ(ncpu.totalcycles, 29780u + 29511);
     EXPECT_EQ(ncpu.rPC, 0x83FF);

@@ -82,13 +82,9 @@ TEST_F(Loader, UnsupportedMapperFailsAfterTakingTheHeader) {
     EXPECT_EQ(CartridgeImage.MapperNumber, 2);
 }
 
-// NES 2.0 headers (byte 7 bits 2-3 = 2): the mapper's bits 8-11 and the
-// submapper from byte 8, the ROM sizes' high bits from byte 9, the RAM
-// sizes from bytes 10-11, and the console from byte 12 (PAL: it loads and
-// says so). Bytes 12-15 are no junk here.
+// NES 2.0 headers: mapper bits 8-11 and submapper (byte 8), ROM size high bits (9), RAM
+// sizes (10), the console (12: PAL loads and says so); bytes 12-15 are no junk here.
 TEST_F(Loader, Nes2HeadersGiveTheWholeMapperNumberSubmapperSizesAndConsole) {
-    // {byte 6, byte 7, byte 8, byte 9, byte 10, byte 12, loads, mapper, submapper, PRG banks,
-    //  PRG RAM, news or failure}
     struct Case {
         uint8_t b6, b7, b8, b9, b10, b12;
         bool loads;
@@ -158,9 +154,8 @@ std::vector<uint8_t> make_archive(const std::string& format, const ArchiveFiles&
     return out;
 }
 
-// A .zip, .7z or .gz holding one .nes loads as that file, named after it;
-// no .nes, several, or a damaged archive are refused with their reason and
-// the previous cartridge stays.
+// An archive holding one .nes loads as that file; no .nes, several, or a damaged archive
+// are refused with their reason.
 TEST_F(Loader, ArchivesHoldingOneNesFileLoadAsThatFile) {
     const std::vector<uint8_t> game = make_ines(2, 1, 0x00);  // NROM: $8000 holds unit 0, ...
     std::vector<uint8_t> other = game;

@@ -1,5 +1,4 @@
-// nestest: the public CPU test cartridge, stepped one instruction at a time
-// against its reference trace of the documented instructions.
+// nestest stepped one instruction at a time against its trace of the documented instructions.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -64,14 +64,11 @@ TEST_F(PpuRegs, MidFrameAddressWriteSplitsTheScrollAndFreezesThePage) {
     write(0x2001, 0x08);
     write(0x2000, 0x10);
     set_address(0x0BC0);  // fine row 0, coarse row 30, page 2
-    EXPECT_EQ(Regs.ScrollY, 140);
-    EXPECT_EQ(Regs.MidFrameAddressWrite, 1);
-    EXPECT_EQ(Regs.PpuControl, 0x12);
-
+    EXPECT_EQ(std::tuple(Regs.ScrollY, Regs.MidFrameAddressWrite, Regs.PpuControl),
+              std::tuple(140, 1, 0x12));
     write(0x2000, 0x85);  // everything changes but the page
-    EXPECT_EQ(Regs.PpuControl, 0x86);
-    EXPECT_EQ(MachineState.NmiEnabled, 0x80u);
-    EXPECT_EQ(Regs.VramIncrement, 32);
+    EXPECT_EQ(std::tuple(Regs.PpuControl, MachineState.NmiEnabled, Regs.VramIncrement),
+              std::tuple(0x86, 0x80u, 32));
 
     set_address(0x1BC0);  // fine row 1: 241 becomes -1
     EXPECT_EQ(Regs.ScrollY, -101);
@@ -84,10 +81,10 @@ TEST_F(PpuRegs, AddressSetWithRenderingOffSplitsOnlyWhenRenderingComesBack) {
     set_address(0x2000);  // an upload's address: no split, no frozen control
     write(0x2007, 0x55);
     write(0x2000, 0x11);
-    EXPECT_EQ(Regs.ScrollY, 7);
-    EXPECT_EQ(Regs.MidFrameAddressWrite, 0);
-    EXPECT_EQ(Regs.PpuControl, 0x11);
-    EXPECT_EQ(Regs.FrameScrollY, 2);  // but the next frame starts from it (fine row 2)
+    // The next frame starts from it (fine row 2).
+    EXPECT_EQ(
+        std::tuple(Regs.ScrollY, Regs.MidFrameAddressWrite, Regs.PpuControl, Regs.FrameScrollY),
+        std::tuple(7, 0, 0x11, 2));
 
     set_address(0x0140);  // rows 80 on, then rendering again in line 104
     MachineState.Scanline = 104;
@@ -127,9 +124,8 @@ TEST_F(PpuRegs, DataAccessIsBy14BitAddressesAndPatternWritesNeedChrRam) {
     set_address(0x6005);  // $2005 after reduction
     write(0x2007, 0xAA);
     write(0x2007, 0xBB);
-    EXPECT_EQ(PpuMemory[0x2005], 0xAA);
-    EXPECT_EQ(PpuMemory[0x2006], 0xBB);
-    EXPECT_EQ(Regs.VramAddress, 0x2007);
+    EXPECT_EQ(std::tuple(PpuMemory[0x2005], PpuMemory[0x2006], Regs.VramAddress),
+              std::tuple(0xAA, 0xBB, 0x2007));
     for (uint32_t chr_banks : {1u, 0u}) {
         CartridgeImage.ChrBanks = chr_banks;
         PpuMemory[0x0010] = 0xFF;

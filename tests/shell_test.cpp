@@ -1,7 +1,5 @@
 // The desktop app on the offscreen platform with the dummy sound driver:
-// every menu command and key through the window's own dispatch, the frame
-// step, pacing on an injected clock, the sound ring against simulated devices
-// and the pad's mapping.
+// commands and keys through the window's own dispatch, pacing, sound, pads.
 #include "shell/shell.h"
 
 #include <SDL.h>
@@ -68,14 +66,6 @@ bool silent(const SoundSample* p, size_t n) {
     return std::all_of(p, p + n, [](SoundSample x) { return x == SoundSilence; });
 }
 
-// A cartridge whose code spins and whose sound channel 1 plays a tone.
-std::string tone_cartridge() {
-    // $4015 = 1; $4000 = $BF (duty 2, constant 15, halt); period $0FD, a length; JMP $8014.
-    return write_temp_file("tone.nes", make_nrom({0xA9, 0x01, 0x8D, 0x15, 0x40, 0xA9, 0xBF, 0x8D,
-                                                  0x00, 0x40, 0xA9, 0xFD, 0x8D, 0x02, 0x40, 0xA9,
-                                                  0x08, 0x8D, 0x03, 0x40, 0x4C, 0x14, 0x80}));
-}
-
 }  // namespace
 
 class ShellTest : public QObject {
@@ -112,14 +102,17 @@ private:
         press(key, modifiers);
         QCOMPARE(QString::fromStdString(App.VideoNote), QString(note));
     }
+    // A cartridge whose channel 1 plays a tone: $4015 = 1, $4000 = $BF, period $0FD; JMP $8014.
     std::string load_tone() {
-        ChosenFile = tone_cartridge();
+        ChosenFile = write_temp_file(
+            "tone.nes",
+            make_nrom({0xA9, 0x01, 0x8D, 0x15, 0x40, 0xA9, 0xBF, 0x8D, 0x00, 0x40, 0xA9, 0xFD,
+                       0x8D, 0x02, 0x40, 0xA9, 0x08, 0x8D, 0x03, 0x40, 0x4C, 0x14, 0x80}));
         command(Command::Load);
         return ChosenFile;
     }
 
 private slots:
-    // After every test, even one that failed half-way: end the app.
     void cleanup() {
         if (!window) return;
         if (!App.QuitPosted) window->close();
@@ -127,10 +120,7 @@ private slots:
         window = nullptr;
     }
 
-    // The menus and their items in their order, the
-    // first start at the largest of x2-x4 that fits the screen (800x800
-    // offscreen: x3) with the hint, the sizes ticked, and Alt alone leaving
-    // the keys to the game.
+    // The menus in order; the first start at the largest size that fits (800x800: x3).
     void menusKeysAndSizes() {
         start();
         QCOMPARE(window->windowTitle(), QString("Qel " QEL_VERSION));
@@ -156,17 +146,14 @@ private slots:
             QCOMPARE(client(window), size);
             QCOMPARE(window->pos(), place);
         }
-
-        // Alt alone leaves the keys to the game.
-        press(Qt::Key_Alt);
+        press(Qt::Key_Alt);  // Alt alone leaves the keys to the game
         QTest::keyPress(QApplication::focusWidget(), Qt::Key_Right);
         QCOMPARE(App.KeyboardDirections[0], 0x80u);
         QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Right);
     }
 
-    // Load (Ctrl+O): halted and silent until a cartridge runs from its reset.
-    // Cancel changes nothing; a refused file (chosen or dropped) says why, and the running game's
-    // frames go on counting where they were.
+    // Halted and silent until a cartridge runs; Cancel and refused files (chosen or dropped)
+    // leave the running game counting its frames; a refusal says why.
     void loadCancelAndRefusal() {
         start();
         step();
@@ -205,10 +192,8 @@ private slots:
         QCOMPARE(Boxes, std::vector<std::string>({why, why}));
     }
 
-    // A battery game's save reaches its own file (named by the whole name
-    // less .nes) while it runs, before another game starts and at the end,
-    // also when the app ends on SIGTERM. A save that cannot be written is said
-    // once on the news line (no box), tried again, and said again once written.
+    // A battery save reaches its file while the game runs, before another starts and on
+    // SIGTERM; one that cannot be written is said once (no box), tried again, said when written.
     void batterySaves() {
         start();
         quit_on_signals(window);
@@ -234,13 +219,11 @@ private slots:
         QCOMPARE(int(read_file(prefix + "c.sav").at(1)), 0x5A);
         delete window;
         window = nullptr;
-
-        // The saves folder's place taken by a file: nothing can be written there.
         const QByteArray data_home = qgetenv("XDG_DATA_HOME");
         const std::string blocked = data_home.toStdString() + "/blocked";
         qputenv("XDG_DATA_HOME", QByteArray::fromStdString(blocked));
         std::filesystem::create_directories(blocked + "/qel");
-        std::ofstream(blocked + "/qel/saves") << "a file";
+        std::ofstream(blocked + "/qel/saves") << "a file";  // no folder can be made there
         start();
         ChosenFile = b;
         command(Command::Load);
@@ -256,9 +239,8 @@ private slots:
         qputenv("XDG_DATA_HOME", data_home);
     }
 
-    // Frames start on a grid of exactly one period; a late frame is made up by
-    // the next ones starting at once; a stall of more than a few frames starts
-    // a new grid. One clock read a frame: the wait sleeps, never spins.
+    // Frames on a grid of one period; a late one made up at once, a long stall a new grid.
+    // One clock read a frame: the wait sleeps, never spins.
     void pacingOnDeadlines() {
         const int64_t P = CounterTicksPerSecond / 60;
         App.TicksPerFrame = P, Clock = PacingClock{fake_read, fake_sleep};
@@ -276,13 +258,10 @@ private slots:
                                                6 * P, 16 * P, 17 * P, 18 * P}));
         QCOMPARE(Reads, 10);
     }
-    // The sound ring against simulated devices taking 512, 1024 and 2048
-    // samples a call, steady, drifting or jittery: at least 99% of the blocks
-    // the device plays are the frame after the previous block (every one, when
-    // the clocks agree); when the frames stop, silence after one repeat.
+    // Simulated devices, steady, drifting or jittery: the blocks played follow the frames
+    // (99%, or all when the clocks agree); silence once the frames stop.
     void soundRingKeepsFrameOrder() {
-        // Device period, device clock against the frame clock, device calls
-        // early or late and frames late by up to this many ms, share wanted.
+        // {device period, its clock against the frames', jitter in ms, share in order}
         const std::tuple<uint32_t, double, double, double> cases[] = {
             {512, 1, 0, 1},         {1024, 1, 0, 1},   {2048, 1, 0, 1},    {512, 1.005, 0, 0.99},
             {2048, 0.995, 0, 0.99}, {512, 1, 4, 0.99}, {1024, 1, 4, 0.99}, {2048, 1, 4, 0.99}};
@@ -292,7 +271,7 @@ private slots:
             std::minstd_rand random(7);
             std::uniform_real_distribution<double> jitter(-jitter_ms, jitter_ms);
             std::vector<SoundSample> heard;
-            const int frames = 1200;  // 20 s; the device plays on for one more second
+            const int frames = 1200;  // then the device plays one more second
             double next_frame = 0, next_call = 0;
             for (int frame = 0, call = 0; next_call < (frames + 60) * 1000.0 / 60;) {
                 if (frame < frames && next_frame <= next_call) {
@@ -305,7 +284,6 @@ private slots:
                     next_call = ++call * period * 1000.0 / 44100 / speed + jitter(random);
                 }
             }
-            // Blocks from the first sound to the end of the frames.
             size_t at = 0;
             while (heard[at] == SoundSilence) ++at;
             int blocks = 0, in_order = 0, previous = -1;
@@ -319,15 +297,13 @@ private slots:
             const QByteArray label = QString::asprintf("period %u speed %g jitter %g: %d of %d",
                                                        period, speed, jitter_ms, in_order, blocks)
                                          .toUtf8();
-            // After the frames stop, silence, not the ring again.
             QVERIFY2(in_order >= want * blocks && blocks > 1150 &&
                          silent(&*(heard.end() - 22050), 22050),
                      label.data());
         }
     }
 
-    // The keyboard's keys reach the pads (right Shift is Select, I-K-J-L and
-    // G player 2's); the turbo buttons press in one poll of four.
+    // Keys reach the pads (right Shift: Select; J, G: player 2); turbos press one poll in four.
     void keyboardToPad() {
         App.TurboACount[0] = App.TurboBCount[0] = 0;
         keyboard_release_all();
@@ -350,8 +326,7 @@ private slots:
         QCOMPARE(presses, 15);  // a second's worth
     }
 
-    // The ring never lets the device read the block being written, however
-    // long the device stalls; run dry, it repeats the block it played last.
+    // The device never reads the block being written; run dry, it repeats its last block.
     void soundRingGuards() {
         static SoundRing ring;
         SoundSample out[SoundBlockSize];
@@ -377,13 +352,9 @@ private slots:
         QCOMPARE(int(std::count(out, out + SoundBlockSize, 2)), int(SoundBlockSize));
     }
 
-    // Each frame's samples go to the ring block its frame counter names. A
-    // menu silences the device and holds the frames; the first frame after it
-    // starts the ring afresh, alone in it, so nothing from before the menu is
-    // heard again. Reset (Ctrl+R) restarts from the vector; Pause (P, Esc, the menu) stops
-    // the frames and the sound and marks the picture, as losing the keyboard
-    // does with Pause when inactive (on by default). Quit (Ctrl+Q) ends the
-    // loop with 0 and the machine.
+    // A frame's samples go to the block its counter names; after a menu the ring starts
+    // afresh. Reset, hard reset, frame advance; Pause (P, Esc, menu, losing the keyboard)
+    // stops frames and sound and marks the picture; Quit ends the loop with 0.
     void soundResetPauseAndQuit() {
         start();
         load_tone();
@@ -402,8 +373,6 @@ private slots:
         ncpu.rPC = 0x8014;
         expect_note(Qt::Key_R, Qt::ControlModifier, "Reset");
         QCOMPARE(int(ncpu.rPC), 0x8000);
-        // Hard reset (Ctrl+Shift+R): the memories cleared too. Frame advance
-        // (.): paused, one frame a press.
         step();
         ncpu.rPC = 0x8014, console_system_ram()[0x10] = 0x55;
         expect_note(Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier, "Hard reset");
@@ -427,7 +396,6 @@ private slots:
             QVERIFY(frames_wanted());
             step();
         }
-        // Minimised, then active, then another window's.
         for (auto [active, minimised, wanted] :
              {std::tuple{false, true, false}, {true, false, true}, {false, false, false}}) {
             window_activated(active, minimised);
@@ -437,7 +405,6 @@ private slots:
         find_action(window, "Pause when inactive")->trigger();
         QVERIFY(frames_wanted());
         press(Qt::Key_P);
-        // The loop runs no frame while paused, until Quit.
         QTimer::singleShot(20, window,
                            [this] { QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier); });
         const uint64_t paused_at = App.MachineFrames;
@@ -447,9 +414,8 @@ private slots:
         QVERIFY(App.MachineFrames > frames);
     }
 
-    // States: F5 writes the current slot's file, F7 reads it back; slots by
-    // number key; a damaged file is said and changes nothing. Screenshot
-    // (F12): the 256x240 picture as a PNG in $XDG_PICTURES_DIR/qel.
+    // F5/F7 save and load the slot's state, a damaged one changes nothing; F12 writes the
+    // whole 256x240 picture though the window hides 8 lines at each edge; recent files.
     void statesScreenshotsAndRecent() {
         start();
         const std::string tone = load_tone();
@@ -474,8 +440,6 @@ private slots:
         QVERIFY2(App.VideoNote.rfind("Slot 2 not loaded: ", 0) == 0, App.VideoNote.c_str());
         QCOMPARE(console_hashes().Memory, running.Memory);
 
-        // Hiding the top and bottom 8 lines blacks them in the window only:
-        // the screenshot keeps all 240.
         for (auto [value, address] :
              {std::pair{0x3F, 0x2006}, {0x00, 0x2006}, {0x21, 0x2007}, {0x08, 0x2001}})
             bus_write(value, address);  // a light blue backdrop
@@ -500,8 +464,7 @@ private slots:
         QCOMPARE(image.size(), QSize(256, 240));
         QCOMPARE(image.pixel(128, 0), backdrop);
 
-        // Recent cartridges: newest first, each once, at most eight; an entry
-        // loads; a file that is gone says so and leaves the list.
+        // Newest first, each once, at most eight; a file that is gone leaves the list.
         std::vector<std::string> f;
         for (int i = 0; i < 9; ++i) {
             std::vector<uint8_t> code = {0x4C, 0x00, 0x80, uint8_t(i)};
@@ -526,8 +489,7 @@ private slots:
         QCOMPARE(console_hashes().Memory, running.Memory);  // the game runs on
     }
 
-    // Settings: written at the end and read back the same; a damaged file
-    // gives the defaults and says so once.
+    // Settings read back as written; a damaged file gives the defaults and says so once.
     void settingsRoundTripAndDamage() {
         const std::string path = settings_path();
         AppSettings s = default_settings(), back;
@@ -550,8 +512,7 @@ private slots:
             QVERIFY2(read_settings(path, read) == damaged + why + "); the defaults are used", text);
             QVERIFY(read == default_settings());
         }
-        // Through the app: said once at the start with where the damaged file
-        // is kept (the newest only), and the file mended at the end.
+        // The app keeps the newest damaged file and mends the settings at the end.
         for (const char* text : {"[keys]\na=F5\n", "[keys2]\nb=Esc\n"}) {
             std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
             cleanup();
@@ -568,9 +529,8 @@ private slots:
         }
     }
 
-    // Sizes: fullscreen (F11, Alt+Enter) shows the picture at a whole
-    // multiple with black bars and no menu; Esc leaves it for the old size;
-    // Keep proportions off stretches. The rule at several sizes.
+    // Fullscreen (F11, Alt+Enter): a whole multiple, no menu; Esc back to the old size;
+    // Keep proportions off stretches. Volume and Mute.
     void sizesAndOptions() {
         using F = PictureFit;
         const std::tuple<int, int, F, PictureRect> cases[] = {
@@ -599,7 +559,6 @@ private slots:
         find_action(window, "Keep proportions")->trigger();
         QVERIFY(App.VideoFit == F::Stretch);
 
-        // Options: Volume and Mute (M).
         find_action(window, "50%")->trigger();
         QCOMPARE(App.SoundVolume, 50);
         QCOMPARE(App.VideoNote, std::string("Volume 50%"));
@@ -609,10 +568,8 @@ private slots:
         QVERIFY(!App.SoundMuted);
     }
 
-    // Command keys change in the Input dialog with the pads' rule: a key in
-    // use changes places (Pause takes player 1's A, Screenshot takes Reset's
-    // Ctrl+R), and a pad takes no key with Ctrl. The keys then run their
-    // commands and the settings keep them.
+    // In the Input dialog a key in use changes places, a pad takes no Ctrl key; the keys
+    // then run their commands and the settings keep them.
     void commandKeysRemappedAndClashing() {
         start();
         load_tone();
@@ -654,9 +611,8 @@ private slots:
         QCOMPARE(saved.CommandKeys[KeyScreenshot], (Qt::CTRL | Qt::Key_R).toCombined());
     }
 
-    // Two joysticks (SDL's virtual ones): the first plugged in is player 1's
-    // pad, the second player 2's; a button given to a command in the Input
-    // dialog leaves the pad; unplugging one says so and empties its pad.
+    // Two virtual joysticks are players 1 and 2; a button given to a command leaves the pad;
+    // unplugging one says so and empties its pad.
     void secondJoystickIsPlayerTwo() {
         start();
         int index[2];
@@ -675,7 +631,6 @@ private slots:
         poll_joypad(window);
         QCOMPARE(MachineState.JoypadBits, ConsolePadA);
         QCOMPARE(MachineState.Joypad2Bits, ConsolePadLeft | ConsolePadB);
-        // A button given to fast-forward leaves the pad button that had it.
         SDL_JoystickSetVirtualButton(stick[0], 1, 0);
         QTimer::singleShot(0, [&] {
             auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
@@ -701,8 +656,7 @@ private slots:
         SDL_JoystickDetachVirtual(index[0]);
     }
 
-    // No sound device: no box, the game runs silent and the news line says
-    // so; touching Options > Volume tries again.
+    // No sound device: no box, the game runs silent, the news line says so; Volume retries.
     void noSoundDeviceRunsSilent() {
         qputenv("SDL_AUDIODRIVER", "no-such-driver");
         start();
@@ -721,10 +675,8 @@ private slots:
         QVERIFY(App.SoundPlaying);
     }
 
-    // Fullscreen in and out ten times under a real window manager gives the
-    // same two geometries: the whole screen with the picture over all of it,
-    // and the window where it was, its title bar on the screen
-    // (tests/check-fullscreen runs this on Xvfb with openbox).
+    // Fullscreen in and out ten times under a window manager (tests/check-fullscreen):
+    // always the whole screen, and the window back where it was.
     void fullscreenInAndOutUnderAWindowManager() {
         if (QGuiApplication::platformName() != "xcb")
             QSKIP("needs a display and a window manager: tests/check-fullscreen");
@@ -744,9 +696,7 @@ private slots:
         std::vector<std::string> seen[2];
         for (int i = 0; i < 20; ++i) {
             command(Command::Fullscreen);
-            // The window manager answers in its own time (slowly on a loaded
-            // machine): the geometry once it holds still, and in fullscreen
-            // once it covers the screen.
+            // The geometry once it holds still (and in fullscreen covers the screen).
             QElapsedTimer waited;
             waited.start();
             std::string now = geometry(), before;
@@ -770,10 +720,8 @@ private slots:
 };  // namespace
 
 int main(int argc, char** argv) {
-    // The offscreen platform unless a display is asked for (tests/check-fullscreen).
     if (qEnvironmentVariable("QT_QPA_PLATFORM") != "xcb") qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("SDL_AUDIODRIVER", "dummy");
-    // Settings, states and screenshots in a folder of the test's own.
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
     qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());

@@ -1,7 +1,4 @@
-// States through the console: a state taken mid-run and loaded runs on to the
-// same frames; a refused state names why and leaves the machine as it was;
-// the state list names every variable of the machine; the rewind ring keeps
-// its bounds and gives back the states pushed.
+// States through the console, the state list against the machine's variables, the rewind ring.
 #include "core/state.h"
 
 #include <fcntl.h>
@@ -71,13 +68,9 @@ protected:
     }
 };
 
-// One cartridge for each kind of state besides the list's own rows (which a
-// test below holds to the machine's variables): mapper 0 (the pictures), 1
-// (the demo), the interrupt counters of lines (MMC3), of the prescaler (VRC4)
-// and of cycles (FME-7), the latches of MMC2 and the outer bank of Action 53,
-// states taken in mid-check and in mid-scene; then the shared demos. Every
-// frame after the load and every byte at the end match.
-// {cartridge, frames before the state, frames after it}
+// A cartridge for each kind of mapper state (line, prescaler and cycle counters, latches,
+// outer bank), then the shared demos: every frame after the load and every byte at the end
+// match. {cartridge, frames before the state, frames after it}
 const std::tuple<const char*, uint32_t, uint32_t> kRoundTrips[] = {
     {"pictures.nes", 100, 90},
     {"demo.nes", 150, 120},
@@ -111,8 +104,7 @@ TEST_F(Console, AStateRunsOnToTheSameFrames) {
     }
 }
 
-// Where a named field (its first element) lies in a state, as the list lays
-// it out, and its row.
+// Where a named field lies in a state, and its row.
 size_t offset_of(const char* name, const StateField** row = nullptr) {
     size_t at = StateHeaderSize;
     for (uint32_t i = 0; i < StateFieldCount; ++i) {
@@ -135,16 +127,14 @@ void seal(std::vector<uint8_t>& state) {
     std::memcpy(&state[state.size() - 4], &crc, 4);
 }
 
-// Whatever refuses a state names why and leaves the machine as it was: the
-// whole header, and every field of the list just outside what the machine
-// gives it (by its name), and values that hang on others.
+// A refused state (header, every field just outside its range, values that hang on
+// others) names why and leaves the machine as it was.
 TEST_F(Console, RefusedStatesNameWhyAndLeaveTheMachineAsItWas) {
     load(std::string(QEL_ROMS_DIR) + "/demo.nes");
     run_frames(1, 60, nullptr);
     const std::vector<uint8_t> good = take_state();
     const size_t size = good.size();
     const char* const cut = "the state is cut short or has bytes past its end";
-    // Somewhere else than the state, so that a half-done load would show.
     run_frames(61, 30, nullptr);
     const std::vector<uint8_t> before = take_state();
     const uint32_t hash = state_hash();
@@ -153,8 +143,7 @@ TEST_F(Console, RefusedStatesNameWhyAndLeaveTheMachineAsItWas) {
         EXPECT_EQ(why ? std::string(why) : "loaded", want);
         ASSERT_EQ(state_hash(), hash);
     };
-    // Each spoils a copy: {a byte at, flipped by, then the whole-state
-    // checksum made right again, the length, the reason}.
+    // {byte at, flipped by, checksum made right again, length, reason}
     const std::tuple<size_t, uint8_t, bool, size_t, const char*> refusals[] = {
         {0, 0, false, 0, "not a Qel state"},
         {0, 1, false, size, "not a Qel state"},
@@ -218,8 +207,7 @@ TEST_F(Console, RefusedStatesNameWhyAndLeaveTheMachineAsItWas) {
     bad[offset_of("PpuMemory") + 0x3F1F] = 129;  // past the marked colours
     seal(bad);
     refuse(bad, impossible + "the palette byte = 129");
-    // The last byte of the PRG window is a place to read a sample from; and
-    // the good state still loads.
+    // The PRG window's last byte is a place to read a sample from.
     std::vector<uint8_t> last = good;
     set_field(last, "Dmc.BytesRemaining", 1);
     set_field(last, "Dmc.ReadOffset", 0x7FFF);
@@ -228,8 +216,6 @@ TEST_F(Console, RefusedStatesNameWhyAndLeaveTheMachineAsItWas) {
     EXPECT_EQ(console_load_state(good.data(), good.size()), nullptr);
     EXPECT_TRUE(take_state() == good);
 
-    // What lies at each place of a state, by name; the hash the exactness
-    // check compares is that of the fields.
     const std::tuple<size_t, const char*> places[] = {
         {0, "the header"},
         {StateHeaderSize, "CPU.A"},
@@ -247,9 +233,8 @@ TEST_F(Console, RefusedStatesNameWhyAndLeaveTheMachineAsItWas) {
     EXPECT_EQ(state_hash(), crc32(good.data() + StateHeaderSize, size - StateHeaderSize - 4));
 }
 
-// Files are written whole through a temporary of their own: a reader of the
-// old file keeps the old bytes, and no temporary is left. Only regular files
-// are read (a FIFO would wait for ever). A halted machine has no state.
+// Files are written whole through a temporary (a reader keeps the old bytes, none is left);
+// only regular files are read; a halted machine has no state.
 TEST_F(Console, StateFilesAreWrittenWholeAndReadBack) {
     EXPECT_EQ(crc32(nullptr, 0), 0u);
     EXPECT_EQ(crc32(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCBF43926u);
@@ -284,14 +269,11 @@ TEST_F(Console, StateFilesAreWrittenWholeAndReadBack) {
     EXPECT_STREQ(console_save_state(state.data(), state.size()), "no cartridge is running");
 }
 
-// The machine library's variables: its data symbols (file statics and
-// function statics too), demangled, without namespace and argument list
-// ("tick_of_cycle::scale").
+// The machine library's data symbols, demangled, without namespace and arguments.
 std::set<std::string> machine_variables() {
     FILE* nm = ::popen((QEL_NM " -C --defined-only " QEL_MACHINE_LIBRARY), "r");
     std::set<std::string> names;
     char line[1024];
-    // "ADDRESS TYPE NAME": b/B zeroed, d/D set, u/V one a program.
     while (nm && std::fgets(line, sizeof line, nm)) {
         std::string name(line);
         if (name.size() < 20 || name[16] != ' ' || !std::strchr("bBdDuV", name[17])) continue;
@@ -309,12 +291,9 @@ std::set<std::string> machine_variables() {
     return names;
 }
 
-// Every variable of the machine is in the list, saved or left out with its
-// reason, and the list names none that is gone. Each record with rows of
-// its own is covered byte for byte: every byte but its padding lies in
-// exactly one row, its saved rows in the record's order. The layout
-// checksum tells every row's name, size, count and place; the tests' reset
-// zeroes what the list says.
+// Every variable is in the list (saved, or left out with a reason) and no row names a gone
+// one; every byte of a record but padding lies in one row, saved rows in order; the layout
+// checksum tells each row's name, size, count and place; the tests' reset zeroes the list.
 TEST(StateList, NamesEveryVariableAndEveryByteOfItsRecords) {
     const std::set<std::string> variables = machine_variables();
     ASSERT_GT(variables.size(), 100u);
@@ -322,7 +301,6 @@ TEST(StateList, NamesEveryVariableAndEveryByteOfItsRecords) {
     for (uint32_t r = 0; r < StateRecordCount; ++r) records.insert(StateRecords[r].Symbol);
     for (uint32_t i = 0; i < StateFieldCount; ++i) {
         const StateField& f = StateFields[i];
-        // A variable of several rows is a record whose bytes are checked below.
         EXPECT_TRUE(!listed.insert(f.Symbol).second <= records.count(f.Symbol)) << f.Symbol;
         EXPECT_TRUE(f.Check != StateCheck::LeftOut || (f.LeftOut && *f.LeftOut)) << f.Name;
     }
@@ -391,9 +369,8 @@ TEST(StateList, NamesEveryVariableAndEveryByteOfItsRecords) {
     }
 }
 
-// The ring holds at most its count of states and its bytes of differences
-// (plus the newest state whole), dropping the oldest; stepping back gives
-// each state as it was pushed.
+// The ring keeps within its count and bytes, dropping the oldest; stepping back gives each
+// state as pushed.
 TEST(Rewind, KeepsItsBoundsAndGivesBackTheStates) {
     const size_t kSize = 100000;
     // {most states, most bytes, bytes changed a push, states held after 600 pushes}

@@ -263,6 +263,7 @@ void rest_in_loop() {
     if (at == st.count) return;
     Idle.place = LoopPlace{st.count, at, ncpu.cycles};
     Idle.table_budget = 0;
+    Idle.table_filled = 0;
     Idle.head = ncpu;
     Idle.head.rA = c.a, Idle.head.rX = c.x, Idle.head.rY = c.y;
     Idle.head.zero = c.zero, Idle.head.over = c.over, Idle.head.carry = c.carry;
@@ -427,6 +428,14 @@ void move_charged() {
 void leave_charged_budget(bool first) {
     if (Charged.loop == IdleCharged) {
         if (first) ChargedPlace = Idle.place;
+        const uint32_t k = ChargedPlace.at;
+        if (!(Idle.table_filled >> k & 1)) {
+            LoopPlace p{Idle.place.count, k, 0};
+            advance(p, Idle.start, Charged.budget);
+            Idle.next[k] = uint8_t(p.at);
+            Idle.over[k] = p.overshoot;
+            Idle.table_filled |= 1u << k;
+        }
         ChargedPlace.overshoot = Idle.over[ChargedPlace.at];
         ChargedPlace.at = Idle.next[ChargedPlace.at];
     } else {
@@ -453,12 +462,7 @@ int32_t n6502_run_budget(int32_t cycles) {
     if (Idle.active && same_registers(ncpu, Idle.rest)) {
         if (cycles != Idle.table_budget) {
             Idle.table_budget = cycles;
-            for (uint32_t k = 0; k < Idle.place.count; ++k) {
-                LoopPlace p{Idle.place.count, k, 0};
-                advance(p, Idle.start, cycles);
-                Idle.next[k] = uint8_t(p.at);
-                Idle.over[k] = p.overshoot;
-            }
+            Idle.table_filled = 0;
         }
         Charged = Charges{IdleCharged, cycles, 1};
         leave_charged_budget(true);

@@ -74,8 +74,10 @@ struct IdleLoop {
     LoopSteps steps;
     LoopPlace place;
     int32_t start[kMaxLoopSteps + 1];
-    // Where a budget of table_budget cycles ends from each instruction.
+    // Where a budget of table_budget cycles ends from each instruction, each
+    // entry filled when first needed (its bit in table_filled).
     int32_t table_budget;
+    uint32_t table_filled;
     uint8_t next[kMaxLoopSteps];
     int32_t over[kMaxLoopSteps];
     n6502cpu head;  // the CPU at the loop's head

@@ -405,6 +405,8 @@ const StateField StateFields[] = {
                  "the sound ticks of a CPU cycle, kept for the line budget "
                  "it was found for (CyclesPerLine)"),
     out_of_reach("tick_of_cycle::scaled_for", "as tick_of_cycle::scale"),
+    out_of_reach("LineBudgets", "each line's budget, made from the line length"),
+    out_of_reach("LineBudgetsFor", "as LineBudgets"),
     left_out(FIELD("SoundTicksPerCycle", "SoundTicksPerCycle", SoundTicksPerCycle),
              "as tick_of_cycle::scale"),
     left_out(FIELD("SoundNextEvent", "SoundNextEvent", SoundNextEvent),

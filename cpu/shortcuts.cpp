@@ -40,9 +40,11 @@
 //   Ends at n6502_settle, which runs from the head to that place, or when
 //   the registers changed.
 //
-// Charged budgets (both idle and steady): a run of budgets of one size costs
-// one compare and one count; the place is moved through them when the size
-// changes or at n6502_settle.
+// Charged budgets (both idle and steady): a loop whose period fits its
+// residue table (where a budget ending r cycles into an iteration leaves the
+// CPU) moves through any budget by one lookup. Otherwise a run of budgets of
+// one size costs one compare and one count; the place is moved through them
+// by a search when the size changes or at n6502_settle.
 #include "cpu/shortcuts.h"
 
 #include <algorithm>
@@ -239,6 +241,29 @@ void advance(LoopPlace& p, const int32_t* start, int32_t left) {
     p.overshoot = target - reached;
 }
 
+// The residue table of a loop whose instructions start at start[0..count].
+void fill_residues(const int32_t* start, uint32_t count, LoopResidue* residue) {
+    const int32_t period = start[count];
+    residue[0] = LoopResidue{0, 0};
+    uint32_t k = 1;
+    for (int32_t r = 1; r < period; ++r) {
+        while (start[k] < r) ++k;
+        residue[r] = LoopResidue{uint16_t(k == count ? 0 : k), int16_t(r - start[k])};
+    }
+}
+
+// As advance, by the residue table.
+inline void advance_by_residue(LoopPlace& p, const int32_t* start, const LoopResidue* residue,
+                               int32_t left) {
+    if (left <= 0) {
+        p.overshoot = left;
+        return;
+    }
+    const LoopResidue e = residue[uint32_t(start[p.at] + left) % uint32_t(start[p.count])];
+    p.at = e.at;
+    p.overshoot = e.overshoot;
+}
+
 bool same_registers(const n6502cpu& a, const n6502cpu& b) {
     return a.rA == b.rA && a.rS == b.rS && a.rX == b.rX && a.rY == b.rY && a.rF == b.rF &&
            a.rPC == b.rPC && a.zero == b.zero && a.over == b.over && a.carry == b.carry &&
@@ -257,13 +282,13 @@ void rest_in_loop() {
     if (k.kind != ReadsOnly || k.reads_status || st.count + 1 > kMaxLoopSteps) return;
     st.pc[st.count] = uint16_t(c.branch);
     st.cost[st.count++] = uint8_t(c.back);
-    if (sum_starts(st.cost, st.count, Idle.start) != k.cost + c.back) return;
+    const int32_t period = sum_starts(st.cost, st.count, Idle.start);
+    if (period != k.cost + c.back || period > kMaxIdlePeriod) return;
     uint32_t at = 0;
     while (at < st.count && st.pc[at] != ncpu.rPC) ++at;
     if (at == st.count) return;
     Idle.place = LoopPlace{st.count, at, ncpu.cycles};
-    Idle.table_budget = 0;
-    Idle.table_filled = 0;
+    fill_residues(Idle.start, st.count, Idle.residue);
     Idle.head = ncpu;
     Idle.head.rA = c.a, Idle.head.rX = c.x, Idle.head.rY = c.y;
     Idle.head.zero = c.zero, Idle.head.over = c.over, Idle.head.carry = c.carry;
@@ -316,7 +341,9 @@ void close_trace(int32_t left) {
         give_up();
         return;
     }
-    sum_starts(Steady.cost, Steady.count, Steady.start);
+    const int32_t period = sum_starts(Steady.cost, Steady.count, Steady.start);
+    Steady.tabled = period <= kMaxSteadyPeriod;
+    if (Steady.tabled) fill_residues(Steady.start, Steady.count, Steady.residue);
     Steady.phase = Replaying;
     Steady.backoff = 0;
     Steady.open = ncpu;
@@ -420,27 +447,21 @@ void move_charged() {
         else if (Charged.loop == SteadyCharged && Steady.phase == Replaying)
             Steady.place = ChargedPlace;
     }
-    Charged = Charges{NoLoop, 0, 0};
+    Charged = Charges{NoLoop, 0, 0, false};
 }
 
 // A budget charged without running leaves in ncpu.cycles what running it
 // would have (its last instruction's overshoot): the sound clock counts it.
-void leave_charged_budget(bool first) {
+void leave_charged_budget(bool first, int32_t cycles) {
     if (Charged.loop == IdleCharged) {
         if (first) ChargedPlace = Idle.place;
-        const uint32_t k = ChargedPlace.at;
-        if (!(Idle.table_filled >> k & 1)) {
-            LoopPlace p{Idle.place.count, k, 0};
-            advance(p, Idle.start, Charged.budget);
-            Idle.next[k] = uint8_t(p.at);
-            Idle.over[k] = p.overshoot;
-            Idle.table_filled |= 1u << k;
-        }
-        ChargedPlace.overshoot = Idle.over[ChargedPlace.at];
-        ChargedPlace.at = Idle.next[ChargedPlace.at];
+        advance_by_residue(ChargedPlace, Idle.start, Idle.residue, cycles);
     } else {
         if (first) ChargedPlace = Steady.place;
-        advance(ChargedPlace, Steady.start, Charged.budget);
+        if (Steady.tabled)
+            advance_by_residue(ChargedPlace, Steady.start, Steady.residue, cycles);
+        else
+            advance(ChargedPlace, Steady.start, cycles);
     }
     ncpu.cycles = ChargedPlace.overshoot;
 }
@@ -452,27 +473,23 @@ int32_t n6502_run_budget(int32_t cycles) {
         return n6502_execute();
     }
     if (Charged.loop != NoLoop) {
-        if (cycles == Charged.budget) {
+        if (cycles == Charged.budget || Charged.any_size) {
             ++Charged.count;
-            leave_charged_budget(false);
+            leave_charged_budget(false, cycles);
             return 0;
         }
         move_charged();
     }
     if (Idle.active && same_registers(ncpu, Idle.rest)) {
-        if (cycles != Idle.table_budget) {
-            Idle.table_budget = cycles;
-            Idle.table_filled = 0;
-        }
-        Charged = Charges{IdleCharged, cycles, 1};
-        leave_charged_budget(true);
+        Charged = Charges{IdleCharged, cycles, 1, true};
+        leave_charged_budget(true, cycles);
         return 0;
     }
     switch (Steady.phase) {
         case Replaying:
             if (same_registers(ncpu, Steady.open)) {
-                Charged = Charges{SteadyCharged, cycles, 1};
-                leave_charged_budget(true);
+                Charged = Charges{SteadyCharged, cycles, 1, Steady.tabled};
+                leave_charged_budget(true, cycles);
                 return 0;
             }
             Steady.phase = Watching;

@@ -50,6 +50,17 @@ struct LoopPlace {
     int32_t whole = 0;   // and the cycles of its whole iterations
 };
 
+// Where a budget that ends r cycles into an iteration (r below the period)
+// leaves the CPU: before instruction at, overshoot cycles past the end.
+// A loop whose period is at most its table's size is moved through any
+// budget by one lookup.
+struct LoopResidue {
+    uint16_t at;
+    int16_t overshoot;
+};
+constexpr int32_t kMaxIdlePeriod = 64;
+constexpr int32_t kMaxSteadyPeriod = 1024;
+
 // ---- what the shortcuts keep ----
 
 struct LoopState {
@@ -74,12 +85,7 @@ struct IdleLoop {
     LoopSteps steps;
     LoopPlace place;
     int32_t start[kMaxLoopSteps + 1];
-    // Where a budget of table_budget cycles ends from each instruction, each
-    // entry filled when first needed (its bit in table_filled).
-    int32_t table_budget;
-    uint32_t table_filled;
-    uint8_t next[kMaxLoopSteps];
-    int32_t over[kMaxLoopSteps];
+    LoopResidue residue[kMaxIdlePeriod];
     n6502cpu head;  // the CPU at the loop's head
     n6502cpu rest;  // ncpu as the last run left it
 };
@@ -99,17 +105,21 @@ struct SteadyLoop {
     uint8_t cost[kMaxTrace];
     LoopPlace place;
     int32_t start[kMaxTrace + 1];
+    bool tabled;  // the period fits residue, which is filled
+    LoopResidue residue[kMaxSteadyPeriod];
     n6502cpu open;       // the CPU at the head where the trace began
     uint64_t devices;    // and the devices' state
     uint8_t ram[0x800];  // and RAM
 };
-// Budgets of one size charged to an idle or steady loop and not yet moved
-// through: a line's budget then costs one compare and one count.
+// Budgets charged to an idle or steady loop: of any size when the loop's
+// residues are tabled, else of one size, and then not yet moved through (a
+// line's budget costs one compare and one count).
 enum ChargedLoop : uint8_t { NoLoop, IdleCharged, SteadyCharged };
 struct Charges {
     ChargedLoop loop;
     int32_t budget;
     uint32_t count;
+    bool any_size;
 };
 
 // Everything the shortcuts keep from one instruction, budget or frame to the

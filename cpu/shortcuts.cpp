@@ -71,14 +71,193 @@ inline bool status_read(uint32_t a) { return a >= 0x2000 && a < 0x6000; }
 
 }  // namespace
 
-// The shape of the loop body [head, branch), branch being the branch back.
-// Forward branches in the body count as not taken (the cost tells).
-// With steps, also lists the body's instructions.
-LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_t x, uint8_t y,
-                     LoopSteps* steps) {
-    constexpr LoopShape kNot{NotALoop, 0, false};
+namespace {
+
+// One instruction of a loop body as loop_shape accepts it.
+struct BodyStep {
+    bool ok;
+    uint8_t size, cycles;
+    bool sets_nz, reads_status;
+    int8_t forward;  // a forward branch's offset (0: not a branch)
+};
+
+__attribute__((always_inline)) inline BodyStep body_step(const uint8_t* base, uint32_t pc,
+                                                         bool x_free, bool y_free, bool nz_set,
+                                                         uint8_t x, uint8_t y) {
+    constexpr BodyStep kNo{false, 0, 0, false, false, 0};
+    const uint8_t op = base[pc];
+    const uint32_t abs = base[pc + 1] | (base[pc + 2] << 8);
+    BodyStep b{true, 2, 2, true, false, 0};
+    switch (op) {
+        case 0xA9:
+        case 0xC9:
+        case 0x29:
+        case 0x09:
+        case 0x49:  // A, immediate
+            break;
+        case 0xA2:
+        case 0xE0:
+            if (!x_free) return kNo;
+            break;
+        case 0xA0:
+        case 0xC0:
+            if (!y_free) return kNo;
+            break;
+        case 0xA5:
+        case 0x24:
+        case 0xC5:
+        case 0x25:
+        case 0x05:
+        case 0x45:  // page zero
+            b.cycles = 3;
+            break;
+        case 0xA6:
+        case 0xE4:
+            if (!x_free) return kNo;
+            b.cycles = 3;
+            break;
+        case 0xA4:
+        case 0xC4:
+            if (!y_free) return kNo;
+            b.cycles = 3;
+            break;
+        case 0xB5:
+        case 0xB4:
+            if (!x_free || (op == 0xB4 && !y_free)) return kNo;
+            b.cycles = 4;
+            break;
+        case 0xB6:
+            if (!y_free || !x_free) return kNo;
+            b.cycles = 4;
+            break;
+        case 0xAD:
+        case 0x2C:
+        case 0xCD:
+        case 0x2D:
+        case 0x0D:
+        case 0x4D:  // absolute
+        case 0xAE:
+        case 0xEC:
+        case 0xAC:
+        case 0xCC:
+            if ((op == 0xAE || op == 0xEC) && !x_free) return kNo;
+            if ((op == 0xAC || op == 0xCC) && !y_free) return kNo;
+            if (!quiet_read(abs)) return kNo;
+            b.reads_status = status_read(abs);
+            b.size = 3, b.cycles = 4;
+            break;
+        case 0xBD:
+        case 0xBC:  // absolute, X
+            if (!x_free || (op == 0xBC && !y_free) || !quiet_read((abs + x) & 0xFFFF)) return kNo;
+            b.reads_status = status_read((abs + x) & 0xFFFF);
+            b.size = 3, b.cycles = 4;
+            break;
+        case 0xB9:
+        case 0xBE:  // absolute, Y
+            if (!y_free || (op == 0xBE && !x_free) || !quiet_read((abs + y) & 0xFFFF)) return kNo;
+            b.reads_status = status_read((abs + y) & 0xFFFF);
+            b.size = 3, b.cycles = 4;
+            break;
+        case 0xAA:
+        case 0x8A:
+            if (!x_free) return kNo;
+            b.size = 1;
+            break;
+        case 0xA8:
+        case 0x98:
+            if (!y_free) return kNo;
+            b.size = 1;
+            break;
+        case 0x18:
+        case 0x38:
+        case 0xEA: b.size = 1, b.sets_nz = false; break;
+        case 0x50:
+        case 0x70:
+        case 0x90:
+        case 0xB0:  // forward, on V or C
+            if (int8_t(base[pc + 1]) <= 0) return kNo;
+            b.sets_nz = false, b.forward = int8_t(base[pc + 1]);
+            break;
+        case 0x10:
+        case 0x30:
+        case 0xD0:
+        case 0xF0:  // forward, on N or Z
+            if (int8_t(base[pc + 1]) <= 0 || !nz_set) return kNo;
+            b.sets_nz = false, b.forward = int8_t(base[pc + 1]);
+            break;
+        default: return kNo;
+    }
+    return b;
+}
+
+// The paths through a loop body, each forward branch taken or not: the one
+// whose cost is want is kept (else the first found, forward branches not
+// taken first). An instruction loop_shape refuses ends only the paths
+// through it.
+constexpr uint32_t kMaxPaths = 16;
+struct BodyPaths {
+    const uint8_t* base;
+    uint32_t end;
+    bool x_free, y_free;
+    uint8_t x, y;
+    int32_t want;
+    LoopSteps* kept;  // null, or where the kept path's instructions go
+    LoopSteps* path;  // the path walked, listed when kept is not null
+    uint32_t forks = 0;
+    bool found = false, matched = false, twice = false;
+    int32_t cost = 0;
     bool reads_status = false;
-    if (steps) steps->count = 0;
+
+    void walk(uint32_t pc, int32_t cost_so_far, bool nz_set, bool status, uint32_t depth) {
+        while (pc != end) {
+            if (pc > end) return;
+            const BodyStep b = body_step(base, pc, x_free, y_free, nz_set, x, y);
+            if (!b.ok) return;
+            if (kept && depth < kMaxLoopSteps - 1) {
+                path->pc[depth] = uint16_t(pc);
+                path->cost[depth] = b.cycles;
+            }
+            ++depth;
+            nz_set |= b.sets_nz;
+            status |= b.reads_status;
+            if (b.forward && forks < kMaxPaths) {
+                ++forks;
+                // Not taken, then taken: one cycle more, and one for a new page.
+                const uint32_t next = pc + 2, target = next + uint32_t(b.forward);
+                const uint8_t taken = uint8_t(((next ^ target) & 0xFF00) ? 4 : 3);
+                walk(next, cost_so_far + b.cycles, nz_set, status, depth);
+                // Without the steps asked for, the first path of that cost
+                // will do: which one runs changes nothing a charge leaves.
+                if (matched && !kept) return;
+                if (kept && depth - 1 < kMaxLoopSteps - 1) path->cost[depth - 1] = taken;
+                walk(target, cost_so_far + taken, nz_set, status, depth);
+                return;
+            }
+            pc += b.size;
+            cost_so_far += b.cycles;
+        }
+        const bool match = cost_so_far == want;
+        if (found && (matched || !match)) {
+            twice |= match;
+            return;
+        }
+        found = true, matched = match;
+        cost = cost_so_far, reads_status = status;
+        if (kept) {
+            const uint32_t count = depth < kMaxLoopSteps ? depth : kMaxLoopSteps;
+            std::copy(path->pc, path->pc + count, kept->pc);
+            std::copy(path->cost, path->cost + count, kept->cost);
+            kept->count = count;
+        }
+    }
+};
+
+}  // namespace
+
+// The shape of the loop body [head, branch), branch being the branch (or
+// JMP) back: of the path through it whose cost is want, if any.
+LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_t x, uint8_t y,
+                     int32_t want, LoopSteps* steps) {
     // A counting loop ends in the counter step and BNE; nothing else in it
     // may use that register, and its branches test flags that the loop's own
     // reads set, not the counter's.
@@ -87,125 +266,17 @@ LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_
     if (base[branch] == 0xD0 && (last == 0xCA || last == 0xE8)) kind = CountX;
     if (base[branch] == 0xD0 && (last == 0x88 || last == 0xC8)) kind = CountY;
     const uint32_t end = kind == ReadsOnly ? branch : branch - 1;
-    const bool x_free = kind != CountX, y_free = kind != CountY;
-    bool nz_set = kind == ReadsOnly;  // in a counting loop N and Z come from the counter
-    int32_t cost = kind == ReadsOnly ? 0 : 2;
-    for (uint32_t pc = head; pc < end;) {
-        const uint8_t op = base[pc];
-        const uint32_t abs = base[pc + 1] | (base[pc + 2] << 8);
-        uint32_t size = 2, cycles = 2;
-        bool sets_nz = true;
-        switch (op) {
-            case 0xA9:
-            case 0xC9:
-            case 0x29:
-            case 0x09:
-            case 0x49:  // A, immediate
-                break;
-            case 0xA2:
-            case 0xE0:
-                if (!x_free) return kNot;
-                break;
-            case 0xA0:
-            case 0xC0:
-                if (!y_free) return kNot;
-                break;
-            case 0xA5:
-            case 0x24:
-            case 0xC5:
-            case 0x25:
-            case 0x05:
-            case 0x45:  // page zero
-                cycles = 3;
-                break;
-            case 0xA6:
-            case 0xE4:
-                if (!x_free) return kNot;
-                cycles = 3;
-                break;
-            case 0xA4:
-            case 0xC4:
-                if (!y_free) return kNot;
-                cycles = 3;
-                break;
-            case 0xB5:
-            case 0xB4:
-                if (!x_free || (op == 0xB4 && !y_free)) return kNot;
-                cycles = 4;
-                break;
-            case 0xB6:
-                if (!y_free || !x_free) return kNot;
-                cycles = 4;
-                break;
-            case 0xAD:
-            case 0x2C:
-            case 0xCD:
-            case 0x2D:
-            case 0x0D:
-            case 0x4D:  // absolute
-            case 0xAE:
-            case 0xEC:
-            case 0xAC:
-            case 0xCC:
-                if ((op == 0xAE || op == 0xEC) && !x_free) return kNot;
-                if ((op == 0xAC || op == 0xCC) && !y_free) return kNot;
-                if (!quiet_read(abs)) return kNot;
-                reads_status |= status_read(abs);
-                size = 3, cycles = 4;
-                break;
-            case 0xBD:
-            case 0xBC:  // absolute, X
-                if (!x_free || (op == 0xBC && !y_free) || !quiet_read((abs + x) & 0xFFFF))
-                    return kNot;
-                reads_status |= status_read((abs + x) & 0xFFFF);
-                size = 3, cycles = 4;
-                break;
-            case 0xB9:
-            case 0xBE:  // absolute, Y
-                if (!y_free || (op == 0xBE && !x_free) || !quiet_read((abs + y) & 0xFFFF))
-                    return kNot;
-                reads_status |= status_read((abs + y) & 0xFFFF);
-                size = 3, cycles = 4;
-                break;
-            case 0xAA:
-            case 0x8A:
-                if (!x_free) return kNot;
-                size = 1;
-                break;
-            case 0xA8:
-            case 0x98:
-                if (!y_free) return kNot;
-                size = 1;
-                break;
-            case 0x18:
-            case 0x38:
-            case 0xEA: size = 1, sets_nz = false; break;
-            case 0x50:
-            case 0x70:
-            case 0x90:
-            case 0xB0:  // forward, on V or C
-                if (int8_t(base[pc + 1]) <= 0) return kNot;
-                sets_nz = false;
-                break;
-            case 0x10:
-            case 0x30:
-            case 0xD0:
-            case 0xF0:  // forward, on N or Z
-                if (int8_t(base[pc + 1]) <= 0 || !nz_set) return kNot;
-                sets_nz = false;
-                break;
-            default: return kNot;
-        }
-        nz_set |= sets_nz;
-        if (steps && steps->count < kMaxLoopSteps - 1) {
-            steps->pc[steps->count] = uint16_t(pc);
-            steps->cost[steps->count++] = uint8_t(cycles);
-        }
-        pc += size;
-        cost += int32_t(cycles);
-        if (pc > end) return kNot;
-    }
-    return LoopShape{kind, cost, reads_status};
+    LoopSteps path;
+    BodyPaths paths{base, end, kind != CountX, kind != CountY, x, y, want, steps, &path};
+    // A counting loop's forward branches count as not taken (its short
+    // runs would pay for the other paths each time). N and Z come from the
+    // counter.
+    if (kind != ReadsOnly) paths.forks = kMaxPaths;
+    paths.walk(head, kind == ReadsOnly ? 0 : 2, kind == ReadsOnly, false, 0);
+    if (!paths.found) return LoopShape{NotALoop, 0, false};
+    // Two paths of the cost measured: which one runs is not known, so the
+    // loop is not taken for idle (as one that reads $2002).
+    return LoopShape{kind, paths.cost, paths.reads_status || paths.twice};
 }
 
 namespace {
@@ -278,7 +349,7 @@ void rest_in_loop() {
     const IdleCandidate c = Candidate;
     Candidate.found = false;
     LoopSteps& st = Idle.steps;
-    const LoopShape k = loop_shape(ncpu.PCBASE, c.head, c.branch, c.x, c.y, &st);
+    const LoopShape k = loop_shape(ncpu.PCBASE, c.head, c.branch, c.x, c.y, c.cost, &st);
     if (k.kind != ReadsOnly || k.reads_status || st.count + 1 > kMaxLoopSteps) return;
     st.pc[st.count] = uint16_t(c.branch);
     st.cost[st.count++] = uint8_t(c.back);

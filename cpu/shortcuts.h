@@ -26,7 +26,7 @@ struct LoopShape {
 };
 
 // The instructions of one iteration, the branch back last.
-constexpr uint32_t kMaxLoopSteps = 12;
+constexpr uint32_t kMaxLoopSteps = 34;
 struct LoopSteps {
     uint32_t count;
     uint16_t pc[kMaxLoopSteps];
@@ -34,10 +34,13 @@ struct LoopSteps {
 };
 
 // The shape of the loop body [head, branch) of the code at base (indexed by
-// 6502 address), branch being the backward branch that closes it, with X and
-// Y as they stand. With steps, also lists the body's instructions.
+// 6502 address), branch being the backward branch (or JMP) that closes it,
+// with X and Y as they stand, along the path through its forward branches
+// that costs want cycles (a negative want: the first path, forward branches
+// not taken first). Without such a path, the cost is another path's. With
+// steps, also lists the path's instructions.
 LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_t x, uint8_t y,
-                     LoopSteps* steps = nullptr);
+                     int32_t want = -1, LoopSteps* steps = nullptr);
 
 // A place in a loop run over and over, moved through budgets as running it
 // would: whole instructions while cycles are left. start[k] is the cycles
@@ -58,7 +61,7 @@ struct LoopResidue {
     uint16_t at;
     int16_t overshoot;
 };
-constexpr int32_t kMaxIdlePeriod = 64;
+constexpr int32_t kMaxIdlePeriod = 128;
 constexpr int32_t kMaxSteadyPeriod = 1024;
 
 // ---- what the shortcuts keep ----
@@ -77,7 +80,7 @@ struct JumpSeen {
 struct IdleCandidate {
     bool found;
     uint32_t head, branch;
-    int32_t back;
+    int32_t back, cost;                        // the branch back's cycles, and the body's
     uint8_t a, x, y, zero, over, carry, sign;  // at the loop's head
 };
 struct IdleLoop {
@@ -176,10 +179,13 @@ __attribute__((always_inline)) inline void wait_loop(const uint8_t* base, uint32
                                                      int32_t& cyc) {
     ShortcutRecord& s = Shortcuts;
     if (head == s.RefusedHead && branch == s.RefusedBranch) return;
-    if (s.Seen.head == head && s.Seen.branch == branch) {
-        const LoopState& was = s.Seen.state;
+    // Every wait comes back with A, V and C as it left them: a loop that
+    // changed them is not decoded.
+    const LoopState& was = s.Seen.state;
+    if (s.Seen.head == head && s.Seen.branch == branch && was.a == a && was.over == over &&
+        was.carry == carry) {
         const int32_t period = was.cyc - cyc;
-        const LoopShape k = loop_shape(base, head, branch, x, y);
+        const LoopShape k = loop_shape(base, head, branch, x, y, period - back);
         if (k.kind == NotALoop) {
             s.RefusedHead = head;
             s.RefusedBranch = branch;
@@ -190,11 +196,10 @@ __attribute__((always_inline)) inline void wait_loop(const uint8_t* base, uint32
                 was.carry == carry && was.sign == sign) {
                 cyc -= (cyc - 1) / period * period;
                 if (!k.reads_status)
-                    s.Candidate =
-                        IdleCandidate{true, head, branch, back, a, x, y, zero, over, carry, sign};
+                    s.Candidate = IdleCandidate{true, head, branch, back, k.cost, a,
+                                                x,    y,    zero,   over, carry,  sign};
             }
-        } else if (was.a == a && was.over == over && was.carry == carry &&
-                   (k.kind == CountX ? was.y == y : was.x == x)) {
+        } else if (k.kind == CountX ? was.y == y : was.x == x) {
             uint8_t& r = k.kind == CountX ? x : y;
             const uint8_t step = base[branch - 1];
             const bool down = step == 0xCA || step == 0x88;

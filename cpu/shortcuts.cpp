@@ -266,6 +266,24 @@ LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_
     if (base[branch] == 0xD0 && (last == 0xCA || last == 0xE8)) kind = CountX;
     if (base[branch] == 0xD0 && (last == 0x88 || last == 0xC8)) kind = CountY;
     const uint32_t end = kind == ReadsOnly ? branch : branch - 1;
+    if (!steps) {
+        // First the path with no forward branch taken, the one most waits
+        // take (and the only one a counting loop's forward branches take).
+        bool nz_set = kind == ReadsOnly, status = false, ok = true;
+        int32_t cost = kind == ReadsOnly ? 0 : 2;
+        for (uint32_t pc = head; ok && pc < end;) {
+            const BodyStep b = body_step(base, pc, kind != CountX, kind != CountY, nz_set, x, y);
+            ok = b.ok;
+            nz_set |= b.sets_nz;
+            status |= b.reads_status;
+            pc += b.size;
+            cost += b.cycles;
+            ok &= pc <= end;
+        }
+        if (ok && (cost == want || want < 0 || kind != ReadsOnly))
+            return LoopShape{kind, cost, status};
+        if (kind != ReadsOnly) return LoopShape{NotALoop, 0, false};
+    }
     LoopSteps path;
     BodyPaths paths{base, end, kind != CountX, kind != CountY, x, y, want, steps, &path};
     // A counting loop's forward branches count as not taken (its short

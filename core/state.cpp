@@ -473,6 +473,13 @@ const StateField StateFields[] = {
     out_of_reach("HashBuffer", "the state hash's scratch"),
     out_of_reach("state_layout_checksum::layout", "this list's layout checksum, found once"),
     out_of_reach("Shortcuts", kShortcuts, shortcuts_forget),
+    // Short names for parts of Shortcuts (references an unoptimised build keeps).
+    out_of_reach("Candidate", "as Shortcuts"),
+    out_of_reach("Idle", "as Shortcuts"),
+    out_of_reach("Steady", "as Shortcuts"),
+    out_of_reach("Charged", "as Shortcuts"),
+    out_of_reach("ChargedPlace", "as Shortcuts"),
+    out_of_reach("BackJump", "as Shortcuts"),
     out_of_reach("StraddleCopy",
                  "the CPU's copy of an instruction that straddles two banks: "
                  "scratch of one instruction"),

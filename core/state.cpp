@@ -188,6 +188,7 @@ const StateField StateFields[] = {
     left_out(FIELD("CPU.writetrap", "ncpu", ncpu.writetrap), kWiring, true),
     left_out(FIELD("CPU.repeatabletrap", "ncpu", ncpu.repeatabletrap), kWiring, true),
     left_out(FIELD("CPU.devicestate", "ncpu", ncpu.devicestate), kWiring, true),
+    left_out(FIELD("CPU.soundquiet", "ncpu", ncpu.soundquiet), kWiring, true),
     left_out(FIELD("CPU.irqline", "ncpu", ncpu.irqline),
              "set from MapperRegisters.IrqLine after a load", true),
     left_out(FIELD("CPU.stall", "ncpu", ncpu.stall),

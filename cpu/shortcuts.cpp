@@ -4,8 +4,10 @@
 // charged instead. Each shortcut, what it assumes and what ends it:
 //
 // Wait loop (within a run, wait_loop in shortcuts.h). A short loop closed by
-// a backward branch of at most 12 bytes, seen twice in a row in one run, whose
-// body loop_shape accepts: it only reads RAM, ROM, save RAM or $2002, and
+// a backward branch or JMP within 32 bytes, seen twice in a row in one run,
+// whose body (along the path its forward branches take) loop_shape accepts:
+// it only reads RAM, ROM, save RAM, $2002 or $4015 (charged only up to the
+// sound clock's next change, apu_status_quiet_cycles), and
 // comes back to its head with every register and flag as it left it
 // (ReadsOnly), or differs only in X or Y stepped by one before its closing
 // BNE (CountX, CountY). Assumes one iteration costs exactly what its
@@ -77,17 +79,17 @@ namespace {
 struct BodyStep {
     bool ok;
     uint8_t size, cycles;
-    bool sets_nz, reads_status;
+    bool sets_nz, reads_status, reads_sound;
     int8_t forward;  // a forward branch's offset (0: not a branch)
 };
 
 __attribute__((always_inline)) inline BodyStep body_step(const uint8_t* base, uint32_t pc,
                                                          bool x_free, bool y_free, bool nz_set,
                                                          uint8_t x, uint8_t y) {
-    constexpr BodyStep kNo{false, 0, 0, false, false, 0};
+    constexpr BodyStep kNo{false, 0, 0, false, false, false, 0};
     const uint8_t op = base[pc];
     const uint32_t abs = base[pc + 1] | (base[pc + 2] << 8);
-    BodyStep b{true, 2, 2, true, false, 0};
+    BodyStep b{true, 2, 2, true, false, false, 0};
     switch (op) {
         case 0xA9:
         case 0xC9:
@@ -142,8 +144,12 @@ __attribute__((always_inline)) inline BodyStep body_step(const uint8_t* base, ui
         case 0xCC:
             if ((op == 0xAE || op == 0xEC) && !x_free) return kNo;
             if ((op == 0xAC || op == 0xCC) && !y_free) return kNo;
-            if (!quiet_read(abs)) return kNo;
-            b.reads_status = status_read(abs);
+            if (abs == 0x4015) {
+                b.reads_sound = true;  // up to the sound clock's next change
+            } else {
+                if (!quiet_read(abs)) return kNo;
+                b.reads_status = status_read(abs);
+            }
             b.size = 3, b.cycles = 4;
             break;
         case 0xBD:
@@ -190,6 +196,12 @@ __attribute__((always_inline)) inline BodyStep body_step(const uint8_t* base, ui
     return b;
 }
 
+// The devices a step reads.
+enum : uint8_t { kReadsStatus = 1, kReadsSound = 2 };
+inline uint8_t device_reads(const BodyStep& b) {
+    return uint8_t((b.reads_status ? kReadsStatus : 0) | (b.reads_sound ? kReadsSound : 0));
+}
+
 // The paths through a loop body, each forward branch taken or not: the one
 // whose cost is want is kept (else the first found, forward branches not
 // taken first). An instruction loop_shape refuses ends only the paths
@@ -206,9 +218,9 @@ struct BodyPaths {
     uint32_t forks = 0;
     bool found = false, matched = false, twice = false;
     int32_t cost = 0;
-    bool reads_status = false;
+    uint8_t reads = 0;  // kReadsStatus, kReadsSound
 
-    void walk(uint32_t pc, int32_t cost_so_far, bool nz_set, bool status, uint32_t depth) {
+    void walk(uint32_t pc, int32_t cost_so_far, bool nz_set, uint8_t status, uint32_t depth) {
         while (pc != end) {
             if (pc > end) return;
             const BodyStep b = body_step(base, pc, x_free, y_free, nz_set, x, y);
@@ -219,7 +231,7 @@ struct BodyPaths {
             }
             ++depth;
             nz_set |= b.sets_nz;
-            status |= b.reads_status;
+            status |= device_reads(b);
             if (b.forward && forks < kMaxPaths) {
                 ++forks;
                 // Not taken, then taken: one cycle more, and one for a new page.
@@ -242,7 +254,7 @@ struct BodyPaths {
             return;
         }
         found = true, matched = match;
-        cost = cost_so_far, reads_status = status;
+        cost = cost_so_far, reads = status;
         if (kept) {
             const uint32_t count = depth < kMaxLoopSteps ? depth : kMaxLoopSteps;
             std::copy(path->pc, path->pc + count, kept->pc);
@@ -269,19 +281,20 @@ LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_
     if (!steps) {
         // First the path with no forward branch taken, the one most waits
         // take (and the only one a counting loop's forward branches take).
-        bool nz_set = kind == ReadsOnly, status = false, ok = true;
+        bool nz_set = kind == ReadsOnly, ok = true;
+        uint8_t status = 0;
         int32_t cost = kind == ReadsOnly ? 0 : 2;
         for (uint32_t pc = head; ok && pc < end;) {
             const BodyStep b = body_step(base, pc, kind != CountX, kind != CountY, nz_set, x, y);
             ok = b.ok;
             nz_set |= b.sets_nz;
-            status |= b.reads_status;
+            status |= device_reads(b);
             pc += b.size;
             cost += b.cycles;
             ok &= pc <= end;
         }
         if (ok && (cost == want || want < 0 || kind != ReadsOnly))
-            return LoopShape{kind, cost, status};
+            return LoopShape{kind, cost, bool(status & kReadsStatus), bool(status & kReadsSound)};
         if (kind != ReadsOnly) return LoopShape{NotALoop, 0, false};
     }
     LoopSteps path;
@@ -290,11 +303,12 @@ LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_
     // runs would pay for the other paths each time). N and Z come from the
     // counter.
     if (kind != ReadsOnly) paths.forks = kMaxPaths;
-    paths.walk(head, kind == ReadsOnly ? 0 : 2, kind == ReadsOnly, false, 0);
+    paths.walk(head, kind == ReadsOnly ? 0 : 2, kind == ReadsOnly, 0, 0);
     if (!paths.found) return LoopShape{NotALoop, 0, false};
     // Two paths of the cost measured: which one runs is not known, so the
     // loop is not taken for idle (as one that reads $2002).
-    return LoopShape{kind, paths.cost, paths.reads_status || paths.twice};
+    return LoopShape{kind, paths.cost, (paths.reads & kReadsStatus) || paths.twice,
+                     bool(paths.reads & kReadsSound)};
 }
 
 namespace {
@@ -368,7 +382,8 @@ void rest_in_loop() {
     Candidate.found = false;
     LoopSteps& st = Idle.steps;
     const LoopShape k = loop_shape(ncpu.PCBASE, c.head, c.branch, c.x, c.y, c.cost, &st);
-    if (k.kind != ReadsOnly || k.reads_status || st.count + 1 > kMaxLoopSteps) return;
+    if (k.kind != ReadsOnly || k.reads_status || k.reads_sound || st.count + 1 > kMaxLoopSteps)
+        return;
     st.pc[st.count] = uint16_t(c.branch);
     st.cost[st.count++] = uint8_t(c.back);
     const int32_t period = sum_starts(st.cost, st.count, Idle.start);

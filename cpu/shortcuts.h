@@ -3,6 +3,7 @@
 // when each one holds). The interpreter calls the inline hooks below; the frame
 // driver reaches the rest through n6502_run_budget and n6502_settle.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 
 #include "cpu/n6502.h"
@@ -21,8 +22,9 @@ void shortcuts_forget();
 enum LoopKind : uint8_t { NotALoop, ReadsOnly, CountX, CountY };
 struct LoopShape {
     LoopKind kind;
-    int32_t cost;       // cycles of one iteration, the branch back excluded
-    bool reads_status;  // reads $2002, which the picture unit changes between budgets
+    int32_t cost;              // cycles of one iteration, the branch back excluded
+    bool reads_status;         // reads $2002, which the picture unit changes between budgets
+    bool reads_sound = false;  // reads $4015, which the sound clock changes in time
 };
 
 // The instructions of one iteration, the branch back last.
@@ -168,6 +170,12 @@ inline void shortcuts_begin_run() {
     Shortcuts.Charged.loop = NoLoop;
 }
 
+// Iterations of period cycles from here (cyc cycles left) whose reads of
+// $4015 answer as the last one did.
+inline int32_t quiet_iterations(int32_t cyc, int32_t period) {
+    return ncpu.soundquiet ? ncpu.soundquiet(cyc) / period : 0;
+}
+
 // A short backward branch from branch to head, taken at a cost of back
 // cycles, with the interpreter's registers and budget as they stand: the
 // second time in a row that it closes the same loop, a wait loop's remaining
@@ -194,8 +202,10 @@ __attribute__((always_inline)) inline void wait_loop(const uint8_t* base, uint32
         } else if (k.kind == ReadsOnly) {
             if (was.a == a && was.x == x && was.y == y && was.zero == zero && was.over == over &&
                 was.carry == carry && was.sign == sign) {
-                cyc -= (cyc - 1) / period * period;
-                if (!k.reads_status)
+                int32_t n = (cyc - 1) / period;
+                if (k.reads_sound) n = std::min(n, quiet_iterations(cyc, period));
+                cyc -= n * period;
+                if (!k.reads_status && !k.reads_sound)
                     s.Candidate = IdleCandidate{true, head, branch, back, k.cost, a,
                                                 x,    y,    zero,   over, carry,  sign};
             }
@@ -203,7 +213,10 @@ __attribute__((always_inline)) inline void wait_loop(const uint8_t* base, uint32
             uint8_t& r = k.kind == CountX ? x : y;
             const uint8_t step = base[branch - 1];
             const bool down = step == 0xCA || step == 0x88;
-            const int32_t room = down ? r - 1 : 255 - r, budget = (cyc - 1) / period;
+            const int32_t room = down ? r - 1 : 255 - r;
+            const int32_t budget = k.reads_sound
+                                       ? std::min((cyc - 1) / period, quiet_iterations(cyc, period))
+                                       : (cyc - 1) / period;
             const int32_t n = room < budget ? room : budget;
             r = uint8_t(down ? r - n : r + n);
             zero = sign = r;

@@ -27,6 +27,7 @@ struct Shape {
     int32_t cost;  // one iteration without the branch back
     bool reads_status;
     int32_t want = -1;  // the iteration's cost as measured (-1: not known)
+    bool reads_sound = false;
 };
 
 TEST(Shortcuts, LoopShapesAcceptedAndRefusedAsWaits) {
@@ -80,6 +81,15 @@ TEST(Shortcuts, LoopShapesAcceptedAndRefusedAsWaits) {
          ReadsOnly,
          43,
          false},
+        {"LDA #$10; AND $4015; BNE",
+         {0xA9, 0x10, 0x2D, 0x15, 0x40, 0xD0, 0xF9},
+         0,
+         0,
+         ReadsOnly,
+         6,
+         false,
+         -1,
+         true},
         {"DEX; BNE", {0xCA, 0xD0, 0xFD}, 9, 0, CountX, 2, false},
         {"NOP; INY; BNE", {0xEA, 0xC8, 0xD0, 0xFC}, 0, 9, CountY, 4, false},
         {"LDA $10; DEY; BNE", {0xA5, 0x10, 0x88, 0xD0, 0xFB}, 0, 9, CountY, 5, false},
@@ -126,6 +136,7 @@ TEST(Shortcuts, LoopShapesAcceptedAndRefusedAsWaits) {
         if (k.kind == NotALoop || s.kind == NotALoop) continue;
         EXPECT_EQ(k.cost, s.cost) << s.what;
         EXPECT_EQ(k.reads_status, s.reads_status) << s.what;
+        EXPECT_EQ(k.reads_sound, s.reads_sound) << s.what;
     }
 }
 
@@ -254,6 +265,43 @@ TEST_F(ShortcutRuns, MainLoopsTouchingRamOrADeviceAreNeverSteady) {
         EXPECT_EQ(replayed, m.steady) << m.what;
         EXPECT_TRUE(ends[1] == ends[0]) << m.what;
         EXPECT_TRUE(overshoots[1] == overshoots[0]) << m.what;
+    }
+}
+
+// A wait on $4015 is charged only while the sound clock leaves what it reads
+// as it is: the frames end as running every instruction ends them.
+TEST_F(ShortcutRuns, SoundWaitsEndWhereRunningThemEnds) {
+    struct Wait {
+        const char* what;
+        std::vector<uint8_t> code;  // at $8000: starts a sound, waits for its end, again
+    };
+    const Wait waits[] = {
+        {"a delta sample of 17 bytes",
+         {0xA9, 0x0F, 0x8D, 0x10, 0x40, 0xA9, 0x01, 0x8D, 0x13, 0x40, 0xA9, 0x10, 0x8D, 0x15,
+          0x40, 0xA9, 0x10, 0x2D, 0x15, 0x40, 0xD0, 0xF9, 0xE6, 0x10, 0x4C, 0x00, 0x80}},
+        {"a pulse's length counter, counted down in X (kept at $11)",
+         {0xA9, 0x01, 0x8D, 0x15, 0x40, 0xA9, 0x00, 0x8D, 0x03, 0x40, 0xA2, 0x00,
+          0xA9, 0x01, 0x2D, 0x15, 0x40, 0xF0, 0x03, 0xCA, 0xD0, 0xF6, 0x86, 0x11,
+          0xA9, 0x01, 0x2D, 0x15, 0x40, 0xD0, 0xEB, 0xE6, 0x10, 0x4C, 0x00, 0x80}},
+    };
+    for (const Wait& w : waits) {
+        ASSERT_TRUE(boot(w.code));
+        std::vector<uint8_t> start(state_size());
+        ASSERT_EQ(save_state(start.data(), start.size()), nullptr);
+        std::vector<std::vector<uint8_t>> frames[2];
+        for (bool on : {true, false}) {
+            console_set_shortcuts(on);
+            ASSERT_EQ(load_state(start.data(), start.size()), nullptr);
+            for (int frame = 0; frame < 40; ++frame) {
+                console_run_frame();
+                frames[on].emplace_back(state_size());
+                ASSERT_EQ(save_state(frames[on].back().data(), state_size()), nullptr);
+            }
+        }
+        console_set_shortcuts(true);
+        EXPECT_GT(CpuRam[0x10], 3) << w.what;  // the waits ended
+        for (size_t f = 0; f < frames[0].size(); ++f)
+            EXPECT_TRUE(frames[1][f] == frames[0][f]) << w.what << ", frame " << f;
     }
 }
 

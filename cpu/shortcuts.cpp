@@ -556,7 +556,7 @@ void move_charged() {
 
 // A budget charged without running leaves in ncpu.cycles what running it
 // would have (its last instruction's overshoot): the sound clock counts it.
-void leave_charged_budget(bool first, int32_t cycles) {
+inline __attribute__((always_inline)) void leave_charged_budget(bool first, int32_t cycles) {
     if (Charged.loop == IdleCharged) {
         if (first) ChargedPlace = Idle.place;
         advance_by_residue(ChargedPlace, Idle.start, Idle.residue, cycles);

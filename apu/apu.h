@@ -177,6 +177,10 @@ constexpr uint8_t ApuLengthHalt = 0x20;
 void apu_write(uint16_t address, uint8_t value);
 // The $4015 read: clears the frame interrupt flag.
 uint8_t apu_status();
+// With left cycles of the running budget to go: for how many more cycles a
+// read of $4015 answers as one now would (none while the frame interrupt
+// flag stands, which a read clears).
+int32_t apu_status_quiet_cycles(int32_t left);
 void apu_reset();
 // Starts the frame's log; the frame driver calls it as a frame starts.
 void apu_begin_frame();

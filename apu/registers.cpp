@@ -295,6 +295,23 @@ uint8_t apu_status() {
     return s;
 }
 
+int32_t apu_status_quiet_cycles(int32_t left) {
+    const int32_t kept = ncpu.cycles;
+    ncpu.cycles = left;
+    const int32_t now = clock_now();
+    ncpu.cycles = kept;
+    const SoundClockRecord& c = SoundClock;
+    if (c.FrameIrq || c.Now > now || SoundTicksPerCycle == 0) return 0;
+    // The clock stands at the last read: the next step (lengths, the frame
+    // interrupt) or the delta sample's last byte changes what it reads.
+    int32_t next = c.SequenceStart + kStepTicks.t[c.FiveStep ? 1 : 0][c.Step];
+    if (c.DmcBytes > 0 && !c.DmcLoop)
+        next = std::min(next, c.DmcBoundary + (c.DmcBytes - 1) * dmc_period());
+    // A cycle's tick is rounded down: two ticks to spare.
+    if (next - now <= 2) return 0;
+    return int32_t((int64_t(next - now - 2) << 16) / (int64_t(SoundTicksPerCycle) + 1));
+}
+
 void dmc_start() {
     // At most $C000 + 255 x 64 = $FFC0: always inside the PRG window.
     Dmc.ReadPointer = PrgWindow + 0x4000 + Dmc.AddressReg * 64;

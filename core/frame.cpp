@@ -36,12 +36,23 @@ int32_t run_budget(uint32_t cycles) {
 // next budget, which it shortens).
 void end_sound_line(uint32_t cycles) { apu_end_line(int32_t(cycles), !(ncpu.rF & 0x04)); }
 
-uint32_t line_budget(uint32_t line) {
-    return frame_cycle_of_line(line + 1) - frame_cycle_of_line(line);
+// Each line's budget, made for the line length LineBudgetsFor once rather
+// than twice a line.
+uint32_t LineBudgets[FrameLines];
+uint32_t LineBudgetsFor;
+
+const uint32_t* line_budgets() {
+    if (LineBudgetsFor != MachineState.CyclesPerLine) {
+        LineBudgetsFor = MachineState.CyclesPerLine;
+        for (uint32_t line = 0; line < FrameLines; ++line)
+            LineBudgets[line] = frame_cycle_of_line(line + 1) - frame_cycle_of_line(line);
+    }
+    return LineBudgets;
 }
 
 int32_t run_lines() {
     if (MachineState.Halted) return 0;
+    const uint32_t* const line_budget = line_budgets();
     BuildSpriteTables();
     PpuStartFrame();
     MachineState.InVblank = 0;
@@ -49,7 +60,7 @@ int32_t run_lines() {
     apu_begin_frame();
     while (MachineState.Scanline < kVisibleLines) {
         const uint32_t line = uint32_t(MachineState.Scanline);
-        const uint32_t budget = line_budget(line);
+        const uint32_t budget = line_budget[line];
         MachineState.FrameLine = line;
         run_budget(budget);
         end_sound_line(budget);
@@ -59,7 +70,7 @@ int32_t run_lines() {
     }
     PpuRegisters.MidFrameAddressWrite = 0;
     MachineState.FrameLine = VblankLine;
-    const uint32_t before_vblank = line_budget(VblankLine);
+    const uint32_t before_vblank = line_budget[VblankLine];
     run_budget(before_vblank);
     end_sound_line(before_vblank);
     mapper_line_tick(before_vblank);
@@ -72,7 +83,7 @@ int32_t run_lines() {
     // The lines of vertical blank, then the line before the picture.
     for (int32_t i = 0; i <= kTrailingLines; ++i) {
         const uint32_t line = VblankLine + 1 + uint32_t(i);
-        const uint32_t full = line_budget(line);
+        const uint32_t full = line_budget[line];
         MachineState.FrameLine = line;
         // The first trailing line gave its first cycles to the lead above.
         const uint32_t budget = i == 0 ? full - kVblankLead : full;

@@ -29,6 +29,7 @@ void power_up() {
     ncpu.writetrap = bus_write;
     ncpu.repeatabletrap = bus_repeatable;
     ncpu.devicestate = bus_device_state;
+    ncpu.soundquiet = apu_status_quiet_cycles;
     shortcuts_forget();
     if (!load_cartridge()) {
         MachineState.Halted = 1;

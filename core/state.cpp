@@ -191,6 +191,7 @@ const StateField StateFields[] = {
     left_out(FIELD("CPU.writetrap", "ncpu", ncpu.writetrap), kWiring, true),
     left_out(FIELD("CPU.repeatabletrap", "ncpu", ncpu.repeatabletrap), kWiring, true),
     left_out(FIELD("CPU.devicestate", "ncpu", ncpu.devicestate), kWiring, true),
+    left_out(FIELD("CPU.soundquiet", "ncpu", ncpu.soundquiet), kWiring, true),
     left_out(FIELD("CPU.irqline", "ncpu", ncpu.irqline),
              "set from MapperRegisters.IrqLine after a load", true),
     left_out(FIELD("CPU.stall", "ncpu", ncpu.stall),
@@ -408,6 +409,8 @@ const StateField StateFields[] = {
                  "the sound ticks of a CPU cycle, kept for the line budget "
                  "it was found for (CyclesPerLine)"),
     out_of_reach("tick_of_cycle::scaled_for", "as tick_of_cycle::scale"),
+    out_of_reach("LineBudgets", "each line's budget, made from the line length"),
+    out_of_reach("LineBudgetsFor", "as LineBudgets"),
     left_out(FIELD("SoundTicksPerCycle", "SoundTicksPerCycle", SoundTicksPerCycle),
              "as tick_of_cycle::scale"),
     left_out(FIELD("SoundNextEvent", "SoundNextEvent", SoundNextEvent),

@@ -337,7 +337,7 @@ uint8_t n6502_pack(uint8_t f, uint8_t zero, uint8_t over, uint8_t carry, uint8_t
             cyc -= back_;                                                   \
             if (cyc <= 0) goto done;                                        \
             if (UNLIKELY(uintptr_t(fp) < fetchlo)) goto refetch;            \
-            if (off_ < 0 && off_ >= -12 && t2_ < n_ - 2 &&                 \
+            if (off_ < 0 && off_ >= -34 && t2_ < n_ - 2 &&                 \
                 uintptr_t(fp) < fetchend)                                   \
                 WAIT_LOOP(uint32_t(t2_), uint32_t(n_ - 2), back_);          \
             DISPATCH();                                                     \
@@ -559,8 +559,13 @@ op76: {  // JMP absolute
     if (kShortcuts && UNLIKELY(w <= uint32_t(PC() - 3))) {
         if (w == uint32_t(PC() - 3))
             cyc -= (cyc - 1) / 3 * 3;
-        else
-            Shortcuts.BackJump = JumpSeen{w, uint32_t(PC() - 3)};  // a loop may close here
+        else {
+            const uint32_t from = uint32_t(PC() - 3);
+            Shortcuts.BackJump = JumpSeen{w, from};  // a loop may close here
+            // A short loop closed by the JMP may be a wait, as one closed by a branch.
+            if (from - w <= 34 && uintptr_t(PCBASE) + w >= fetchlo)
+                WAIT_LOOP(w, from, 3);
+        }
         if (UNLIKELY(w == Shortcuts.StopAt)) {
             naturalizeESI(w);
             cyc -= 3;

@@ -31,6 +31,10 @@ struct n6502cpu {
     // that state.
     bool (*repeatabletrap)(uint32_t address, bool write);
     uint64_t (*devicestate)();
+    // For the wait-loop shortcut (null: none): with left cycles of the
+    // running budget to go, for how many more cycles reads of $4015 answer
+    // as they do now (their own clearing of the frame interrupt flag aside).
+    int32_t (*soundquiet)(int32_t left);
     // Nonzero while a cartridge holds the interrupt line: CLI, PLP and RTI
     // take the interrupt as soon as they clear I.
     uint8_t irqline;

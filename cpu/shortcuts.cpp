@@ -4,8 +4,10 @@
 // charged instead. Each shortcut, what it assumes and what ends it:
 //
 // Wait loop (within a run, wait_loop in shortcuts.h). A short loop closed by
-// a backward branch of at most 12 bytes, seen twice in a row in one run, whose
-// body loop_shape accepts: it only reads RAM, ROM, save RAM or $2002, and
+// a backward branch or JMP within 32 bytes, seen twice in a row in one run,
+// whose body (along the path its forward branches take) loop_shape accepts:
+// it only reads RAM, ROM, save RAM, $2002 or $4015 (charged only up to the
+// sound clock's next change, apu_status_quiet_cycles), and
 // comes back to its head with every register and flag as it left it
 // (ReadsOnly), or differs only in X or Y stepped by one before its closing
 // BNE (CountX, CountY). Assumes one iteration costs exactly what its
@@ -40,9 +42,11 @@
 //   Ends at n6502_settle, which runs from the head to that place, or when
 //   the registers changed.
 //
-// Charged budgets (both idle and steady): a run of budgets of one size costs
-// one compare and one count; the place is moved through them when the size
-// changes or at n6502_settle.
+// Charged budgets (both idle and steady): a loop whose period fits its
+// residue table (where a budget ending r cycles into an iteration leaves the
+// CPU) moves through any budget by one lookup. Otherwise a run of budgets of
+// one size costs one compare and one count; the place is moved through them
+// by a search when the size changes or at n6502_settle.
 #include "cpu/shortcuts.h"
 
 #include <algorithm>
@@ -69,14 +73,203 @@ inline bool status_read(uint32_t a) { return a >= 0x2000 && a < 0x6000; }
 
 }  // namespace
 
-// The shape of the loop body [head, branch), branch being the branch back.
-// Forward branches in the body count as not taken (the cost tells).
-// With steps, also lists the body's instructions.
+namespace {
+
+// One instruction of a loop body as loop_shape accepts it.
+struct BodyStep {
+    bool ok;
+    uint8_t size, cycles;
+    bool sets_nz, reads_status, reads_sound;
+    int8_t forward;  // a forward branch's offset (0: not a branch)
+};
+
+__attribute__((always_inline)) inline BodyStep body_step(const uint8_t* base, uint32_t pc,
+                                                         bool x_free, bool y_free, bool nz_set,
+                                                         uint8_t x, uint8_t y) {
+    constexpr BodyStep kNo{false, 0, 0, false, false, false, 0};
+    const uint8_t op = base[pc];
+    const uint32_t abs = base[pc + 1] | (base[pc + 2] << 8);
+    BodyStep b{true, 2, 2, true, false, false, 0};
+    switch (op) {
+        case 0xA9:
+        case 0xC9:
+        case 0x29:
+        case 0x09:
+        case 0x49:  // A, immediate
+            break;
+        case 0xA2:
+        case 0xE0:
+            if (!x_free) return kNo;
+            break;
+        case 0xA0:
+        case 0xC0:
+            if (!y_free) return kNo;
+            break;
+        case 0xA5:
+        case 0x24:
+        case 0xC5:
+        case 0x25:
+        case 0x05:
+        case 0x45:  // page zero
+            b.cycles = 3;
+            break;
+        case 0xA6:
+        case 0xE4:
+            if (!x_free) return kNo;
+            b.cycles = 3;
+            break;
+        case 0xA4:
+        case 0xC4:
+            if (!y_free) return kNo;
+            b.cycles = 3;
+            break;
+        case 0xB5:
+        case 0xB4:
+            if (!x_free || (op == 0xB4 && !y_free)) return kNo;
+            b.cycles = 4;
+            break;
+        case 0xB6:
+            if (!y_free || !x_free) return kNo;
+            b.cycles = 4;
+            break;
+        case 0xAD:
+        case 0x2C:
+        case 0xCD:
+        case 0x2D:
+        case 0x0D:
+        case 0x4D:  // absolute
+        case 0xAE:
+        case 0xEC:
+        case 0xAC:
+        case 0xCC:
+            if ((op == 0xAE || op == 0xEC) && !x_free) return kNo;
+            if ((op == 0xAC || op == 0xCC) && !y_free) return kNo;
+            if (abs == 0x4015) {
+                b.reads_sound = true;  // up to the sound clock's next change
+            } else {
+                if (!quiet_read(abs)) return kNo;
+                b.reads_status = status_read(abs);
+            }
+            b.size = 3, b.cycles = 4;
+            break;
+        case 0xBD:
+        case 0xBC:  // absolute, X
+            if (!x_free || (op == 0xBC && !y_free) || !quiet_read((abs + x) & 0xFFFF)) return kNo;
+            b.reads_status = status_read((abs + x) & 0xFFFF);
+            b.size = 3, b.cycles = 4;
+            break;
+        case 0xB9:
+        case 0xBE:  // absolute, Y
+            if (!y_free || (op == 0xBE && !x_free) || !quiet_read((abs + y) & 0xFFFF)) return kNo;
+            b.reads_status = status_read((abs + y) & 0xFFFF);
+            b.size = 3, b.cycles = 4;
+            break;
+        case 0xAA:
+        case 0x8A:
+            if (!x_free) return kNo;
+            b.size = 1;
+            break;
+        case 0xA8:
+        case 0x98:
+            if (!y_free) return kNo;
+            b.size = 1;
+            break;
+        case 0x18:
+        case 0x38:
+        case 0xEA: b.size = 1, b.sets_nz = false; break;
+        case 0x50:
+        case 0x70:
+        case 0x90:
+        case 0xB0:  // forward, on V or C
+            if (int8_t(base[pc + 1]) <= 0) return kNo;
+            b.sets_nz = false, b.forward = int8_t(base[pc + 1]);
+            break;
+        case 0x10:
+        case 0x30:
+        case 0xD0:
+        case 0xF0:  // forward, on N or Z
+            if (int8_t(base[pc + 1]) <= 0 || !nz_set) return kNo;
+            b.sets_nz = false, b.forward = int8_t(base[pc + 1]);
+            break;
+        default: return kNo;
+    }
+    return b;
+}
+
+// The devices a step reads.
+enum : uint8_t { kReadsStatus = 1, kReadsSound = 2 };
+inline uint8_t device_reads(const BodyStep& b) {
+    return uint8_t((b.reads_status ? kReadsStatus : 0) | (b.reads_sound ? kReadsSound : 0));
+}
+
+// The paths through a loop body, each forward branch taken or not: the one
+// whose cost is want is kept (else the first found, forward branches not
+// taken first). An instruction loop_shape refuses ends only the paths
+// through it.
+constexpr uint32_t kMaxPaths = 16;
+struct BodyPaths {
+    const uint8_t* base;
+    uint32_t end;
+    bool x_free, y_free;
+    uint8_t x, y;
+    int32_t want;
+    LoopSteps* kept;  // null, or where the kept path's instructions go
+    LoopSteps* path;  // the path walked, listed when kept is not null
+    uint32_t forks = 0;
+    bool found = false, matched = false, twice = false;
+    int32_t cost = 0;
+    uint8_t reads = 0;  // kReadsStatus, kReadsSound
+
+    void walk(uint32_t pc, int32_t cost_so_far, bool nz_set, uint8_t status, uint32_t depth) {
+        while (pc != end) {
+            if (pc > end) return;
+            const BodyStep b = body_step(base, pc, x_free, y_free, nz_set, x, y);
+            if (!b.ok) return;
+            if (kept && depth < kMaxLoopSteps - 1) {
+                path->pc[depth] = uint16_t(pc);
+                path->cost[depth] = b.cycles;
+            }
+            ++depth;
+            nz_set |= b.sets_nz;
+            status |= device_reads(b);
+            if (b.forward && forks < kMaxPaths) {
+                ++forks;
+                // Not taken, then taken: one cycle more, and one for a new page.
+                const uint32_t next = pc + 2, target = next + uint32_t(b.forward);
+                const uint8_t taken = uint8_t(((next ^ target) & 0xFF00) ? 4 : 3);
+                walk(next, cost_so_far + b.cycles, nz_set, status, depth);
+                // Without the steps asked for, the first path of that cost
+                // will do: which one runs changes nothing a charge leaves.
+                if (matched && !kept) return;
+                if (kept && depth - 1 < kMaxLoopSteps - 1) path->cost[depth - 1] = taken;
+                walk(target, cost_so_far + taken, nz_set, status, depth);
+                return;
+            }
+            pc += b.size;
+            cost_so_far += b.cycles;
+        }
+        const bool match = cost_so_far == want;
+        if (found && (matched || !match)) {
+            twice |= match;
+            return;
+        }
+        found = true, matched = match;
+        cost = cost_so_far, reads = status;
+        if (kept) {
+            const uint32_t count = depth < kMaxLoopSteps ? depth : kMaxLoopSteps;
+            std::copy(path->pc, path->pc + count, kept->pc);
+            std::copy(path->cost, path->cost + count, kept->cost);
+            kept->count = count;
+        }
+    }
+};
+
+}  // namespace
+
+// The shape of the loop body [head, branch), branch being the branch (or
+// JMP) back: of the path through it whose cost is want, if any.
 LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_t x, uint8_t y,
-                     LoopSteps* steps) {
-    constexpr LoopShape kNot{NotALoop, 0, false};
-    bool reads_status = false;
-    if (steps) steps->count = 0;
+                     int32_t want, LoopSteps* steps) {
     // A counting loop ends in the counter step and BNE; nothing else in it
     // may use that register, and its branches test flags that the loop's own
     // reads set, not the counter's.
@@ -85,125 +278,37 @@ LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_
     if (base[branch] == 0xD0 && (last == 0xCA || last == 0xE8)) kind = CountX;
     if (base[branch] == 0xD0 && (last == 0x88 || last == 0xC8)) kind = CountY;
     const uint32_t end = kind == ReadsOnly ? branch : branch - 1;
-    const bool x_free = kind != CountX, y_free = kind != CountY;
-    bool nz_set = kind == ReadsOnly;  // in a counting loop N and Z come from the counter
-    int32_t cost = kind == ReadsOnly ? 0 : 2;
-    for (uint32_t pc = head; pc < end;) {
-        const uint8_t op = base[pc];
-        const uint32_t abs = base[pc + 1] | (base[pc + 2] << 8);
-        uint32_t size = 2, cycles = 2;
-        bool sets_nz = true;
-        switch (op) {
-            case 0xA9:
-            case 0xC9:
-            case 0x29:
-            case 0x09:
-            case 0x49:  // A, immediate
-                break;
-            case 0xA2:
-            case 0xE0:
-                if (!x_free) return kNot;
-                break;
-            case 0xA0:
-            case 0xC0:
-                if (!y_free) return kNot;
-                break;
-            case 0xA5:
-            case 0x24:
-            case 0xC5:
-            case 0x25:
-            case 0x05:
-            case 0x45:  // page zero
-                cycles = 3;
-                break;
-            case 0xA6:
-            case 0xE4:
-                if (!x_free) return kNot;
-                cycles = 3;
-                break;
-            case 0xA4:
-            case 0xC4:
-                if (!y_free) return kNot;
-                cycles = 3;
-                break;
-            case 0xB5:
-            case 0xB4:
-                if (!x_free || (op == 0xB4 && !y_free)) return kNot;
-                cycles = 4;
-                break;
-            case 0xB6:
-                if (!y_free || !x_free) return kNot;
-                cycles = 4;
-                break;
-            case 0xAD:
-            case 0x2C:
-            case 0xCD:
-            case 0x2D:
-            case 0x0D:
-            case 0x4D:  // absolute
-            case 0xAE:
-            case 0xEC:
-            case 0xAC:
-            case 0xCC:
-                if ((op == 0xAE || op == 0xEC) && !x_free) return kNot;
-                if ((op == 0xAC || op == 0xCC) && !y_free) return kNot;
-                if (!quiet_read(abs)) return kNot;
-                reads_status |= status_read(abs);
-                size = 3, cycles = 4;
-                break;
-            case 0xBD:
-            case 0xBC:  // absolute, X
-                if (!x_free || (op == 0xBC && !y_free) || !quiet_read((abs + x) & 0xFFFF))
-                    return kNot;
-                reads_status |= status_read((abs + x) & 0xFFFF);
-                size = 3, cycles = 4;
-                break;
-            case 0xB9:
-            case 0xBE:  // absolute, Y
-                if (!y_free || (op == 0xBE && !x_free) || !quiet_read((abs + y) & 0xFFFF))
-                    return kNot;
-                reads_status |= status_read((abs + y) & 0xFFFF);
-                size = 3, cycles = 4;
-                break;
-            case 0xAA:
-            case 0x8A:
-                if (!x_free) return kNot;
-                size = 1;
-                break;
-            case 0xA8:
-            case 0x98:
-                if (!y_free) return kNot;
-                size = 1;
-                break;
-            case 0x18:
-            case 0x38:
-            case 0xEA: size = 1, sets_nz = false; break;
-            case 0x50:
-            case 0x70:
-            case 0x90:
-            case 0xB0:  // forward, on V or C
-                if (int8_t(base[pc + 1]) <= 0) return kNot;
-                sets_nz = false;
-                break;
-            case 0x10:
-            case 0x30:
-            case 0xD0:
-            case 0xF0:  // forward, on N or Z
-                if (int8_t(base[pc + 1]) <= 0 || !nz_set) return kNot;
-                sets_nz = false;
-                break;
-            default: return kNot;
+    if (!steps) {
+        // First the path with no forward branch taken, the one most waits
+        // take (and the only one a counting loop's forward branches take).
+        bool nz_set = kind == ReadsOnly, ok = true;
+        uint8_t status = 0;
+        int32_t cost = kind == ReadsOnly ? 0 : 2;
+        for (uint32_t pc = head; ok && pc < end;) {
+            const BodyStep b = body_step(base, pc, kind != CountX, kind != CountY, nz_set, x, y);
+            ok = b.ok;
+            nz_set |= b.sets_nz;
+            status |= device_reads(b);
+            pc += b.size;
+            cost += b.cycles;
+            ok &= pc <= end;
         }
-        nz_set |= sets_nz;
-        if (steps && steps->count < kMaxLoopSteps - 1) {
-            steps->pc[steps->count] = uint16_t(pc);
-            steps->cost[steps->count++] = uint8_t(cycles);
-        }
-        pc += size;
-        cost += int32_t(cycles);
-        if (pc > end) return kNot;
+        if (ok && (cost == want || want < 0 || kind != ReadsOnly))
+            return LoopShape{kind, cost, bool(status & kReadsStatus), bool(status & kReadsSound)};
+        if (kind != ReadsOnly) return LoopShape{NotALoop, 0, false};
     }
-    return LoopShape{kind, cost, reads_status};
+    LoopSteps path;
+    BodyPaths paths{base, end, kind != CountX, kind != CountY, x, y, want, steps, &path};
+    // A counting loop's forward branches count as not taken (its short
+    // runs would pay for the other paths each time). N and Z come from the
+    // counter.
+    if (kind != ReadsOnly) paths.forks = kMaxPaths;
+    paths.walk(head, kind == ReadsOnly ? 0 : 2, kind == ReadsOnly, 0, 0);
+    if (!paths.found) return LoopShape{NotALoop, 0, false};
+    // Two paths of the cost measured: which one runs is not known, so the
+    // loop is not taken for idle (as one that reads $2002).
+    return LoopShape{kind, paths.cost, (paths.reads & kReadsStatus) || paths.twice,
+                     bool(paths.reads & kReadsSound)};
 }
 
 namespace {
@@ -239,6 +344,29 @@ void advance(LoopPlace& p, const int32_t* start, int32_t left) {
     p.overshoot = target - reached;
 }
 
+// The residue table of a loop whose instructions start at start[0..count].
+void fill_residues(const int32_t* start, uint32_t count, LoopResidue* residue) {
+    const int32_t period = start[count];
+    residue[0] = LoopResidue{0, 0};
+    uint32_t k = 1;
+    for (int32_t r = 1; r < period; ++r) {
+        while (start[k] < r) ++k;
+        residue[r] = LoopResidue{uint16_t(k == count ? 0 : k), int16_t(r - start[k])};
+    }
+}
+
+// As advance, by the residue table.
+inline void advance_by_residue(LoopPlace& p, const int32_t* start, const LoopResidue* residue,
+                               int32_t left) {
+    if (left <= 0) {
+        p.overshoot = left;
+        return;
+    }
+    const LoopResidue e = residue[uint32_t(start[p.at] + left) % uint32_t(start[p.count])];
+    p.at = e.at;
+    p.overshoot = e.overshoot;
+}
+
 bool same_registers(const n6502cpu& a, const n6502cpu& b) {
     return a.rA == b.rA && a.rS == b.rS && a.rX == b.rX && a.rY == b.rY && a.rF == b.rF &&
            a.rPC == b.rPC && a.zero == b.zero && a.over == b.over && a.carry == b.carry &&
@@ -253,16 +381,18 @@ void rest_in_loop() {
     const IdleCandidate c = Candidate;
     Candidate.found = false;
     LoopSteps& st = Idle.steps;
-    const LoopShape k = loop_shape(ncpu.PCBASE, c.head, c.branch, c.x, c.y, &st);
-    if (k.kind != ReadsOnly || k.reads_status || st.count + 1 > kMaxLoopSteps) return;
+    const LoopShape k = loop_shape(ncpu.PCBASE, c.head, c.branch, c.x, c.y, c.cost, &st);
+    if (k.kind != ReadsOnly || k.reads_status || k.reads_sound || st.count + 1 > kMaxLoopSteps)
+        return;
     st.pc[st.count] = uint16_t(c.branch);
     st.cost[st.count++] = uint8_t(c.back);
-    if (sum_starts(st.cost, st.count, Idle.start) != k.cost + c.back) return;
+    const int32_t period = sum_starts(st.cost, st.count, Idle.start);
+    if (period != k.cost + c.back || period > kMaxIdlePeriod) return;
     uint32_t at = 0;
     while (at < st.count && st.pc[at] != ncpu.rPC) ++at;
     if (at == st.count) return;
     Idle.place = LoopPlace{st.count, at, ncpu.cycles};
-    Idle.table_budget = 0;
+    fill_residues(Idle.start, st.count, Idle.residue);
     Idle.head = ncpu;
     Idle.head.rA = c.a, Idle.head.rX = c.x, Idle.head.rY = c.y;
     Idle.head.zero = c.zero, Idle.head.over = c.over, Idle.head.carry = c.carry;
@@ -315,7 +445,9 @@ void close_trace(int32_t left) {
         give_up();
         return;
     }
-    sum_starts(Steady.cost, Steady.count, Steady.start);
+    const int32_t period = sum_starts(Steady.cost, Steady.count, Steady.start);
+    Steady.tabled = period <= kMaxSteadyPeriod;
+    if (Steady.tabled) fill_residues(Steady.start, Steady.count, Steady.residue);
     Steady.phase = Replaying;
     Steady.backoff = 0;
     Steady.open = ncpu;
@@ -419,19 +551,21 @@ void move_charged() {
         else if (Charged.loop == SteadyCharged && Steady.phase == Replaying)
             Steady.place = ChargedPlace;
     }
-    Charged = Charges{NoLoop, 0, 0};
+    Charged = Charges{NoLoop, 0, 0, false};
 }
 
 // A budget charged without running leaves in ncpu.cycles what running it
 // would have (its last instruction's overshoot): the sound clock counts it.
-void leave_charged_budget(bool first) {
+inline __attribute__((always_inline)) void leave_charged_budget(bool first, int32_t cycles) {
     if (Charged.loop == IdleCharged) {
         if (first) ChargedPlace = Idle.place;
-        ChargedPlace.overshoot = Idle.over[ChargedPlace.at];
-        ChargedPlace.at = Idle.next[ChargedPlace.at];
+        advance_by_residue(ChargedPlace, Idle.start, Idle.residue, cycles);
     } else {
         if (first) ChargedPlace = Steady.place;
-        advance(ChargedPlace, Steady.start, Charged.budget);
+        if (Steady.tabled)
+            advance_by_residue(ChargedPlace, Steady.start, Steady.residue, cycles);
+        else
+            advance(ChargedPlace, Steady.start, cycles);
     }
     ncpu.cycles = ChargedPlace.overshoot;
 }
@@ -443,32 +577,23 @@ int32_t n6502_run_budget(int32_t cycles) {
         return n6502_execute();
     }
     if (Charged.loop != NoLoop) {
-        if (cycles == Charged.budget) {
+        if (cycles == Charged.budget || Charged.any_size) {
             ++Charged.count;
-            leave_charged_budget(false);
+            leave_charged_budget(false, cycles);
             return 0;
         }
         move_charged();
     }
     if (Idle.active && same_registers(ncpu, Idle.rest)) {
-        if (cycles != Idle.table_budget) {
-            Idle.table_budget = cycles;
-            for (uint32_t k = 0; k < Idle.place.count; ++k) {
-                LoopPlace p{Idle.place.count, k, 0};
-                advance(p, Idle.start, cycles);
-                Idle.next[k] = uint8_t(p.at);
-                Idle.over[k] = p.overshoot;
-            }
-        }
-        Charged = Charges{IdleCharged, cycles, 1};
-        leave_charged_budget(true);
+        Charged = Charges{IdleCharged, cycles, 1, true};
+        leave_charged_budget(true, cycles);
         return 0;
     }
     switch (Steady.phase) {
         case Replaying:
             if (same_registers(ncpu, Steady.open)) {
-                Charged = Charges{SteadyCharged, cycles, 1};
-                leave_charged_budget(true);
+                Charged = Charges{SteadyCharged, cycles, 1, Steady.tabled};
+                leave_charged_budget(true, cycles);
                 return 0;
             }
             Steady.phase = Watching;

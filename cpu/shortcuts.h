@@ -3,6 +3,7 @@
 // when each one holds). The interpreter calls the inline hooks below; the frame
 // driver reaches the rest through n6502_run_budget and n6502_settle.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 
 #include "cpu/n6502.h"
@@ -21,12 +22,13 @@ void shortcuts_forget();
 enum LoopKind : uint8_t { NotALoop, ReadsOnly, CountX, CountY };
 struct LoopShape {
     LoopKind kind;
-    int32_t cost;       // cycles of one iteration, the branch back excluded
-    bool reads_status;  // reads $2002, which the picture unit changes between budgets
+    int32_t cost;              // cycles of one iteration, the branch back excluded
+    bool reads_status;         // reads $2002, which the picture unit changes between budgets
+    bool reads_sound = false;  // reads $4015, which the sound clock changes in time
 };
 
 // The instructions of one iteration, the branch back last.
-constexpr uint32_t kMaxLoopSteps = 12;
+constexpr uint32_t kMaxLoopSteps = 34;
 struct LoopSteps {
     uint32_t count;
     uint16_t pc[kMaxLoopSteps];
@@ -34,10 +36,13 @@ struct LoopSteps {
 };
 
 // The shape of the loop body [head, branch) of the code at base (indexed by
-// 6502 address), branch being the backward branch that closes it, with X and
-// Y as they stand. With steps, also lists the body's instructions.
+// 6502 address), branch being the backward branch (or JMP) that closes it,
+// with X and Y as they stand, along the path through its forward branches
+// that costs want cycles (a negative want: the first path, forward branches
+// not taken first). Without such a path, the cost is another path's. With
+// steps, also lists the path's instructions.
 LoopShape loop_shape(const uint8_t* base, uint32_t head, uint32_t branch, uint8_t x, uint8_t y,
-                     LoopSteps* steps = nullptr);
+                     int32_t want = -1, LoopSteps* steps = nullptr);
 
 // A place in a loop run over and over, moved through budgets as running it
 // would: whole instructions while cycles are left. start[k] is the cycles
@@ -49,6 +54,17 @@ struct LoopPlace {
     int32_t budget = 0;  // the last budget moved through,
     int32_t whole = 0;   // and the cycles of its whole iterations
 };
+
+// Where a budget that ends r cycles into an iteration (r below the period)
+// leaves the CPU: before instruction at, overshoot cycles past the end.
+// A loop whose period is at most its table's size is moved through any
+// budget by one lookup.
+struct LoopResidue {
+    uint16_t at;
+    int16_t overshoot;
+};
+constexpr int32_t kMaxIdlePeriod = 128;
+constexpr int32_t kMaxSteadyPeriod = 1024;
 
 // ---- what the shortcuts keep ----
 
@@ -66,7 +82,7 @@ struct JumpSeen {
 struct IdleCandidate {
     bool found;
     uint32_t head, branch;
-    int32_t back;
+    int32_t back, cost;                        // the branch back's cycles, and the body's
     uint8_t a, x, y, zero, over, carry, sign;  // at the loop's head
 };
 struct IdleLoop {
@@ -74,10 +90,7 @@ struct IdleLoop {
     LoopSteps steps;
     LoopPlace place;
     int32_t start[kMaxLoopSteps + 1];
-    // Where a budget of table_budget cycles ends from each instruction.
-    int32_t table_budget;
-    uint8_t next[kMaxLoopSteps];
-    int32_t over[kMaxLoopSteps];
+    LoopResidue residue[kMaxIdlePeriod];
     n6502cpu head;  // the CPU at the loop's head
     n6502cpu rest;  // ncpu as the last run left it
 };
@@ -97,17 +110,21 @@ struct SteadyLoop {
     uint8_t cost[kMaxTrace];
     LoopPlace place;
     int32_t start[kMaxTrace + 1];
+    bool tabled;  // the period fits residue, which is filled
+    LoopResidue residue[kMaxSteadyPeriod];
     n6502cpu open;       // the CPU at the head where the trace began
     uint64_t devices;    // and the devices' state
     uint8_t ram[0x800];  // and RAM
 };
-// Budgets of one size charged to an idle or steady loop and not yet moved
-// through: a line's budget then costs one compare and one count.
+// Budgets charged to an idle or steady loop: of any size when the loop's
+// residues are tabled, else of one size, and then not yet moved through (a
+// line's budget costs one compare and one count).
 enum ChargedLoop : uint8_t { NoLoop, IdleCharged, SteadyCharged };
 struct Charges {
     ChargedLoop loop;
     int32_t budget;
     uint32_t count;
+    bool any_size;
 };
 
 // Everything the shortcuts keep from one instruction, budget or frame to the
@@ -153,6 +170,12 @@ inline void shortcuts_begin_run() {
     Shortcuts.Charged.loop = NoLoop;
 }
 
+// Iterations of period cycles from here (cyc cycles left) whose reads of
+// $4015 answer as the last one did.
+inline int32_t quiet_iterations(int32_t cyc, int32_t period) {
+    return ncpu.soundquiet ? ncpu.soundquiet(cyc) / period : 0;
+}
+
 // A short backward branch from branch to head, taken at a cost of back
 // cycles, with the interpreter's registers and budget as they stand: the
 // second time in a row that it closes the same loop, a wait loop's remaining
@@ -164,10 +187,13 @@ __attribute__((always_inline)) inline void wait_loop(const uint8_t* base, uint32
                                                      int32_t& cyc) {
     ShortcutRecord& s = Shortcuts;
     if (head == s.RefusedHead && branch == s.RefusedBranch) return;
-    if (s.Seen.head == head && s.Seen.branch == branch) {
-        const LoopState& was = s.Seen.state;
+    // Every wait comes back with A, V and C as it left them: a loop that
+    // changed them is not decoded.
+    const LoopState& was = s.Seen.state;
+    if (s.Seen.head == head && s.Seen.branch == branch && was.a == a && was.over == over &&
+        was.carry == carry) {
         const int32_t period = was.cyc - cyc;
-        const LoopShape k = loop_shape(base, head, branch, x, y);
+        const LoopShape k = loop_shape(base, head, branch, x, y, period - back);
         if (k.kind == NotALoop) {
             s.RefusedHead = head;
             s.RefusedBranch = branch;
@@ -176,17 +202,21 @@ __attribute__((always_inline)) inline void wait_loop(const uint8_t* base, uint32
         } else if (k.kind == ReadsOnly) {
             if (was.a == a && was.x == x && was.y == y && was.zero == zero && was.over == over &&
                 was.carry == carry && was.sign == sign) {
-                cyc -= (cyc - 1) / period * period;
-                if (!k.reads_status)
-                    s.Candidate =
-                        IdleCandidate{true, head, branch, back, a, x, y, zero, over, carry, sign};
+                int32_t n = (cyc - 1) / period;
+                if (k.reads_sound) n = std::min(n, quiet_iterations(cyc, period));
+                cyc -= n * period;
+                if (!k.reads_status && !k.reads_sound)
+                    s.Candidate = IdleCandidate{true, head, branch, back, k.cost, a,
+                                                x,    y,    zero,   over, carry,  sign};
             }
-        } else if (was.a == a && was.over == over && was.carry == carry &&
-                   (k.kind == CountX ? was.y == y : was.x == x)) {
+        } else if (k.kind == CountX ? was.y == y : was.x == x) {
             uint8_t& r = k.kind == CountX ? x : y;
             const uint8_t step = base[branch - 1];
             const bool down = step == 0xCA || step == 0x88;
-            const int32_t room = down ? r - 1 : 255 - r, budget = (cyc - 1) / period;
+            const int32_t room = down ? r - 1 : 255 - r;
+            const int32_t budget = k.reads_sound
+                                       ? std::min((cyc - 1) / period, quiet_iterations(cyc, period))
+                                       : (cyc - 1) / period;
             const int32_t n = room < budget ? room : budget;
             r = uint8_t(down ? r - n : r + n);
             zero = sign = r;

@@ -19,6 +19,7 @@
 
 #include "core/console.h"
 #include "core/rewind.h"
+#include "cpu/n6502.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -125,6 +126,16 @@ void set_field(std::vector<uint8_t>& state, const char* name, int64_t v) {
 void seal(std::vector<uint8_t>& state) {
     const uint32_t crc = crc32(state.data(), state.size() - 4);
     std::memcpy(&state[state.size() - 4], &crc, 4);
+}
+
+// A state taken while the cartridge's interrupt stands brings it back standing.
+TEST_F(Console, ALoadedStateRaisesTheCartridgesInterruptItHolds) {
+    load(std::string(QEL_ROMS_DIR) + "/mmc3.nes");
+    std::vector<uint8_t> raised = take_state();
+    set_field(raised, "MapperRegisters.IrqLine", 1);
+    seal(raised);
+    ASSERT_EQ(console_load_state(raised.data(), raised.size()), nullptr);
+    EXPECT_EQ(ncpu.irqline, 1u);
 }
 
 // A refused state (header, every field just outside its range, values that hang on

@@ -329,13 +329,13 @@ __attribute__((noinline)) void restore_blocks(const DrawnLine& d, const LinePlac
                                               const uint32_t* pixels, uint32_t* L,
                                               uint32_t blocks) {
     alignas(16) uint32_t tiles[8 * 34];
-    uint8_t opaque[34];
     const uint32_t extra = p.fx ? 1 : 0;
     while (blocks) {
         const uint32_t from = uint32_t(__builtin_ctz(blocks));
         const uint32_t to = from + uint32_t(__builtin_ctzll(~(uint64_t(blocks) >> from)));
+        // The opaque pixels go where the line's own go after this.
         shuffle_tiles(d.keys, p.cx + from, p.cx + to + extra, p.pattern, pixels, tiles + 8 * from,
-                      opaque + from);
+                      Opacity.tiles);
         std::memcpy(L + 8 * from, tiles + 8 * from + p.fx, 32 * (to - from));
         blocks = to < 32 ? blocks & ~((1u << to) - 1) : 0;
     }
@@ -367,6 +367,42 @@ __attribute__((always_inline)) inline void draw_unkept(const PageKeys& first, co
     draw_keys(keys, p, pixels, L);
 }
 
+// A line compared with what it left in the picture the frame before, and
+// drawn and kept if it differs.
+__attribute__((noinline)) void draw_kept(const PageKeys& first, const PageKeys& second, bool wraps,
+                                         const LinePlace& p, const uint32_t* pixels, uint32_t* L,
+                                         uint32_t line, bool clipped) {
+    DrawnLine& d = Drawn[line];
+    const uint32_t table = uint32_t(p.pattern - PpuMemory);
+    const uint32_t place = table | (p.cx << 16) | (p.fx << 21) | (uint32_t(clipped) << 24);
+    const uint32_t patterns = PatternVersion[table >> 12];
+    if (d.valid) {
+        if (d.place == place && d.patterns == patterns && d.palette == Palette.version &&
+            same_keys(first, d.keys) && (!wraps || same_keys(second, d.keys + 32))) {
+            d.misses = 0;
+            if (SpriteCoveredBlocks[line])
+                restore_blocks(d, p, pixels, L, SpriteCoveredBlocks[line]);
+            std::memcpy(Opacity.tiles, d.opaque, sizeof d.opaque);
+            return;
+        }
+        // Kept again after 1, 2, 4 ... 32 frames.
+        d.valid = false;
+        DrawnWait[line] = uint8_t(1u << d.misses);
+        if (d.misses < 5) ++d.misses;
+        draw_unkept(first, second, wraps, p, pixels, L);
+        return;
+    }
+    d.valid = true;
+    DrawnWait[line] = 0;
+    store_keys(first, d.keys);
+    if (wraps) store_keys(second, d.keys + 32);
+    d.place = place;
+    d.patterns = patterns;
+    d.palette = Palette.version;
+    draw_keys(d.keys, p, pixels, L);
+    std::memcpy(d.opaque, Opacity.tiles, sizeof d.opaque);
+}
+
 __attribute__((always_inline)) inline void draw_shuffled(const LinePlace& p, const uint32_t* pixels,
                                                          uint32_t* L, uint32_t line, bool clipped) {
     const PageKeys first = page_keys(p.page, p);
@@ -396,35 +432,7 @@ __attribute__((always_inline)) inline void draw_shuffled(const LinePlace& p, con
         draw_unkept(first, *next, wraps, p, pixels, L);
         return;
     }
-    DrawnLine& d = Drawn[line];
-    const uint32_t table = uint32_t(p.pattern - PpuMemory);
-    const uint32_t place = table | (p.cx << 16) | (p.fx << 21) | (uint32_t(clipped) << 24);
-    const uint32_t patterns = PatternVersion[table >> 12];
-    if (d.valid) {
-        if (d.place == place && d.patterns == patterns && d.palette == Palette.version &&
-            same_keys(first, d.keys) && (!wraps || same_keys(*next, d.keys + 32))) {
-            d.misses = 0;
-            if (SpriteCoveredBlocks[line])
-                restore_blocks(d, p, pixels, L, SpriteCoveredBlocks[line]);
-            std::memcpy(Opacity.tiles, d.opaque, sizeof d.opaque);
-            return;
-        }
-        // Kept again after 1, 2, 4 ... 32 frames.
-        d.valid = false;
-        DrawnWait[line] = uint8_t(1u << d.misses);
-        if (d.misses < 5) ++d.misses;
-        draw_unkept(first, *next, wraps, p, pixels, L);
-        return;
-    }
-    d.valid = true;
-    DrawnWait[line] = 0;
-    store_keys(first, d.keys);
-    if (wraps) store_keys(*next, d.keys + 32);
-    d.place = place;
-    d.patterns = patterns;
-    d.palette = Palette.version;
-    draw_keys(d.keys, p, pixels, L);
-    std::memcpy(d.opaque, Opacity.tiles, sizeof d.opaque);
+    draw_kept(first, *next, wraps, p, pixels, L, line, clipped);
 }
 #endif
 

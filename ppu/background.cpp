@@ -248,6 +248,16 @@ struct DrawnLine {
 DrawnLine Drawn[240];
 uint8_t DrawnWait[240];  // frames each line is drawn without a comparison, plus one
 
+// A kept line drawn otherwise: it counts as changed, and is kept again after
+// 1, 2, 4 ... 32 frames.
+inline void drop_drawn(uint32_t line) {
+    DrawnLine& d = Drawn[line];
+    if (!d.valid) return;
+    d.valid = false;
+    DrawnWait[line] = uint8_t(1u << d.misses);
+    if (d.misses < 5) ++d.misses;
+}
+
 // What a line of one tile left in the picture: that tile's pixels throughout
 // (the left eight the backdrop when clipped), except the 8-pixel blocks
 // that sprites were laid on since (SpriteCoveredBlocks).
@@ -289,7 +299,7 @@ __attribute__((target("ssse3"))) void fill_tiles(uint32_t key, uint32_t fx, cons
             _mm_storeu_si128(reinterpret_cast<__m128i*>(L + x + 4), b);
         }
         last = BlankLine{a, b, clipped, true};
-        Drawn[line].valid = false;
+        drop_drawn(line);
     }
     std::memset(Opacity.tiles, int(lo | hi), sizeof Opacity.tiles);
 }
@@ -312,7 +322,7 @@ __attribute__((noinline)) void fill_colour(uint32_t pixel, uint32_t* L, uint32_t
 #pragma GCC unroll 32
     for (uint32_t x = 0; x < 256; x += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(L + x), a);
     last = BlankLine{a, a, false, true};
-    Drawn[line].valid = false;
+    drop_drawn(line);
 }
 
 inline bool same_keys(const PageKeys& k, const uint16_t* keys) {
@@ -370,7 +380,7 @@ __attribute__((always_inline)) inline void draw_unkept(const PageKeys& first, co
 // A line compared with what it left in the picture the frame before, and
 // drawn and kept if it differs.
 __attribute__((noinline)) void draw_kept(const PageKeys& first, const PageKeys& second, bool wraps,
-                                         const LinePlace& p, const uint32_t* pixels, uint32_t* L,
+                                         const LinePlace p, const uint32_t* pixels, uint32_t* L,
                                          uint32_t line, bool clipped) {
     DrawnLine& d = Drawn[line];
     const uint32_t table = uint32_t(p.pattern - PpuMemory);
@@ -385,10 +395,7 @@ __attribute__((noinline)) void draw_kept(const PageKeys& first, const PageKeys& 
             std::memcpy(Opacity.tiles, d.opaque, sizeof d.opaque);
             return;
         }
-        // Kept again after 1, 2, 4 ... 32 frames.
-        d.valid = false;
-        DrawnWait[line] = uint8_t(1u << d.misses);
-        if (d.misses < 5) ++d.misses;
+        drop_drawn(line);
         draw_unkept(first, second, wraps, p, pixels, L);
         return;
     }
@@ -503,7 +510,7 @@ void RenderBackgroundLine() {
             SpriteCoveredBlocks[line] = 0;
             return;
         }
-        Drawn[line].valid = false;
+        drop_drawn(line);
 #endif
         for (uint32_t x = 0; x < 256; ++x) L[x] = pixel;
         SpriteCoveredBlocks[line] = 0;
@@ -543,13 +550,13 @@ void RenderBackgroundLine() {
 #if defined(__SSE2__)
     if (MapperWatchesTiles) {
         Blank[line].valid = false;
-        Drawn[line].valid = false;
+        drop_drawn(line);
         draw_latched(p, pixels, L);
     } else if (kShuffles && SimdDecodeOn) {
         draw_shuffled(p, pixels, L, line, clipped);
     } else {
         Blank[line].valid = false;
-        Drawn[line].valid = false;
+        drop_drawn(line);
         draw_plain(p, pixels, L);
     }
 #else

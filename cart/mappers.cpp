@@ -48,16 +48,18 @@ uint32_t ChrSlotSource[8192 / kChrSlot];
 
 // Copies size bytes from source offset `from` of an image to `to` of its
 // block, unless every slot in between holds them already.
-void map_slots(uint8_t* block, const uint8_t* image, uint32_t from, uint32_t size, uint32_t to,
+// Whether it copied.
+bool map_slots(uint8_t* block, const uint8_t* image, uint32_t from, uint32_t size, uint32_t to,
                uint32_t slot, uint32_t* sources) {
     if (ShortcutsOn) {
         bool in_place = true;
         for (uint32_t k = 0; k < size / slot; ++k)
             in_place &= sources[to / slot + k] == from + k * slot;
-        if (in_place) return;
+        if (in_place) return false;
     }
     std::memcpy(block + to, image + from, size);
     for (uint32_t k = 0; k < size / slot; ++k) sources[to / slot + k] = from + k * slot;
+    return true;
 }
 
 }  // namespace
@@ -81,8 +83,11 @@ void copy_prg(uint32_t unit, uint32_t size, uint32_t window_offset) {
 void copy_chr(uint32_t unit, uint32_t size, uint32_t pattern_offset) {
     if (CartridgeImage.ChrBanks == 0) return;
     uint32_t units = CartridgeImage.ChrBanks * (8192 / size);
-    map_slots(PpuMemory, CartridgeImage.ChrImage, (unit % units) * size, size, pattern_offset,
-              kChrSlot, ChrSlotSource);
+    if (map_slots(PpuMemory, CartridgeImage.ChrImage, (unit % units) * size, size, pattern_offset,
+                  kChrSlot, ChrSlotSource)) {
+        ++PatternVersion[(pattern_offset >> 12) & 1];
+        PatternVersion[1] += size >> 13;  // 8 KB: both tables
+    }
 }
 
 void set_irq_line(bool held) {

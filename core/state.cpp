@@ -441,6 +441,13 @@ const StateField StateFields[] = {
     out_of_reach("FrameMemory", "the picture"),
     out_of_reach("Blank", "what each line of one tile left in the picture",
                  ForgetBackgroundPalette),
+    out_of_reach("Drawn",
+                 "what each line of several tiles left in the picture and what it was drawn "
+                 "from: forgotten after a load, as the patterns may differ",
+                 ForgetBackgroundLines),
+    out_of_reach("DrawnWait", "as Drawn: how long each line goes without a comparison"),
+    out_of_reach("PatternVersion",
+                 "counts the changes of each pattern table, for the lines kept in the picture"),
     left_out(FIELD("SpriteCoveredBlocks", "SpriteCoveredBlocks", SpriteCoveredBlocks),
              "the picture's blocks sprites covered since the background drew them", true),
     out_of_reach("Palette", "the background palette's pixels, kept for its bytes and tint"),
@@ -716,6 +723,7 @@ void after_load() {
     // The PRG window, the pattern area and SpriteRam were written behind the
     // mappers' and the sprite filing's backs.
     forget_mapped_banks();
+    ForgetBackgroundLines();  // the patterns may differ with the same versions
     SpriteMemoryChanged();
     shortcuts_forget();  // what they learnt was of the machine before
 }

@@ -78,6 +78,7 @@ struct LinePalette {
     uint8_t bytes[16];  // the palette bytes the pixels were looked up for
     uint32_t tint;      // and the tint
     bool valid;
+    uint32_t version;  // counts the lookups: the same version, the same pixels
     alignas(16) uint32_t pixels[16];
 } Palette;
 
@@ -89,6 +90,7 @@ const uint32_t* line_palette(uint32_t tint) {
         for (int i = 0; i < 16; ++i) Palette.pixels[i] = colours[BackgroundPalette[i]];
         Palette.tint = tint;
         Palette.valid = true;
+        ++Palette.version;
     }
     return Palette.pixels;
 }
@@ -228,6 +230,34 @@ inline bool all_keys(const PageKeys& k, uint32_t key) {
     return _mm_movemask_epi8(_mm_and_si128(a, b)) == 0xFFFF;
 }
 
+// What a line of several tiles left in the picture: its tiles' keys, where
+// its patterns, palette and scroll came from, and its opaque pixels. A line
+// drawn again from the same is left as it stands but for the blocks sprites
+// covered since (SpriteCoveredBlocks). A line that changed is not compared
+// again for a while (longer the more often it changed): a scrolling screen
+// changes every frame and would pay for the comparison for nothing.
+struct DrawnLine {
+    alignas(16) uint16_t keys[64];  // the two pages' keys (the second only if the line wraps)
+    uint32_t place;                 // pattern table and fine row, cx, fx, clipping
+    uint32_t patterns;              // PatternVersion of its pattern table
+    uint32_t palette;               // Palette.version
+    uint8_t opaque[33];
+    uint8_t misses;  // comparisons it failed in a row
+    bool valid;
+};
+DrawnLine Drawn[240];
+uint8_t DrawnWait[240];  // frames each line is drawn without a comparison, plus one
+
+// A kept line drawn otherwise: it counts as changed, and is kept again after
+// 1, 2, 4 ... 32 frames.
+inline void drop_drawn(uint32_t line) {
+    DrawnLine& d = Drawn[line];
+    if (!d.valid) return;
+    d.valid = false;
+    DrawnWait[line] = uint8_t(1u << d.misses);
+    if (d.misses < 5) ++d.misses;
+}
+
 // What a line of one tile left in the picture: that tile's pixels throughout
 // (the left eight the backdrop when clipped), except the 8-pixel blocks
 // that sprites were laid on since (SpriteCoveredBlocks).
@@ -269,6 +299,7 @@ __attribute__((target("ssse3"))) void fill_tiles(uint32_t key, uint32_t fx, cons
             _mm_storeu_si128(reinterpret_cast<__m128i*>(L + x + 4), b);
         }
         last = BlankLine{a, b, clipped, true};
+        drop_drawn(line);
     }
     std::memset(Opacity.tiles, int(lo | hi), sizeof Opacity.tiles);
 }
@@ -291,33 +322,39 @@ __attribute__((noinline)) void fill_colour(uint32_t pixel, uint32_t* L, uint32_t
 #pragma GCC unroll 32
     for (uint32_t x = 0; x < 256; x += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(L + x), a);
     last = BlankLine{a, a, false, true};
+    drop_drawn(line);
+}
+
+inline bool same_keys(const PageKeys& k, const uint16_t* keys) {
+    const __m128i* old = reinterpret_cast<const __m128i*>(keys);
+    const __m128i a = _mm_and_si128(_mm_cmpeq_epi16(k.k[0], _mm_load_si128(old)),
+                                    _mm_cmpeq_epi16(k.k[1], _mm_load_si128(old + 1)));
+    const __m128i b = _mm_and_si128(_mm_cmpeq_epi16(k.k[2], _mm_load_si128(old + 2)),
+                                    _mm_cmpeq_epi16(k.k[3], _mm_load_si128(old + 3)));
+    return _mm_movemask_epi8(_mm_and_si128(a, b)) == 0xFFFF;
+}
+
+// Writes the background of the covered blocks of a line again from its keys.
+__attribute__((noinline)) void restore_blocks(const DrawnLine& d, const LinePlace& p,
+                                              const uint32_t* pixels, uint32_t* L,
+                                              uint32_t blocks) {
+    alignas(16) uint32_t tiles[8 * 34];
+    const uint32_t extra = p.fx ? 1 : 0;
+    while (blocks) {
+        const uint32_t from = uint32_t(__builtin_ctz(blocks));
+        const uint32_t to = from + uint32_t(__builtin_ctzll(~(uint64_t(blocks) >> from)));
+        // The opaque pixels go where the line's own go after this.
+        shuffle_tiles(d.keys, p.cx + from, p.cx + to + extra, p.pattern, pixels, tiles + 8 * from,
+                      Opacity.tiles);
+        std::memcpy(L + 8 * from, tiles + 8 * from + p.fx, 32 * (to - from));
+        blocks = to < 32 ? blocks & ~((1u << to) - 1) : 0;
+    }
 }
 
 // The line as whole tiles from fx pixels left of the picture: the pixels
 // written past either end of the line are put back.
-void draw_shuffled(const LinePlace& p, const uint32_t* pixels, uint32_t* L, uint32_t line,
-                   bool clipped) {
-    alignas(16) uint16_t keys[64];
-    const PageKeys first = page_keys(p.page, p);
-    const uint32_t key = uint16_t(_mm_cvtsi128_si32(first.k[0]));
-    const bool wraps = p.cx != 0 || p.fx != 0;
-    if (all_keys(first, key)) {
-        if (!wraps || p.next == p.page) {
-            fill_tiles(key, p.fx, p.pattern, pixels, L, line, clipped);
-            return;
-        }
-        const PageKeys next = page_keys(p.next, p);
-        if (all_keys(next, key)) {
-            fill_tiles(key, p.fx, p.pattern, pixels, L, line, clipped);
-            return;
-        }
-        store_keys(first, keys);
-        store_keys(next, keys + 32);
-    } else {
-        store_keys(first, keys);
-        if (wraps) store_keys(p.next == p.page ? first : page_keys(p.next, p), keys + 32);
-    }
-    Blank[line].valid = false;
+__attribute__((always_inline)) inline void draw_keys(const uint16_t* keys, const LinePlace& p,
+                                                     const uint32_t* pixels, uint32_t* L) {
     const uint32_t count = p.fx ? 33 : 32;
     if (!p.fx) {
         shuffle_tiles(keys, p.cx, p.cx + count, p.pattern, pixels, L, Opacity.tiles);
@@ -330,6 +367,80 @@ void draw_shuffled(const LinePlace& p, const uint32_t* pixels, uint32_t* L, uint
     std::memcpy(L - 8, before, sizeof before);
     std::memcpy(L + 256, after, sizeof after);
 }
+
+__attribute__((always_inline)) inline void draw_unkept(const PageKeys& first, const PageKeys& next,
+                                                       bool wraps, const LinePlace& p,
+                                                       const uint32_t* pixels, uint32_t* L) {
+    alignas(16) uint16_t keys[64];
+    store_keys(first, keys);
+    if (wraps) store_keys(next, keys + 32);
+    draw_keys(keys, p, pixels, L);
+}
+
+// A line compared with what it left in the picture the frame before, and
+// drawn and kept if it differs.
+__attribute__((noinline)) void draw_kept(const PageKeys& first, const PageKeys& second, bool wraps,
+                                         const LinePlace p, const uint32_t* pixels, uint32_t* L,
+                                         uint32_t line, bool clipped) {
+    DrawnLine& d = Drawn[line];
+    const uint32_t table = uint32_t(p.pattern - PpuMemory);
+    const uint32_t place = table | (p.cx << 16) | (p.fx << 21) | (uint32_t(clipped) << 24);
+    const uint32_t patterns = PatternVersion[table >> 12];
+    if (d.valid) {
+        if (d.place == place && d.patterns == patterns && d.palette == Palette.version &&
+            same_keys(first, d.keys) && (!wraps || same_keys(second, d.keys + 32))) {
+            d.misses = 0;
+            if (SpriteCoveredBlocks[line])
+                restore_blocks(d, p, pixels, L, SpriteCoveredBlocks[line]);
+            std::memcpy(Opacity.tiles, d.opaque, sizeof d.opaque);
+            return;
+        }
+        drop_drawn(line);
+        draw_unkept(first, second, wraps, p, pixels, L);
+        return;
+    }
+    d.valid = true;
+    DrawnWait[line] = 0;
+    store_keys(first, d.keys);
+    if (wraps) store_keys(second, d.keys + 32);
+    d.place = place;
+    d.patterns = patterns;
+    d.palette = Palette.version;
+    draw_keys(d.keys, p, pixels, L);
+    std::memcpy(d.opaque, Opacity.tiles, sizeof d.opaque);
+}
+
+__attribute__((always_inline)) inline void draw_shuffled(const LinePlace& p, const uint32_t* pixels,
+                                                         uint32_t* L, uint32_t line, bool clipped) {
+    const PageKeys first = page_keys(p.page, p);
+    const uint32_t key = uint16_t(_mm_cvtsi128_si32(first.k[0]));
+    const bool wraps = p.cx != 0 || p.fx != 0;
+    PageKeys second;
+    const PageKeys* next = &first;
+    if (all_keys(first, key)) {
+        if (!wraps || p.next == p.page) {
+            fill_tiles(key, p.fx, p.pattern, pixels, L, line, clipped);
+            return;
+        }
+        second = page_keys(p.next, p);
+        next = &second;
+        if (all_keys(second, key)) {
+            fill_tiles(key, p.fx, p.pattern, pixels, L, line, clipped);
+            return;
+        }
+    } else if (wraps && p.next != p.page) {
+        second = page_keys(p.next, p);
+        next = &second;
+    }
+    Blank[line].valid = false;
+    if (DrawnWait[line] > 1) {
+        // Changed of late: neither compared nor kept this frame.
+        --DrawnWait[line];
+        draw_unkept(first, *next, wraps, p, pixels, L);
+        return;
+    }
+    draw_kept(first, *next, wraps, p, pixels, L, line, clipped);
+}
 #endif
 
 }  // namespace
@@ -341,13 +452,21 @@ bool BackgroundOpaqueAt(uint32_t x) {
 
 uint32_t SpriteCoveredBlocks[240];
 
+uint32_t PatternVersion[2];
+
 bool SimdDecodeOn = true;
+
+void ForgetBackgroundLines() {
+#if defined(__SSE2__)
+    for (BlankLine& b : Blank) b.valid = false;
+    for (DrawnLine& d : Drawn) d.valid = false;
+    std::memset(DrawnWait, 0, sizeof DrawnWait);
+#endif
+}
 
 void ForgetBackgroundPalette() {
     Palette.valid = false;
-#if defined(__SSE2__)
-    for (BlankLine& b : Blank) b.valid = false;
-#endif
+    ForgetBackgroundLines();
 }
 
 // What a line without the background shows: the backdrop as it stands; with
@@ -391,6 +510,7 @@ void RenderBackgroundLine() {
             SpriteCoveredBlocks[line] = 0;
             return;
         }
+        drop_drawn(line);
 #endif
         for (uint32_t x = 0; x < 256; ++x) L[x] = pixel;
         SpriteCoveredBlocks[line] = 0;
@@ -430,11 +550,13 @@ void RenderBackgroundLine() {
 #if defined(__SSE2__)
     if (MapperWatchesTiles) {
         Blank[line].valid = false;
+        drop_drawn(line);
         draw_latched(p, pixels, L);
     } else if (kShuffles && SimdDecodeOn) {
         draw_shuffled(p, pixels, L, line, clipped);
     } else {
         Blank[line].valid = false;
+        drop_drawn(line);
         draw_plain(p, pixels, L);
     }
 #else

@@ -111,6 +111,12 @@ bool BackgroundOpaqueAt(uint32_t x);
 // The background keeps its palette's pixels from line to line, and knows what
 // it left in lines of one tile; MasterPalette changes (power-up) drop both.
 void ForgetBackgroundPalette();
+// Drops what the background knows of the lines in the picture: after the
+// pattern area was written behind the mappers' backs (a state load).
+void ForgetBackgroundLines();
+// Bumped whenever the bytes of a pattern table (0: $0000, 1: $1000) may have
+// changed: a bank switch that copies, a CHR RAM write.
+extern uint32_t PatternVersion[2];
 // The 8-pixel blocks of each line that the sprite composite wrote since the
 // background drew the line (bit k: pixels 8k to 8k + 7).
 extern uint32_t SpriteCoveredBlocks[240];

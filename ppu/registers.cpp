@@ -224,7 +224,10 @@ void VramWrite(uint8_t value) {
     uint32_t a = PpuRegisters.VramAddress &= 0x3FFF;
     if (a < 0x2000) {
         // CHR ROM cannot be written; without it the pattern area is RAM.
-        if (CartridgeImage.ChrBanks == 0) PpuMemory[a] = value;
+        if (CartridgeImage.ChrBanks == 0) {
+            PpuMemory[a] = value;
+            ++PatternVersion[a >> 12];
+        }
     } else if (a < 0x3F00) {
         PpuMemory[NametableOffset(a)] = value;
     } else {

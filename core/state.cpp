@@ -446,6 +446,8 @@ const StateField StateFields[] = {
                  "from: forgotten after a load, as the patterns may differ",
                  ForgetBackgroundLines),
     out_of_reach("DrawnWait", "as Drawn: how long each line goes without a comparison"),
+    out_of_reach("StripSources",
+                 "what each column of the sprite strip was decoded from: forgotten with Drawn"),
     out_of_reach("PatternVersion",
                  "counts the changes of each pattern table, for the lines kept in the picture"),
     left_out(FIELD("SpriteCoveredBlocks", "SpriteCoveredBlocks", SpriteCoveredBlocks),

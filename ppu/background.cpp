@@ -457,6 +457,7 @@ uint32_t PatternVersion[2];
 bool SimdDecodeOn = true;
 
 void ForgetBackgroundLines() {
+    ForgetSpriteRows();
 #if defined(__SSE2__)
     for (BlankLine& b : Blank) b.valid = false;
     for (DrawnLine& d : Drawn) d.valid = false;

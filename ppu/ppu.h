@@ -140,6 +140,8 @@ void SpriteByteWritten(uint32_t index);
 void PickSpritesForLine();
 void DrawSprite8x8(uint32_t sprite);
 void DrawSprite8x16(uint32_t sprite);
+// Drops what the sprite strip's columns were decoded from (with the lines).
+void ForgetSpriteRows();
 void CheckSpriteZeroHit();
 // The sprite evaluation of a rendered line: sets the overflow flag where the
 // console finds more than eight sprites, and leaves OamAddress at 0.

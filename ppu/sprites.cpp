@@ -154,9 +154,35 @@ __attribute__((target("ssse3"))) void shuffle_rows(const uint8_t* lo, const uint
 }
 #endif
 
+// What each strip column was decoded from: the pattern rows' place and
+// count, the flips and palette bits, the tint, the palette's four bytes and
+// the version of the pattern table. A sprite decoded again from the same
+// finds its column as it stands: most sprites keep their slot and tile from
+// one frame to the next. look 0: the column is not known.
+struct StripSource {
+    uint64_t look, colours;
+};
+StripSource StripSources[64];
+
 // Decodes rows pattern rows (flipped as the sprite asks) into the sprite's
 // strip column.
 void draw_sprite(uint32_t i, const uint8_t* const* row, uint32_t rows) {
+    const uint32_t attr = SpriteRam[4 * i + 2];
+    const uint32_t place = uint32_t(row[0] - PpuMemory);
+    uint32_t palette;
+    std::memcpy(&palette, SpritePalette + (attr & SpritePaletteBits) * 4, sizeof palette);
+    const StripSource source{1 | uint64_t(place) << 1 | uint64_t(rows) << 16 |
+                                 uint64_t(attr & (SpriteFlipX | SpriteFlipY | SpritePaletteBits))
+                                     << 24 |
+                                 uint64_t(PpuTint(PpuRegisters.PpuMask)) << 32,
+                             palette | uint64_t(PatternVersion[place >> 12]) << 32};
+    StripSource& known = StripSources[i];
+    if (SimdDecodeOn) {
+        if (known.look == source.look && known.colours == source.colours) return;
+        known = source;
+    } else {
+        known = StripSource{};
+    }
     const SpriteLook s = look_of(i);
     uint32_t* strip = SpritePixels + 8 * i;
     uint8_t lo[16], hi[16];
@@ -177,6 +203,8 @@ void draw_sprite(uint32_t i, const uint8_t* const* row, uint32_t rows) {
 }
 
 }  // namespace
+
+void ForgetSpriteRows() { std::memset(StripSources, 0, sizeof StripSources); }
 
 void DrawSprite8x8(uint32_t i) {
     const uint8_t* t = PpuMemory +

@@ -1,5 +1,6 @@
 // What the pictures and the demos do not show, on memory set up by the test.
 #include <cstring>
+#include <utility>
 
 #include "ppu/ppu.h"
 #include "ppu/surfaces.h"
@@ -94,6 +95,31 @@ TEST_F(Renderer, LeftEdgeClipShowsTheBackdropAndHidesSprites) {
     EXPECT_EQ(L[8], 0xFFFFFFu);  // the sprite's right half
     EXPECT_EQ(L[12], 0xF83800u);
     EXPECT_EQ(L[255], 0xF83800u);
+}
+
+// A sprite decoded again from the same tile finds its strip column as it
+// stands, and from a changed palette entry, tint or pattern decodes anew.
+TEST_F(Renderer, SpriteRowsFollowTheirPaletteTintAndPatterns) {
+    const uint8_t sprite[4] = {29, 1, 0x00, 0};
+    std::memcpy(SpriteRam + 4 * 6, sprite, 4);
+    BuildSpriteTables();
+    auto pixels_at_30 = [](uint8_t mask) {
+        PpuRegisters.PpuMask = mask;
+        MachineState.Scanline = 29;
+        PickSpritesForLine();
+        return std::pair{SpritePixels[8 * 6], SpritePixels[8 * 6 + 1]};
+    };
+    auto write_at = [this](uint32_t address, uint8_t value) {
+        set_address(address);
+        write(0x2007, value);
+    };
+    write_at(0x3F11, 0x30);
+    EXPECT_EQ(pixels_at_30(0x1E).first, 0xFFFFFFu);
+    write_at(0x3F11, 0x16);
+    EXPECT_EQ(pixels_at_30(0x1E).first, 0xF83800u);
+    write_at(0x0010, 0x7F);  // the tile's top row loses its left pixel
+    EXPECT_EQ(pixels_at_30(0x1E), std::pair(SpriteKeyColour, 0xF83800u));
+    EXPECT_EQ(pixels_at_30(0x1F).second, 0xBFBFBFu);  // greyscale
 }
 
 }  // namespace

@@ -198,6 +198,16 @@ inline void apu_end_line(int32_t ran, bool interrupts_allowed) {
     if (c.LineStart >= SoundNextEvent || ((c.FrameIrq || c.DmcIrq) && interrupts_allowed))
         apu_line_event(interrupts_allowed);
 }
+// apu_end_line for a line whose end holds nothing but the clock's move (no
+// step, no delta boundary, no flag the CPU would take): moves the clock and
+// returns true; else changes nothing and returns false.
+inline bool apu_end_quiet_line(int32_t ran, bool interrupts_allowed) {
+    SoundClockRecord& c = SoundClock;
+    const int32_t start = c.LineStart + int32_t((uint32_t(ran) * SoundTicksPerCycle) >> 16);
+    if (start >= SoundNextEvent || ((c.FrameIrq || c.DmcIrq) && interrupts_allowed)) return false;
+    c.LineStart = start;
+    return true;
+}
 // The mix's two ends of the clock: up to the frame's end (logging the frame
 // counter's last clocks), and on into the next frame (ticks counted from its
 // start, the log emptied).

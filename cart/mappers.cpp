@@ -321,6 +321,8 @@ void mapper_line_tick(uint32_t cycles) {
     if (ncpu.irqline && !(ncpu.rF & 0x04)) n6502_int();
 }
 
+bool mapper_counts_lines() { return ActiveMapper->Tick != nullptr; }
+
 // Revision B: a clock reloads a counter at 0 (or cleared by $C001), else
 // counts down; a counter at 0 after the clock raises the interrupt, so a
 // latch of 0 raises it on every clock.

@@ -4,6 +4,7 @@
 #include "cart/cartridge.h"
 #include "core/machine.h"
 #include "cpu/n6502.h"
+#include "cpu/shortcuts.h"
 #include "ppu/ppu.h"
 
 namespace {
@@ -50,6 +51,55 @@ const uint32_t* line_budgets() {
     return LineBudgets;
 }
 
+// Lines run on (cpu/shortcuts.h): at the end of line FrameLine's budget,
+// the CPU may go on into the next visible line while the line's end holds
+// nothing that could interrupt it (interrupts_allowed: I is clear); its sound
+// is moved over now, its drawing waits for catch_up_lines, which the bus's
+// traps call first meanwhile.
+struct LinesBehind {
+    bool behind;
+    n6502readtrap read;
+    n6502writetrap write;
+} Behind;
+
+// The lines the CPU ran on through, drawn, and the bus's traps back.
+void catch_up_lines() {
+    if (!Behind.behind) return;
+    Behind.behind = false;
+    ncpu.readtrap = Behind.read;
+    ncpu.writetrap = Behind.write;
+    while (MachineState.Scanline < int32_t(MachineState.FrameLine)) {
+        RenderBackgroundLine();
+        ++MachineState.Scanline;
+    }
+}
+
+uint32_t read_behind(uint32_t address) {
+    catch_up_lines();
+    return ncpu.readtrap(address);
+}
+
+uint32_t write_behind(uint32_t value, uint32_t address) {
+    catch_up_lines();
+    return ncpu.writetrap(value, address);
+}
+
+int32_t run_on_next(bool interrupts_allowed) {
+    const uint32_t line = MachineState.FrameLine;
+    if (line + 1 >= uint32_t(kVisibleLines) || (ncpu.irqline && interrupts_allowed) ||
+        !apu_end_quiet_line(int32_t(LineBudgets[line]), interrupts_allowed))
+        return 0;
+    if (!Behind.behind) {
+        Behind = LinesBehind{true, ncpu.readtrap, ncpu.writetrap};
+        ncpu.readtrap = read_behind;
+        ncpu.writetrap = write_behind;
+    }
+    MachineState.FrameLine = line + 1;
+    const uint32_t next = LineBudgets[line + 1];
+    ncpu.totalcycles += next;
+    return int32_t(next);
+}
+
 int32_t run_lines() {
     if (MachineState.Halted) return 0;
     const uint32_t* const line_budget = line_budgets();
@@ -58,16 +108,20 @@ int32_t run_lines() {
     MachineState.InVblank = 0;
     MachineState.Scanline = 0;
     apu_begin_frame();
+    // A cartridge that counts lines may interrupt at any line's end.
+    RunOn.next = ShortcutsOn && !mapper_counts_lines() ? run_on_next : nullptr;
     while (MachineState.Scanline < kVisibleLines) {
-        const uint32_t line = uint32_t(MachineState.Scanline);
-        const uint32_t budget = line_budget[line];
-        MachineState.FrameLine = line;
-        run_budget(budget);
+        MachineState.FrameLine = uint32_t(MachineState.Scanline);
+        run_budget(line_budget[MachineState.FrameLine]);
+        catch_up_lines();
+        // The line the run ended in.
+        const uint32_t budget = line_budget[MachineState.FrameLine];
         end_sound_line(budget);
         mapper_line_tick(budget);
         RenderBackgroundLine();
         ++MachineState.Scanline;
     }
+    RunOn.next = nullptr;
     PpuRegisters.MidFrameAddressWrite = 0;
     MachineState.FrameLine = VblankLine;
     const uint32_t before_vblank = line_budget[VblankLine];

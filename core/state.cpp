@@ -492,6 +492,8 @@ const StateField StateFields[] = {
     out_of_reach("ChargedPlace", kShortcutsPart),
     out_of_reach("Idle", kShortcutsPart),
     out_of_reach("Steady", kShortcutsPart),
+    out_of_reach("RunOn", "lines run on: set by the frame driver for each frame's picture"),
+    out_of_reach("Behind", "lines run on: none waits for its drawing between frames"),
     out_of_reach("StraddleCopy",
                  "the CPU's copy of an instruction that straddles two banks: "
                  "scratch of one instruction"),

@@ -54,8 +54,18 @@
 
 bool ShortcutsOn = true;
 ShortcutRecord Shortcuts;
+RunOnRecord RunOn;
 
 void shortcuts_forget() { Shortcuts = ShortcutRecord{}; }
+
+__attribute__((noinline, cold)) int32_t run_on(uint8_t f) {
+    const ShortcutRecord& s = Shortcuts;
+    if (!RunOn.next || s.Candidate.found || s.Stopped || s.BackJump.target != ~0u) return 0;
+    const int32_t more = RunOn.next(!(f & 0x04));
+    // A loop seen in the line before tells nothing of this one.
+    if (more > 0) Shortcuts.Seen.head = ~0u;
+    return more;
+}
 
 namespace {
 

@@ -160,6 +160,27 @@ extern ShortcutRecord Shortcuts;
 // save RAM: finds the loop's instructions and where in them the CPU stopped.
 void rest_in_loop();
 
+// ---- lines run on ----
+// A frame driver's budget that ends with no wait loop or backward JMP closed
+// in its line may run on into the next line's budget without leaving the
+// interpreter, when nothing at the line's end can interrupt the CPU: the
+// frame driver (next) then moves the sound clock over the line and leaves
+// the line's drawing for later. Before the CPU next reaches a device (the
+// frame driver puts its own traps in front of the bus's meanwhile), and when
+// the run ends, the lines left behind are drawn: a device sees the machine
+// as it would have line by line.
+struct RunOnRecord {
+    // The next line's budget, or 0: the run stops here (its argument: I is clear).
+    int32_t (*next)(bool interrupts_allowed) = nullptr;
+};
+extern RunOnRecord RunOn;
+
+// At the end of a frame driver's budget (RestAllowed), with the status byte's
+// bits 2-5 in f: the cycles of the next line to run on into, or 0. A line
+// that closed a wait loop or a backward JMP ends the run, for the idle and
+// steady shortcuts to look at.
+int32_t run_on(uint8_t f);
+
 // ---- the interpreter's hooks ----
 
 // At the start of each run: loops seen in another budget tell nothing of this one.

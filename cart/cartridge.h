@@ -92,9 +92,9 @@ void map_first_chr();                                      // 8 KB of CHR ROM, i
 // held): line counters and cycle counters step, and a cartridge holding the
 // interrupt line gets it taken when the CPU allows.
 void mapper_line_tick(uint32_t cycles);
-// Whether mapper_line_tick counts lines or cycles (else it only hands the CPU
-// the interrupt line the cartridge holds).
-bool mapper_counts_lines();
+// Its two halves: the counters' step, then the interrupt taken.
+void mapper_count_line(uint32_t cycles);
+void mapper_line_interrupt();
 // One clock of the MMC3's counter (a rise of the PPU's A12).
 void mmc3_line_tick();
 // The PPU address moved from `before` to `after` through $2006 or $2007: the

@@ -313,15 +313,21 @@ void mapper_low_write(uint8_t value, uint16_t address) {
     if (MapperSeesLowWrites) ActiveMapper->Write(value, address);
 }
 
-void mapper_line_tick(uint32_t cycles) {
+void mapper_count_line(uint32_t cycles) {
     if (ActiveMapper->Tick) ActiveMapper->Tick(cycles);
+}
+
+void mapper_line_interrupt() {
     // The line stays held until the program answers the mapper: the CPU
     // takes the interrupt at the first line end where I is clear (CLI, PLP
     // and RTI look at it between).
     if (ncpu.irqline && !(ncpu.rF & 0x04)) n6502_int();
 }
 
-bool mapper_counts_lines() { return ActiveMapper->Tick != nullptr; }
+void mapper_line_tick(uint32_t cycles) {
+    mapper_count_line(cycles);
+    mapper_line_interrupt();
+}
 
 // Revision B: a clock reloads a counter at 0 (or cleared by $C001), else
 // counts down; a counter at 0 after the clock raises the interrupt, so a

@@ -60,6 +60,9 @@ struct LinesBehind {
     bool behind;
     n6502readtrap read;
     n6502writetrap write;
+    // The run stopped where a counter raised the interrupt line: the line's
+    // end has had its sound and its count, and waits for the interrupt.
+    bool counted;
 } Behind;
 
 // The lines the CPU ran on through, drawn, and the bus's traps back.
@@ -89,8 +92,13 @@ int32_t run_on_next(bool interrupts_allowed) {
     if (line + 1 >= uint32_t(kVisibleLines) || (ncpu.irqline && interrupts_allowed) ||
         !apu_end_quiet_line(int32_t(LineBudgets[line]), interrupts_allowed))
         return 0;
+    mapper_count_line(LineBudgets[line]);
+    if (ncpu.irqline && interrupts_allowed) {
+        Behind.counted = true;
+        return 0;
+    }
     if (!Behind.behind) {
-        Behind = LinesBehind{true, ncpu.readtrap, ncpu.writetrap};
+        Behind = LinesBehind{true, ncpu.readtrap, ncpu.writetrap, false};
         ncpu.readtrap = read_behind;
         ncpu.writetrap = write_behind;
     }
@@ -108,16 +116,20 @@ int32_t run_lines() {
     MachineState.InVblank = 0;
     MachineState.Scanline = 0;
     apu_begin_frame();
-    // A cartridge that counts lines may interrupt at any line's end.
-    RunOn.next = ShortcutsOn && !mapper_counts_lines() ? run_on_next : nullptr;
+    RunOn.next = ShortcutsOn ? run_on_next : nullptr;
     while (MachineState.Scanline < kVisibleLines) {
         MachineState.FrameLine = uint32_t(MachineState.Scanline);
         run_budget(line_budget[MachineState.FrameLine]);
         catch_up_lines();
         // The line the run ended in.
         const uint32_t budget = line_budget[MachineState.FrameLine];
-        end_sound_line(budget);
-        mapper_line_tick(budget);
+        if (Behind.counted) {
+            Behind.counted = false;
+            mapper_line_interrupt();
+        } else {
+            end_sound_line(budget);
+            mapper_line_tick(budget);
+        }
         RenderBackgroundLine();
         ++MachineState.Scanline;
     }

@@ -99,7 +99,9 @@ void mapper_line_interrupt();
 void mmc3_line_tick();
 // The PPU address moved from `before` to `after` through $2006 or $2007: the
 // MMC3 counts a rise of A12.
-void mapper_ppu_address(uint32_t before, uint32_t after);
+inline void mapper_ppu_address(uint32_t before, uint32_t after) {
+    if ((~before & after & 0x1000) && CartridgeImage.MapperNumber == 4) mmc3_line_tick();
+}
 // A background or sprite pattern fetch of tile $FD or $FE (pattern address of
 // its row): the MMC2 and MMC4 switch their latches. Returns whether the
 // pattern area changed.

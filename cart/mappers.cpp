@@ -343,10 +343,6 @@ void mmc3_line_tick() {
     if (Mmc3Counter == 0 && Mmc3IrqEnabled) set_irq_line(true);
 }
 
-void mapper_ppu_address(uint32_t before, uint32_t after) {
-    if ((~before & after & 0x1000) && CartridgeImage.MapperNumber == 4) mmc3_line_tick();
-}
-
 bool mapper_latch_tile(uint32_t pattern_address) {
     return MapperWatchesTiles && mmc2_latch_tile(pattern_address);
 }

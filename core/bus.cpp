@@ -33,8 +33,13 @@ uint32_t bus_read(uint32_t address) {
 
 uint32_t bus_write(uint32_t value, uint32_t address) {
     uint8_t v = uint8_t(value);
+    // The picture unit's registers first: palette and name table uploads
+    // write them thousands of times a frame.
+    if ((address & 0xE000) == 0x2000) {
+        PpuWriteRegister(address & 0x2007, v);
+        return 0;
+    }
     switch (address & 0xE000) {
-        case 0x2000: PpuWriteRegister(address & 0x2007, v); break;
         case 0x4000:
             if (address < 0x4014 || address == 0x4015 || address == 0x4017)
                 apu_write(uint16_t(address), v);

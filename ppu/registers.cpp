@@ -219,7 +219,8 @@ uint8_t VramRead() {
     return PpuMemory[NametableOffset(a)];
 }
 
-void VramWrite(uint8_t value) {
+namespace {
+inline void vram_write(uint8_t value) {
     PpuRegisters.AddressAtRest = 0;
     uint32_t a = PpuRegisters.VramAddress &= 0x3FFF;
     if (a < 0x2000) {
@@ -243,6 +244,9 @@ void VramWrite(uint8_t value) {
     }
     PpuRegisters.VramAddress = uint16_t(PpuRegisters.VramAddress + PpuRegisters.VramIncrement);
 }
+}  // namespace
+
+void VramWrite(uint8_t value) { vram_write(value); }
 
 // Bits a register does not drive, and the write-only registers, read the data
 // latch; the bits a read drives refresh it.
@@ -293,6 +297,11 @@ uint8_t PpuReadRegister(uint32_t address) {
 void PpuWriteRegister(uint32_t address, uint8_t value) {
     const uint32_t before = PpuRegisters.VramAddress;
     refresh_latch(value, 0xFF);
+    if (address == 0x2007) {  // uploads, the most frequent by far
+        vram_write(value);
+        mapper_ppu_address(before, PpuRegisters.VramAddress);
+        return;
+    }
     switch (address) {
         case 0x2000: write_control(value); break;
         case 0x2001: write_mask(value); break;
@@ -303,7 +312,6 @@ void PpuWriteRegister(uint32_t address, uint8_t value) {
             break;
         case 0x2005: write_scroll(value); break;
         case 0x2006: write_address(value); break;
-        case 0x2007: VramWrite(value); break;
         default: break;
     }
     // The cartridge sees the PPU address lines move (the MMC3 counts A12).

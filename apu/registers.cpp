@@ -61,9 +61,7 @@ int32_t tick_of_cycle(uint32_t cycle) {
     return int32_t((cycle * scale) >> 32);
 }
 
-uint32_t budget_of(uint32_t line) {
-    return frame_cycle_of_line(line + 1) - frame_cycle_of_line(line);
-}
+uint32_t budget_of(uint32_t line) { return frame_line_budgets()[line]; }
 
 uint32_t current_line() { return std::min(MachineState.FrameLine, FrameLines - 1); }
 
@@ -81,7 +79,7 @@ int32_t clock_now() { return SoundClock.LineStart + tick_of_cycle(uint32_t(cycle
 // Where a moment of the sound clock falls in the frame's sound: from the
 // start of the running budget.
 int32_t frame_tick(int32_t clock) {
-    const int32_t line_start = tick_of_cycle(frame_cycle_of_line(current_line()));
+    const int32_t line_start = tick_of_cycle(frame_line_starts()[current_line()]);
     return std::clamp(line_start + clock - SoundClock.LineStart, 0, FrameTicks);
 }
 

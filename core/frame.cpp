@@ -37,19 +37,33 @@ int32_t run_budget(uint32_t cycles) {
 // next budget, which it shortens).
 void end_sound_line(uint32_t cycles) { apu_end_line(int32_t(cycles), !(ncpu.rF & 0x04)); }
 
-// Each line's budget, made for the line length LineBudgetsFor once rather
-// than twice a line.
+// Each line's budget and start, made for the line length LineBudgetsFor once
+// rather than at every use.
 uint32_t LineBudgets[FrameLines];
+uint32_t LineStarts[FrameLines + 1];
 uint32_t LineBudgetsFor;
 
-const uint32_t* line_budgets() {
-    if (LineBudgetsFor != MachineState.CyclesPerLine) {
-        LineBudgetsFor = MachineState.CyclesPerLine;
-        for (uint32_t line = 0; line < FrameLines; ++line)
-            LineBudgets[line] = frame_cycle_of_line(line + 1) - frame_cycle_of_line(line);
-    }
+void make_line_tables() {
+    LineBudgetsFor = MachineState.CyclesPerLine;
+    for (uint32_t line = 0; line <= FrameLines; ++line)
+        LineStarts[line] = frame_cycle_of_line(line);
+    for (uint32_t line = 0; line < FrameLines; ++line)
+        LineBudgets[line] = LineStarts[line + 1] - LineStarts[line];
+}
+
+}  // namespace
+
+const uint32_t* frame_line_budgets() {
+    if (LineBudgetsFor != MachineState.CyclesPerLine) make_line_tables();
     return LineBudgets;
 }
+
+const uint32_t* frame_line_starts() {
+    if (LineBudgetsFor != MachineState.CyclesPerLine) make_line_tables();
+    return LineStarts;
+}
+
+namespace {
 
 // Lines run on (cpu/shortcuts.h): at the end of line FrameLine's budget,
 // the CPU may go on into the next visible line while the line's end holds
@@ -110,7 +124,7 @@ int32_t run_on_next(bool interrupts_allowed) {
 
 int32_t run_lines() {
     if (MachineState.Halted) return 0;
-    const uint32_t* const line_budget = line_budgets();
+    const uint32_t* const line_budget = frame_line_budgets();
     BuildSpriteTables();
     PpuStartFrame();
     MachineState.InVblank = 0;

@@ -22,3 +22,9 @@ constexpr uint32_t ConsoleFrameCycles = FrameLines * 341 / 3;
 // (0-262; 262 is the frame's end): 0, 113, 227, 341, ... A cartridge given a
 // longer budget (MMC1) has lines of three times its cycles in dots.
 uint32_t frame_cycle_of_line(uint32_t line);
+
+// Each line budget's cycles, frame_cycle_of_line(line + 1) - frame_cycle_of_line(line),
+// and each one's frame_cycle_of_line (0-262), for the line length the
+// cartridge asks for: tables made once for it.
+const uint32_t* frame_line_budgets();
+const uint32_t* frame_line_starts();

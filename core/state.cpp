@@ -410,6 +410,7 @@ const StateField StateFields[] = {
                  "it was found for (CyclesPerLine)"),
     out_of_reach("tick_of_cycle::scaled_for", "as tick_of_cycle::scale"),
     out_of_reach("LineBudgets", "each line's budget, made from the line length"),
+    out_of_reach("LineStarts", "each line's first cycle, made with LineBudgets"),
     out_of_reach("LineBudgetsFor", "as LineBudgets"),
     left_out(FIELD("SoundTicksPerCycle", "SoundTicksPerCycle", SoundTicksPerCycle),
              "as tick_of_cycle::scale"),

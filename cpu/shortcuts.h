@@ -209,10 +209,16 @@ __attribute__((always_inline)) inline void wait_loop(const uint8_t* base, uint32
     ShortcutRecord& s = Shortcuts;
     if (head == s.RefusedHead && branch == s.RefusedBranch) return;
     // Every wait comes back with A, V and C as it left them: a loop that
-    // changed them is not decoded.
+    // changed them is no wait (a delay that counts A down, most often), and
+    // is refused as one.
     const LoopState& was = s.Seen.state;
-    if (s.Seen.head == head && s.Seen.branch == branch && was.a == a && was.over == over &&
-        was.carry == carry) {
+    if (s.Seen.head == head && s.Seen.branch == branch &&
+        (was.a != a || was.over != over || was.carry != carry)) {
+        s.RefusedHead = head;
+        s.RefusedBranch = branch;
+        return;
+    }
+    if (s.Seen.head == head && s.Seen.branch == branch) {
         const int32_t period = was.cyc - cyc;
         const LoopShape k = loop_shape(base, head, branch, x, y, period - back);
         if (k.kind == NotALoop) {

@@ -91,13 +91,21 @@ void catch_up_lines() {
     }
 }
 
-uint32_t read_behind(uint32_t address) {
+// A device reached one line after the run went on draws that line from
+// inside the trap, which costs more than it saves: a program that reaches a
+// device on every line runs line by line for the rest of the frame.
+void catch_up_for_device() {
+    if (MachineState.FrameLine - uint32_t(MachineState.Scanline) <= 1) RunOn.next = nullptr;
     catch_up_lines();
+}
+
+uint32_t read_behind(uint32_t address) {
+    catch_up_for_device();
     return ncpu.readtrap(address);
 }
 
 uint32_t write_behind(uint32_t value, uint32_t address) {
-    catch_up_lines();
+    catch_up_for_device();
     return ncpu.writetrap(value, address);
 }
 

@@ -627,16 +627,6 @@ op208: BRANCH(zero != 0);      // BNE
 op240: BRANCH(zero == 0);      // BEQ
 
 done:
-    if constexpr (kShortcuts) {
-        if (Shortcuts.RestAllowed) {
-            const int32_t more = run_on(f);
-            if (more > 0) {
-                cyc += more;
-                if (cyc <= 0) goto done;
-                DISPATCH();
-            }
-        }
-    }
     result = 0;
 leave:
     ncpu.rPC = PC();

@@ -58,15 +58,6 @@ RunOnRecord RunOn;
 
 void shortcuts_forget() { Shortcuts = ShortcutRecord{}; }
 
-__attribute__((noinline, cold)) int32_t run_on(uint8_t f) {
-    const ShortcutRecord& s = Shortcuts;
-    if (!RunOn.next || s.Candidate.found || s.Stopped || s.BackJump.target != ~0u) return 0;
-    const int32_t more = RunOn.next(!(f & 0x04));
-    // A loop seen in the line before tells nothing of this one.
-    if (more > 0) Shortcuts.Seen.head = ~0u;
-    return more;
-}
-
 namespace {
 
 // The record's parts by their short names.
@@ -614,7 +605,17 @@ int32_t n6502_run_budget(int32_t cycles) {
     }
     ncpu.cycles = cycles;
     Shortcuts.RestAllowed = true;
-    const int32_t result = n6502_execute();
+    int32_t result = n6502_execute();
+    // Lines run on: a line that left no idle loop and closed no backward JMP
+    // (which the idle and steady shortcuts look at) goes on into the next line
+    // when the frame driver finds nothing at its end that could interrupt the CPU.
+    while (result == 0 && RunOn.next && !Idle.active && !Shortcuts.Stopped &&
+           BackJump.target == ~0u) {
+        const int32_t more = RunOn.next(!(ncpu.rF & 0x04));
+        if (more <= 0) break;
+        ncpu.cycles += more;
+        result = n6502_execute();
+    }
     Shortcuts.RestAllowed = false;
     if (result == 0 && !Idle.active) watch_jumps();
     return result;

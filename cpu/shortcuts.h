@@ -162,8 +162,8 @@ void rest_in_loop();
 
 // ---- lines run on ----
 // A frame driver's budget that ends with no wait loop or backward JMP closed
-// in its line may run on into the next line's budget without leaving the
-// interpreter, when nothing at the line's end can interrupt the CPU: the
+// in its line may run on into the next line's budget, the registers as the
+// run left them, when nothing at the line's end can interrupt the CPU: the
 // frame driver (next) then moves the sound clock over the line and leaves
 // the line's drawing for later. Before the CPU next reaches a device (the
 // frame driver puts its own traps in front of the bus's meanwhile), and when
@@ -174,12 +174,6 @@ struct RunOnRecord {
     int32_t (*next)(bool interrupts_allowed) = nullptr;
 };
 extern RunOnRecord RunOn;
-
-// At the end of a frame driver's budget (RestAllowed), with the status byte's
-// bits 2-5 in f: the cycles of the next line to run on into, or 0. A line
-// that closed a wait loop or a backward JMP ends the run, for the idle and
-// steady shortcuts to look at.
-int32_t run_on(uint8_t f);
 
 // ---- the interpreter's hooks ----
 

@@ -203,16 +203,17 @@ __attribute__((always_inline)) inline void wait_loop(const uint8_t* base, uint32
     ShortcutRecord& s = Shortcuts;
     if (head == s.RefusedHead && branch == s.RefusedBranch) return;
     // Every wait comes back with A, V and C as it left them: a loop that
-    // changed them is no wait (a delay that counts A down, most often), and
-    // is refused as one.
+    // changed them is charged nothing this time, and is refused when it
+    // cannot be a wait at all (a delay that counts A down, most often).
     const LoopState& was = s.Seen.state;
     if (s.Seen.head == head && s.Seen.branch == branch &&
         (was.a != a || was.over != over || was.carry != carry)) {
-        s.RefusedHead = head;
-        s.RefusedBranch = branch;
-        return;
-    }
-    if (s.Seen.head == head && s.Seen.branch == branch) {
+        if (loop_shape(base, head, branch, x, y).kind == NotALoop) {
+            s.RefusedHead = head;
+            s.RefusedBranch = branch;
+            return;
+        }
+    } else if (s.Seen.head == head && s.Seen.branch == branch) {
         const int32_t period = was.cyc - cyc;
         const LoopShape k = loop_shape(base, head, branch, x, y, period - back);
         if (k.kind == NotALoop) {

@@ -268,25 +268,6 @@ struct BlankLine {
 };
 BlankLine Blank[240];
 
-// What a line of one tile was drawn from, besides the tile: the registers,
-// the name tables' arrangement, and the versions of the name tables and
-// palette and of the pattern table. A line drawn again from the same is
-// what it was: only the blocks sprites covered are written again.
-struct LineInputs {
-    uint32_t registers;  // PpuControl, PpuMask, the arrangement
-    uint32_t scroll_x;
-    int32_t scroll_y;
-    uint32_t memory;    // PictureMemoryVersion
-    uint32_t patterns;  // PatternVersion of the background's table
-    uint8_t opaque;     // the tile's opaque pixels
-    bool valid;
-    bool operator==(const LineInputs& o) const {
-        return registers == o.registers && scroll_x == o.scroll_x && scroll_y == o.scroll_y &&
-               memory == o.memory && patterns == o.patterns;
-    }
-};
-LineInputs Inputs[240];
-
 // A line of one tile throughout (a blank row, most often): the tile is
 // decoded once and its pixels, turned by fx, repeated. When the line holds
 // them already from the frame before, only the blocks sprites covered are
@@ -472,7 +453,6 @@ bool BackgroundOpaqueAt(uint32_t x) {
 uint32_t SpriteCoveredBlocks[240];
 
 uint32_t PatternVersion[2];
-uint32_t PictureMemoryVersion;
 
 bool SimdDecodeOn = true;
 
@@ -480,7 +460,6 @@ void ForgetBackgroundLines() {
     ForgetSpriteRows();
 #if defined(__SSE2__)
     for (BlankLine& b : Blank) b.valid = false;
-    for (LineInputs& i : Inputs) i.valid = false;
     for (DrawnLine& d : Drawn) d.valid = false;
     std::memset(DrawnWait, 0, sizeof DrawnWait);
 #endif
@@ -527,7 +506,6 @@ void RenderBackgroundLine() {
     if (!(regs.PpuMask & PpuMaskShowBackground)) {
         const uint32_t pixel = blank_line_pixel(tint, backdrop);
 #if defined(__SSE2__)
-        Inputs[line].valid = false;
         if (SimdDecodeOn) {
             fill_colour(pixel, L, line);
             SpriteCoveredBlocks[line] = 0;
@@ -541,33 +519,6 @@ void RenderBackgroundLine() {
     }
     if (regs.AddressAtRest) PpuRegisters.AddressAtRest = 0;  // rendering moves the address on
     const uint32_t arrangement = CartridgeImage.VerticalMirroring;
-#if defined(__SSE2__)
-    const LineInputs inputs{
-        uint32_t(regs.PpuControl) | uint32_t(regs.PpuMask) << 8 | arrangement << 16,
-        regs.ScrollX,
-        regs.ScrollY,
-        PictureMemoryVersion,
-        PatternVersion[(regs.PpuControl & PpuControlBackgroundTable) ? 1 : 0],
-        0,
-        true};
-    LineInputs& seen = Inputs[line];
-    if (seen.valid && Blank[line].valid && seen == inputs && SimdDecodeOn && !MapperWatchesTiles) {
-        const BlankLine& last = Blank[line];
-        for (uint32_t blocks = SpriteCoveredBlocks[line]; blocks; blocks &= blocks - 1) {
-            uint32_t* block = L + 8 * uint32_t(__builtin_ctz(blocks));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(block), last.a);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 4), last.b);
-        }
-        std::memset(Opacity.tiles, seen.opaque, sizeof Opacity.tiles);
-        Opacity.fine_x = regs.ScrollX & 7;
-        SpriteCoveredBlocks[line] = 0;
-        if (last.clipped)
-            for (uint32_t x = 0; x < 8; ++x) L[x] = backdrop;
-        CheckSpriteZeroHit();
-        return;
-    }
-    seen.valid = false;
-#endif
     const bool vertical = arrangement != 0;
     uint32_t s = vertical ? (regs.PpuControl & 1) : ((regs.PpuControl >> 1) & 1);  // the page bits
 
@@ -616,12 +567,6 @@ void RenderBackgroundLine() {
         draw_plain(p, pixels, L);
 #endif
     SpriteCoveredBlocks[line] = 0;
-#if defined(__SSE2__)
-    if (Blank[line].valid) {
-        seen = inputs;
-        seen.opaque = Opacity.tiles[0];
-    }
-#endif
 
     // The left-edge clip shows the backdrop there, which sprites take as no
     // background.

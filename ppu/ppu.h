@@ -117,8 +117,6 @@ void ForgetBackgroundLines();
 // Bumped whenever the bytes of a pattern table (0: $0000, 1: $1000) may have
 // changed: a bank switch that copies, a CHR RAM write.
 extern uint32_t PatternVersion[2];
-// Bumped by every name table or palette write through $2007.
-extern uint32_t PictureMemoryVersion;
 // The 8-pixel blocks of each line that the sprite composite wrote since the
 // background drew the line (bit k: pixels 8k to 8k + 7).
 extern uint32_t SpriteCoveredBlocks[240];

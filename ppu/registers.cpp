@@ -231,9 +231,7 @@ inline void vram_write(uint8_t value) {
         }
     } else if (a < 0x3F00) {
         PpuMemory[NametableOffset(a)] = value;
-        ++PictureMemoryVersion;
     } else {
-        ++PictureMemoryVersion;
         uint8_t v = value & 0x3F;
         // The 32 entries repeat through $3F00-$3FFF: every 16th is the backdrop.
         if ((a & 0x0F) == 0) {

@@ -122,29 +122,4 @@ TEST_F(Renderer, SpriteRowsFollowTheirPaletteTintAndPatterns) {
     EXPECT_EQ(pixels_at_30(0x1F).second, 0xBFBFBFu);  // greyscale
 }
 
-// A line of one tile drawn again from the same is left as it stands; a
-// palette write, or a frame of the line without the background, draws it anew.
-TEST_F(Renderer, LinesOfOneTileFollowThePaletteAndTheBackgroundSwitch) {
-    auto pixel_of_line_50 = [](uint8_t mask) {
-        PpuRegisters.PpuMask = mask;
-        MachineState.Scanline = 50;
-        RenderBackgroundLine();
-        return FramePixels[50 * FramePitch + 100];
-    };
-    // Each upload ends at $2000, so that the page bits $2006 sets stay 0.
-    MachineState.InVblank = 1;
-    set_address(0x3F00);
-    write(0x2007, 0x21);  // the backdrop
-    write(0x2007, 0x16);  // colour 1
-    set_address(0x2000);
-    EXPECT_EQ(pixel_of_line_50(0x1E), 0xF83800u);
-    EXPECT_EQ(pixel_of_line_50(0x1E), 0xF83800u);
-    set_address(0x3F01);
-    write(0x2007, 0x30);
-    set_address(0x2000);
-    EXPECT_EQ(pixel_of_line_50(0x1E), 0xFFFFFFu);
-    EXPECT_EQ(pixel_of_line_50(0x10), 0x3FBFFFu);  // the background off: the backdrop
-    EXPECT_EQ(pixel_of_line_50(0x1E), 0xFFFFFFu);
-}
-
 }  // namespace

@@ -192,20 +192,27 @@ void apu_begin_frame();
 extern uint32_t SoundTicksPerCycle;  // 16.16 fixed point, for the line budget in use
 extern int32_t SoundNextEvent;       // the clock's next step or delta boundary
 void apu_line_event(bool interrupts_allowed);
+// Where on the clock a line `ran` cycles long ends, and whether that end holds
+// more than the clock's move: a step, a delta boundary, or a flag the CPU
+// would take.
+inline int32_t apu_line_end(int32_t ran) {
+    return SoundClock.LineStart + int32_t((uint32_t(ran) * SoundTicksPerCycle) >> 16);
+}
+inline bool apu_line_end_busy(int32_t end, bool interrupts_allowed) {
+    const SoundClockRecord& c = SoundClock;
+    return end >= SoundNextEvent || ((c.FrameIrq || c.DmcIrq) && interrupts_allowed);
+}
 inline void apu_end_line(int32_t ran, bool interrupts_allowed) {
-    SoundClockRecord& c = SoundClock;
-    c.LineStart += int32_t((uint32_t(ran) * SoundTicksPerCycle) >> 16);
-    if (c.LineStart >= SoundNextEvent || ((c.FrameIrq || c.DmcIrq) && interrupts_allowed))
+    SoundClock.LineStart = apu_line_end(ran);
+    if (apu_line_end_busy(SoundClock.LineStart, interrupts_allowed))
         apu_line_event(interrupts_allowed);
 }
-// apu_end_line for a line whose end holds nothing but the clock's move (no
-// step, no delta boundary, no flag the CPU would take): moves the clock and
-// returns true; else changes nothing and returns false.
+// apu_end_line for a line whose end holds nothing but the clock's move:
+// moves the clock and returns true; else changes nothing and returns false.
 inline bool apu_end_quiet_line(int32_t ran, bool interrupts_allowed) {
-    SoundClockRecord& c = SoundClock;
-    const int32_t start = c.LineStart + int32_t((uint32_t(ran) * SoundTicksPerCycle) >> 16);
-    if (start >= SoundNextEvent || ((c.FrameIrq || c.DmcIrq) && interrupts_allowed)) return false;
-    c.LineStart = start;
+    const int32_t end = apu_line_end(ran);
+    if (apu_line_end_busy(end, interrupts_allowed)) return false;
+    SoundClock.LineStart = end;
     return true;
 }
 // The mix's two ends of the clock: up to the frame's end (logging the frame

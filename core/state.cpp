@@ -447,6 +447,7 @@ const StateField StateFields[] = {
                  "from: forgotten after a load, as the patterns may differ",
                  ForgetBackgroundLines),
     out_of_reach("DrawnWait", "as Drawn: how long each line goes without a comparison"),
+    out_of_reach("OneTile", "as Blank: what each line of one tile was drawn from"),
     out_of_reach("StripSources",
                  "what each column of the sprite strip was decoded from: forgotten with Drawn"),
     out_of_reach("PatternVersion",

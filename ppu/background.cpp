@@ -82,9 +82,18 @@ struct LinePalette {
     alignas(16) uint32_t pixels[16];
 } Palette;
 
+inline bool same_palette_bytes() {
+#if defined(__SSE2__)
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Palette.bytes));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(BackgroundPalette));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(a, b)) == 0xFFFF;
+#else
+    return std::memcmp(Palette.bytes, BackgroundPalette, 16) == 0;
+#endif
+}
+
 const uint32_t* line_palette(uint32_t tint) {
-    if (!Palette.valid || Palette.tint != tint ||
-        std::memcmp(Palette.bytes, BackgroundPalette, 16) != 0) {
+    if (!Palette.valid || Palette.tint != tint || !same_palette_bytes()) {
         std::memcpy(Palette.bytes, BackgroundPalette, 16);
         const uint32_t* colours = TintedPalettes[tint];
         for (int i = 0; i < 16; ++i) Palette.pixels[i] = colours[BackgroundPalette[i]];
@@ -268,6 +277,58 @@ struct BlankLine {
 };
 BlankLine Blank[240];
 
+// What a line of one tile was drawn from, so that the next frame finds it
+// unchanged before it works out the line's place: the registers and the
+// backdrop, the palette's lookups, the pattern table's version, and the tile
+// rows it read (the tile throughout, one attribute nibble in every byte).
+struct OneTileLine {
+    uint32_t registers;  // $2001, $2000, the X scroll and the arrangement
+    int32_t scroll_y;
+    uint32_t backdrop;
+    uint32_t palette;         // Palette.version
+    uint32_t patterns;        // PatternVersion of its table
+    uint32_t table;           // 0 or 1
+    const uint8_t* tiles[2];  // the row in its page and, wrapping onto the other, in that one
+    const uint8_t* attributes[2];
+    uint32_t attribute_shift;
+    uint64_t nibbles;
+    uint32_t tile;
+    uint32_t fine_x;
+    uint8_t opaque;  // the tile row's opaque pixels
+    bool valid;
+};
+OneTileLine OneTile[240];
+
+// Whether a page's tile row holds tile n throughout, in the palette whose
+// attribute nibble nibbles repeats.
+inline bool row_of_one_tile(const uint8_t* tiles, const uint8_t* attributes, uint32_t shift,
+                            uint32_t n, uint64_t nibbles) {
+    const __m128i v = _mm_set1_epi8(char(n));
+    const __m128i a = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tiles)), v);
+    const __m128i b =
+        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tiles + 16)), v);
+    uint64_t bytes;
+    std::memcpy(&bytes, attributes, sizeof bytes);
+    return _mm_movemask_epi8(_mm_and_si128(a, b)) == 0xFFFF &&
+           ((bytes >> shift) & 0x0F0F0F0F0F0F0F0Full) == nibbles;
+}
+
+// Notes where a line of one tile (key) came from: the page's row and, when
+// the line wraps onto another page, that one's.
+void note_one_tile(OneTileLine& one, const LinePlace& p, uint32_t key, bool second) {
+    one.tiles[0] = p.page + p.row * 32;
+    one.attributes[0] = p.page + AttributeOffset + (p.row >> 2) * 8;
+    one.tiles[1] = second ? p.next + p.row * 32 : nullptr;
+    one.attributes[1] = second ? p.next + AttributeOffset + (p.row >> 2) * 8 : nullptr;
+    one.attribute_shift = p.attribute_shift;
+    one.nibbles = ((key >> 8) * 5) * 0x0101010101010101ull;
+    one.tile = key & 0xFF;
+    one.fine_x = p.fx;
+    const uint8_t* row = p.pattern + size_t(key & 0xFF) * 16;
+    one.opaque = uint8_t(row[0] | row[8]);
+    one.valid = true;
+}
+
 // A line of one tile throughout (a blank row, most often): the tile is
 // decoded once and its pixels, turned by fx, repeated. When the line holds
 // them already from the frame before, only the blocks sprites covered are
@@ -411,7 +472,8 @@ __attribute__((noinline)) void draw_kept(const PageKeys& first, const PageKeys& 
 }
 
 __attribute__((always_inline)) inline void draw_shuffled(const LinePlace& p, const uint32_t* pixels,
-                                                         uint32_t* L, uint32_t line, bool clipped) {
+                                                         uint32_t* L, uint32_t line, bool clipped,
+                                                         OneTileLine& one) {
     const PageKeys first = page_keys(p.page, p);
     const uint32_t key = uint16_t(_mm_cvtsi128_si32(first.k[0]));
     const bool wraps = p.cx != 0 || p.fx != 0;
@@ -420,12 +482,14 @@ __attribute__((always_inline)) inline void draw_shuffled(const LinePlace& p, con
     if (all_keys(first, key)) {
         if (!wraps || p.next == p.page) {
             fill_tiles(key, p.fx, p.pattern, pixels, L, line, clipped);
+            note_one_tile(one, p, key, false);
             return;
         }
         second = page_keys(p.next, p);
         next = &second;
         if (all_keys(second, key)) {
             fill_tiles(key, p.fx, p.pattern, pixels, L, line, clipped);
+            note_one_tile(one, p, key, true);
             return;
         }
     } else if (wraps && p.next != p.page) {
@@ -460,6 +524,7 @@ void ForgetBackgroundLines() {
     ForgetSpriteRows();
 #if defined(__SSE2__)
     for (BlankLine& b : Blank) b.valid = false;
+    for (OneTileLine& o : OneTile) o.valid = false;
     for (DrawnLine& d : Drawn) d.valid = false;
     std::memset(DrawnWait, 0, sizeof DrawnWait);
 #endif
@@ -490,6 +555,44 @@ __attribute__((noinline)) uint32_t blank_line_pixel(uint32_t tint, uint32_t back
     return TintedPalettes[tint][BackgroundPalette[a & 0x1F]];
 }
 
+#if defined(__SSE2__)
+namespace {
+// A line of one tile drawn from the same as in the frame before: only the
+// blocks sprites covered since are written again.
+inline bool same_one_tile_line(const OneTileLine& one, uint32_t registers, uint32_t tint,
+                               uint32_t line, uint32_t* L, uint32_t backdrop) {
+    const BlankLine& blank = Blank[line];
+    if (one.registers != registers || one.scroll_y != PpuRegisters.ScrollY ||
+        one.backdrop != BackdropPixel || one.patterns != PatternVersion[one.table] ||
+        !blank.valid || MapperWatchesTiles || !SimdDecodeOn)
+        return false;
+    line_palette(tint);
+    if (one.palette != Palette.version ||
+        !row_of_one_tile(one.tiles[0], one.attributes[0], one.attribute_shift, one.tile,
+                         one.nibbles) ||
+        (one.tiles[1] && !row_of_one_tile(one.tiles[1], one.attributes[1], one.attribute_shift,
+                                          one.tile, one.nibbles)))
+        return false;
+    PpuRegisters.AddressAtRest = 0;  // rendering moves the address on
+    for (uint32_t blocks = SpriteCoveredBlocks[line]; blocks; blocks &= blocks - 1) {
+        uint32_t* block = L + 8 * uint32_t(__builtin_ctz(blocks));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block), blank.a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 4), blank.b);
+    }
+    SpriteCoveredBlocks[line] = 0;
+    if (blank.clipped)
+        for (uint32_t x = 0; x < 8; ++x) L[x] = backdrop;
+    Opacity.fine_x = one.fine_x;
+    const __m128i opaque = _mm_set1_epi8(char(one.opaque));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Opacity.tiles), opaque);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Opacity.tiles + 16), opaque);
+    Opacity.tiles[32] = one.opaque;
+    CheckSpriteZeroHit();
+    return true;
+}
+}  // namespace
+#endif
+
 void RenderBackgroundLine() {
     PickSpritesForLine();
     EvaluateSpritesForLine();
@@ -503,6 +606,15 @@ void RenderBackgroundLine() {
         backdrop = TintedPalettes[tint][BackgroundPalette[0]];
     }
     LineBackdrop[line] = backdrop;
+#if defined(__SSE2__)
+    OneTileLine& one = OneTile[line];
+    const uint32_t registers = regs.PpuMask | uint32_t(regs.PpuControl) << 8 | regs.ScrollX << 16 |
+                               CartridgeImage.VerticalMirroring << 24;
+    if (one.valid) {
+        if (same_one_tile_line(one, registers, tint, line, L, backdrop)) return;
+        one.valid = false;
+    }
+#endif
     if (!(regs.PpuMask & PpuMaskShowBackground)) {
         const uint32_t pixel = blank_line_pixel(tint, backdrop);
 #if defined(__SSE2__)
@@ -554,7 +666,15 @@ void RenderBackgroundLine() {
         drop_drawn(line);
         draw_latched(p, pixels, L);
     } else if (kShuffles && SimdDecodeOn) {
-        draw_shuffled(p, pixels, L, line, clipped);
+        draw_shuffled(p, pixels, L, line, clipped, one);
+        if (one.valid) {
+            one.registers = registers;
+            one.scroll_y = regs.ScrollY;
+            one.backdrop = BackdropPixel;
+            one.palette = Palette.version;
+            one.table = (regs.PpuControl & PpuControlBackgroundTable) ? 1 : 0;
+            one.patterns = PatternVersion[one.table];
+        }
     } else {
         Blank[line].valid = false;
         drop_drawn(line);

@@ -450,6 +450,9 @@ const StateField StateFields[] = {
     out_of_reach("OneTile", "as Blank: what each line of one tile was drawn from"),
     out_of_reach("StripSources",
                  "what each column of the sprite strip was decoded from: forgotten with Drawn"),
+    out_of_reach("ColumnOf",
+                 "the strip column that last took each source: looked at only through "
+                 "StripSources"),
     out_of_reach("PatternVersion",
                  "counts the changes of each pattern table, for the lines kept in the picture"),
     left_out(FIELD("SpriteCoveredBlocks", "SpriteCoveredBlocks", SpriteCoveredBlocks),

@@ -161,28 +161,56 @@ __attribute__((target("ssse3"))) void shuffle_rows(const uint8_t* lo, const uint
 // one frame to the next. look 0: the column is not known.
 struct StripSource {
     uint64_t look, colours;
+    bool operator==(const StripSource&) const = default;
 };
 StripSource StripSources[64];
+
+// The column that last took each source, by a hash of the source: a sprite
+// that moved to another slot copies its column from there while that column
+// still holds it (a handful of images fill most screens).
+uint8_t ColumnOf[64];
+
+inline uint32_t column_slot(const StripSource& s) {
+    const uint64_t h = (s.look ^ (s.colours * 0x9E3779B97F4A7C15ull)) * 0xD6E8FEB86659FD93ull;
+    return uint32_t(h >> 58);
+}
+
+StripSource source_of(uint32_t i, uint32_t place, uint32_t rows) {
+    const uint32_t attr = SpriteRam[4 * i + 2];
+    uint32_t palette;
+    std::memcpy(&palette, SpritePalette + (attr & SpritePaletteBits) * 4, sizeof palette);
+    return StripSource{1 | uint64_t(place) << 1 | uint64_t(rows) << 16 |
+                           uint64_t(attr & (SpriteFlipX | SpriteFlipY | SpritePaletteBits)) << 24 |
+                           uint64_t(PpuTint(PpuRegisters.PpuMask)) << 32,
+                       palette | uint64_t(PatternVersion[place >> 12]) << 32};
+}
+
+// Whether sprite i's strip column holds its rows already, as it stands or
+// copied from the column that holds the same source; otherwise the column is
+// noted as holding it, for the decode that follows.
+bool strip_holds(uint32_t i, uint32_t place, uint32_t rows) {
+    if (!SimdDecodeOn) {
+        StripSources[i] = StripSource{};
+        return false;
+    }
+    const StripSource source = source_of(i, place, rows);
+    StripSource& known = StripSources[i];
+    if (known == source) return true;
+    known = source;
+    uint8_t& slot = ColumnOf[column_slot(source)];
+    const uint32_t j = slot;
+    slot = uint8_t(i);
+    if (j == i || !(StripSources[j] == source)) return false;
+    const uint32_t* from = SpritePixels + 8 * j;
+    uint32_t* to = SpritePixels + 8 * i;
+    for (uint32_t r = 0; r < rows; ++r, from += SpritePitch, to += SpritePitch)
+        std::memcpy(to, from, 8 * sizeof(uint32_t));
+    return true;
+}
 
 // Decodes rows pattern rows (flipped as the sprite asks) into the sprite's
 // strip column.
 void draw_sprite(uint32_t i, const uint8_t* const* row, uint32_t rows) {
-    const uint32_t attr = SpriteRam[4 * i + 2];
-    const uint32_t place = uint32_t(row[0] - PpuMemory);
-    uint32_t palette;
-    std::memcpy(&palette, SpritePalette + (attr & SpritePaletteBits) * 4, sizeof palette);
-    const StripSource source{1 | uint64_t(place) << 1 | uint64_t(rows) << 16 |
-                                 uint64_t(attr & (SpriteFlipX | SpriteFlipY | SpritePaletteBits))
-                                     << 24 |
-                                 uint64_t(PpuTint(PpuRegisters.PpuMask)) << 32,
-                             palette | uint64_t(PatternVersion[place >> 12]) << 32};
-    StripSource& known = StripSources[i];
-    if (SimdDecodeOn) {
-        if (known.look == source.look && known.colours == source.colours) return;
-        known = source;
-    } else {
-        known = StripSource{};
-    }
     const SpriteLook s = look_of(i);
     uint32_t* strip = SpritePixels + 8 * i;
     uint8_t lo[16], hi[16];
@@ -210,8 +238,10 @@ void DrawSprite8x8(uint32_t i) {
     const uint8_t* t = PpuMemory +
                        ((PpuRegisters.PpuControl & PpuControlSpriteTable) ? 0x1000 : 0) +
                        SpriteRam[4 * i + 1] * 16;
-    const uint8_t* const row[8] = {t, t + 1, t + 2, t + 3, t + 4, t + 5, t + 6, t + 7};
-    draw_sprite(i, row, 8);
+    if (!strip_holds(i, uint32_t(t - PpuMemory), 8)) {
+        const uint8_t* const row[8] = {t, t + 1, t + 2, t + 3, t + 4, t + 5, t + 6, t + 7};
+        draw_sprite(i, row, 8);
+    }
     if (MapperWatchesTiles) mapper_latch_tile(uint32_t(t - PpuMemory) + 8);
 }
 
@@ -219,10 +249,13 @@ void DrawSprite8x16(uint32_t i) {
     const uint32_t tile = SpriteRam[4 * i + 1];
     const uint8_t* top = PpuMemory + ((tile & 1) ? 0x1000 : 0) + (tile & 0xFE) * 16;
     const uint8_t* bottom = top + 16;
-    const uint8_t* const row[16] = {
-        top,    top + 1,    top + 2,    top + 3,    top + 4,    top + 5,    top + 6,    top + 7,
-        bottom, bottom + 1, bottom + 2, bottom + 3, bottom + 4, bottom + 5, bottom + 6, bottom + 7};
-    draw_sprite(i, row, 16);
+    if (!strip_holds(i, uint32_t(top - PpuMemory), 16)) {
+        const uint8_t* const row[16] = {top,        top + 1,    top + 2,    top + 3,
+                                        top + 4,    top + 5,    top + 6,    top + 7,
+                                        bottom,     bottom + 1, bottom + 2, bottom + 3,
+                                        bottom + 4, bottom + 5, bottom + 6, bottom + 7};
+        draw_sprite(i, row, 16);
+    }
     if (MapperWatchesTiles) {
         mapper_latch_tile(uint32_t(top - PpuMemory) + 8);
         mapper_latch_tile(uint32_t(bottom - PpuMemory) + 8);

@@ -281,28 +281,40 @@ BlankLine Blank[240];
 // unchanged before it works out the line's place: the registers and the
 // backdrop, the palette's lookups, the pattern table's version, and the tile
 // rows it read (the tile throughout, one attribute nibble in every byte).
-struct OneTileLine {
-    uint32_t registers;  // $2001, $2000, the X scroll and the arrangement
+struct alignas(64) OneTileLine {
+    uint64_t nibbles;
+    const uint8_t* tiles[2];  // the row in its page and, wrapping onto the other, in that one
+    uint32_t registers;       // $2001, $2000, the X scroll and the arrangement
     int32_t scroll_y;
     uint32_t backdrop;
-    uint32_t palette;         // Palette.version
-    uint32_t patterns;        // PatternVersion of its table
-    uint32_t table;           // 0 or 1
-    const uint8_t* tiles[2];  // the row in its page and, wrapping onto the other, in that one
-    const uint8_t* attributes[2];
-    uint32_t attribute_shift;
-    uint64_t nibbles;
-    uint32_t tile;
-    uint32_t fine_x;
+    uint32_t palette;   // Palette.version
+    uint32_t patterns;  // PatternVersion of its table
+    uint8_t table;      // 0 or 1
+    uint8_t row;        // of its page
+    uint8_t attribute_shift;
+    uint8_t tile;
+    uint8_t fine_x;
     uint8_t opaque;  // the tile row's opaque pixels
     bool valid;
+    // A line found changed is not noted again for 1, 2, 4 ... 32 frames
+    // (longer the more often it changed): a scrolling line would pay for
+    // the notes for nothing.
+    uint8_t misses;  // times in a row it was found changed
+    uint8_t wait;    // frames left before it is noted again
 };
 OneTileLine OneTile[240];
 
-// Whether a page's tile row holds tile n throughout, in the palette whose
-// attribute nibble nibbles repeats.
-inline bool row_of_one_tile(const uint8_t* tiles, const uint8_t* attributes, uint32_t shift,
-                            uint32_t n, uint64_t nibbles) {
+inline uint32_t line_registers() {
+    const PpuRegisterRecord& regs = PpuRegisters;
+    return regs.PpuMask | uint32_t(regs.PpuControl) << 8 | regs.ScrollX << 16 |
+           CartridgeImage.VerticalMirroring << 24;
+}
+
+// Whether a page's tile row (row) holds tile n throughout, in the palette
+// whose attribute nibble nibbles repeats.
+inline bool row_of_one_tile(const uint8_t* tiles, uint32_t row, uint32_t shift, uint32_t n,
+                            uint64_t nibbles) {
+    const uint8_t* attributes = tiles - row * 32 + AttributeOffset + (row >> 2) * 8;
     const __m128i v = _mm_set1_epi8(char(n));
     const __m128i a = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tiles)), v);
     const __m128i b =
@@ -316,16 +328,25 @@ inline bool row_of_one_tile(const uint8_t* tiles, const uint8_t* attributes, uin
 // Notes where a line of one tile (key) came from: the page's row and, when
 // the line wraps onto another page, that one's.
 void note_one_tile(OneTileLine& one, const LinePlace& p, uint32_t key, bool second) {
+    if (one.wait) {
+        --one.wait;
+        return;
+    }
     one.tiles[0] = p.page + p.row * 32;
-    one.attributes[0] = p.page + AttributeOffset + (p.row >> 2) * 8;
     one.tiles[1] = second ? p.next + p.row * 32 : nullptr;
-    one.attributes[1] = second ? p.next + AttributeOffset + (p.row >> 2) * 8 : nullptr;
-    one.attribute_shift = p.attribute_shift;
+    one.row = uint8_t(p.row);
+    one.attribute_shift = uint8_t(p.attribute_shift);
     one.nibbles = ((key >> 8) * 5) * 0x0101010101010101ull;
-    one.tile = key & 0xFF;
-    one.fine_x = p.fx;
+    one.tile = uint8_t(key);
+    one.fine_x = uint8_t(p.fx);
     const uint8_t* row = p.pattern + size_t(key & 0xFF) * 16;
     one.opaque = uint8_t(row[0] | row[8]);
+    one.registers = line_registers();
+    one.scroll_y = PpuRegisters.ScrollY;
+    one.backdrop = BackdropPixel;
+    one.palette = Palette.version;
+    one.table = (PpuRegisters.PpuControl & PpuControlBackgroundTable) ? 1 : 0;
+    one.patterns = PatternVersion[one.table];
     one.valid = true;
 }
 
@@ -472,8 +493,7 @@ __attribute__((noinline)) void draw_kept(const PageKeys& first, const PageKeys& 
 }
 
 __attribute__((always_inline)) inline void draw_shuffled(const LinePlace& p, const uint32_t* pixels,
-                                                         uint32_t* L, uint32_t line, bool clipped,
-                                                         OneTileLine& one) {
+                                                         uint32_t* L, uint32_t line, bool clipped) {
     const PageKeys first = page_keys(p.page, p);
     const uint32_t key = uint16_t(_mm_cvtsi128_si32(first.k[0]));
     const bool wraps = p.cx != 0 || p.fx != 0;
@@ -482,14 +502,14 @@ __attribute__((always_inline)) inline void draw_shuffled(const LinePlace& p, con
     if (all_keys(first, key)) {
         if (!wraps || p.next == p.page) {
             fill_tiles(key, p.fx, p.pattern, pixels, L, line, clipped);
-            note_one_tile(one, p, key, false);
+            note_one_tile(OneTile[line], p, key, false);
             return;
         }
         second = page_keys(p.next, p);
         next = &second;
         if (all_keys(second, key)) {
             fill_tiles(key, p.fx, p.pattern, pixels, L, line, clipped);
-            note_one_tile(one, p, key, true);
+            note_one_tile(OneTile[line], p, key, true);
             return;
         }
     } else if (wraps && p.next != p.page) {
@@ -524,7 +544,7 @@ void ForgetBackgroundLines() {
     ForgetSpriteRows();
 #if defined(__SSE2__)
     for (BlankLine& b : Blank) b.valid = false;
-    for (OneTileLine& o : OneTile) o.valid = false;
+    for (OneTileLine& o : OneTile) o = OneTileLine{};
     for (DrawnLine& d : Drawn) d.valid = false;
     std::memset(DrawnWait, 0, sizeof DrawnWait);
 #endif
@@ -555,24 +575,29 @@ __attribute__((noinline)) uint32_t blank_line_pixel(uint32_t tint, uint32_t back
     return TintedPalettes[tint][BackgroundPalette[a & 0x1F]];
 }
 
-#if defined(__SSE2__)
 namespace {
+#if defined(__SSE2__)
 // A line of one tile drawn from the same as in the frame before: only the
 // blocks sprites covered since are written again.
-inline bool same_one_tile_line(const OneTileLine& one, uint32_t registers, uint32_t tint,
-                               uint32_t line, uint32_t* L, uint32_t backdrop) {
+bool same_one_tile_line(OneTileLine& one, uint32_t line) {
     const BlankLine& blank = Blank[line];
-    if (one.registers != registers || one.scroll_y != PpuRegisters.ScrollY ||
+    if (one.registers != line_registers() || one.scroll_y != PpuRegisters.ScrollY ||
         one.backdrop != BackdropPixel || one.patterns != PatternVersion[one.table] ||
         !blank.valid || MapperWatchesTiles || !SimdDecodeOn)
         return false;
+    const uint8_t mask = PpuRegisters.PpuMask;
+    const uint32_t tint = PpuTint(mask);
     line_palette(tint);
     if (one.palette != Palette.version ||
-        !row_of_one_tile(one.tiles[0], one.attributes[0], one.attribute_shift, one.tile,
-                         one.nibbles) ||
-        (one.tiles[1] && !row_of_one_tile(one.tiles[1], one.attributes[1], one.attribute_shift,
-                                          one.tile, one.nibbles)))
+        !row_of_one_tile(one.tiles[0], one.row, one.attribute_shift, one.tile, one.nibbles) ||
+        (one.tiles[1] &&
+         !row_of_one_tile(one.tiles[1], one.row, one.attribute_shift, one.tile, one.nibbles)))
         return false;
+    one.misses = 0;
+    const uint32_t backdrop =
+        tint ? TintedPalettes[tint][BackgroundPalette[0]] : uint32_t(BackdropPixel);
+    LineBackdrop[line] = backdrop;
+    uint32_t* L = FramePixels + line * FramePitch;
     PpuRegisters.AddressAtRest = 0;  // rendering moves the address on
     for (uint32_t blocks = SpriteCoveredBlocks[line]; blocks; blocks &= blocks - 1) {
         uint32_t* block = L + 8 * uint32_t(__builtin_ctz(blocks));
@@ -590,14 +615,22 @@ inline bool same_one_tile_line(const OneTileLine& one, uint32_t registers, uint3
     CheckSpriteZeroHit();
     return true;
 }
-}  // namespace
+
+// A line of one tile kept from the frame before, if it still stands: one
+// found changed is not noted again for a while.
+inline bool kept_one_tile_line(uint32_t line) {
+    OneTileLine& one = OneTile[line];
+    if (!one.valid) return false;
+    if (same_one_tile_line(one, line)) return true;
+    one.valid = false;
+    one.wait = uint8_t(1u << one.misses);
+    if (one.misses < 5) ++one.misses;
+    return false;
+}
 #endif
 
-void RenderBackgroundLine() {
-    PickSpritesForLine();
-    EvaluateSpritesForLine();
+__attribute__((always_inline)) inline void draw_line(uint32_t line) {
     const PpuRegisterRecord& regs = PpuRegisters;
-    const uint32_t line = uint32_t(MachineState.Scanline);
     uint32_t* L = FramePixels + line * FramePitch;
     // Greyscale and emphasis: the line's colours come from the tint's palette.
     uint32_t tint = 0, backdrop = BackdropPixel;
@@ -606,15 +639,6 @@ void RenderBackgroundLine() {
         backdrop = TintedPalettes[tint][BackgroundPalette[0]];
     }
     LineBackdrop[line] = backdrop;
-#if defined(__SSE2__)
-    OneTileLine& one = OneTile[line];
-    const uint32_t registers = regs.PpuMask | uint32_t(regs.PpuControl) << 8 | regs.ScrollX << 16 |
-                               CartridgeImage.VerticalMirroring << 24;
-    if (one.valid) {
-        if (same_one_tile_line(one, registers, tint, line, L, backdrop)) return;
-        one.valid = false;
-    }
-#endif
     if (!(regs.PpuMask & PpuMaskShowBackground)) {
         const uint32_t pixel = blank_line_pixel(tint, backdrop);
 #if defined(__SSE2__)
@@ -666,15 +690,7 @@ void RenderBackgroundLine() {
         drop_drawn(line);
         draw_latched(p, pixels, L);
     } else if (kShuffles && SimdDecodeOn) {
-        draw_shuffled(p, pixels, L, line, clipped, one);
-        if (one.valid) {
-            one.registers = registers;
-            one.scroll_y = regs.ScrollY;
-            one.backdrop = BackdropPixel;
-            one.palette = Palette.version;
-            one.table = (regs.PpuControl & PpuControlBackgroundTable) ? 1 : 0;
-            one.patterns = PatternVersion[one.table];
-        }
+        draw_shuffled(p, pixels, L, line, clipped);
     } else {
         Blank[line].valid = false;
         drop_drawn(line);
@@ -693,4 +709,15 @@ void RenderBackgroundLine() {
     if (clipped)
         for (uint32_t x = 0; x < 8; ++x) L[x] = backdrop;
     CheckSpriteZeroHit();
+}
+}  // namespace
+
+void RenderBackgroundLine() {
+    PickSpritesForLine();
+    EvaluateSpritesForLine();
+    const uint32_t line = uint32_t(MachineState.Scanline);
+#if defined(__SSE2__)
+    if (kept_one_tile_line(line)) return;
+#endif
+    draw_line(line);
 }

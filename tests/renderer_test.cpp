@@ -123,42 +123,40 @@ TEST_F(Renderer, SpriteRowsFollowTheirPaletteTintAndPatterns) {
     EXPECT_EQ(pixels_at_30(0x1F).second, 0xBFBFBFu);  // greyscale
 }
 
-// A line of one tile drawn again from the same registers follows its rows:
-// their attribute bytes, and the other page's row where the line wraps.
+// A line of one tile drawn again from the same registers follows its rows
+// (their attribute bytes, and the other page's row where the line wraps) and
+// its palette.
 TEST_F(Renderer, LinesOfOneTileFollowTheirRows) {
     MachineState.InVblank = 1;
     CartridgeImage.VerticalMirroring = 1;
     std::memset(NametablePageB, 1, 0x3C0);
     auto colour = [this](uint32_t address, uint8_t value) {
+        const uint32_t x = PpuRegisters.ScrollX;
         set_address(address);
         write(0x2007, value);
-        PpuRegisters.PpuControl = 0;  // as the address writes left the scroll
+        PpuRegisters.PpuControl = 0;  // the scroll as the address writes found it
+        PpuRegisters.ScrollX = x;
         PpuRegisters.ScrollY = 0;
-        PpuRegisters.ScrollX = 0;
     };
     colour(0x3F00, 0x21);
     colour(0x3F01, 0x16);
     colour(0x3F05, 0x30);
-    auto line_0 = [](uint32_t x) {
+    // Line 0 drawn often enough to be kept, then once after a change.
+    auto after = [](auto change, uint32_t x) {
         MachineState.Scanline = 0;
+        for (int frame = 0; frame < 64; ++frame) RenderBackgroundLine();
+        change();
         RenderBackgroundLine();
         return FramePixels[x];
     };
-    EXPECT_EQ(line_0(100), 0xF83800u);
-    EXPECT_EQ(line_0(100), 0xF83800u);
-    std::memset(NametablePageA + AttributeOffset, 0x55, 8);  // palette 1 in row 0
-    EXPECT_EQ(line_0(100), 0xFFFFFFu);
-    colour(0x3F05, 0x16);
-    EXPECT_EQ(line_0(100), 0xF83800u);
+    EXPECT_EQ(after([] {}, 100), 0xF83800u);
+    EXPECT_EQ(after([] { std::memset(NametablePageA + AttributeOffset, 0x55, 8); }, 100),
+              0xFFFFFFu);  // palette 1 in row 0
+    EXPECT_EQ(after([&] { colour(0x3F05, 0x16); }, 100), 0xF83800u);
     std::memset(NametablePageB + AttributeOffset, 0x55, 8);
     PpuRegisters.ScrollX = 8;  // columns 1-31 of page A, then column 0 of page B
-    EXPECT_EQ(line_0(250), 0xF83800u);
-    colour(0x3F05, 0x30);
-    PpuRegisters.ScrollX = 8;
-    EXPECT_EQ(line_0(250), 0xFFFFFFu);
-    EXPECT_EQ(line_0(250), 0xFFFFFFu);
-    std::memset(NametablePageB, 2, 32);  // an empty tile
-    EXPECT_EQ(line_0(250), 0x3FBFFFu);
+    EXPECT_EQ(after([] {}, 250), 0xF83800u);
+    EXPECT_EQ(after([] { std::memset(NametablePageB, 2, 32); }, 250), 0x3FBFFFu);  // empty tile
 }
 
 }  // namespace

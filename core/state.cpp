@@ -398,6 +398,7 @@ const StateField StateFields[] = {
     out_of_reach("kLowPlane", kTable),
     out_of_reach("kPlaneMasks", kTable),
     out_of_reach("kShuffles", "whether the processor shuffles bytes (SSSE3)"),
+    out_of_reach("kWideRows", "whether the processor has 32-byte vectors (AVX2)"),
     out_of_reach("execute<true>::n6502jmptable", kTable),
     out_of_reach("execute<false>::n6502jmptable", kTable),
     out_of_reach("console_write_file::failure", kMessage),

@@ -1,7 +1,7 @@
 // Sprites: latched at frame start, decoded once into the sprite strip on the
 // line of their Y byte, and laid over the finished frame by keyed copies.
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include <algorithm>
@@ -310,12 +310,58 @@ inline Box box_at(uint32_t i, int32_t height, int32_t left) {
                std::min(8, FrameSurface.Width - x) - skip, h, skip, LineBackdrop + y};
 }
 
+#if defined(__SSE2__)
+// Whole rows of 8 pixels as one 32-byte vector, on CPUs that have them.
+const bool kWideRows = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+
+__attribute__((target("avx2"))) void keyed_rows_wide(uint32_t* d, const uint32_t* s,
+                                                     int32_t s_pitch, int32_t d_pitch, int32_t h,
+                                                     const uint32_t* keys, int32_t step) {
+    for (int32_t r = 0; r < h; ++r, s += s_pitch, d += d_pitch) {
+        const __m256i sv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+        const __m256i dv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
+        const __m256i skip = _mm256_cmpeq_epi32(sv, _mm256_set1_epi32(int32_t(keys[r * step])));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm256_blendv_epi8(sv, dv, skip));
+    }
+}
+
+__attribute__((target("avx2"))) void behind_rows_wide(uint32_t* d, const uint32_t* s,
+                                                      int32_t s_pitch, int32_t d_pitch, int32_t h,
+                                                      uint32_t sprite_key,
+                                                      const uint32_t* backdrop) {
+    const __m256i sk = _mm256_set1_epi32(int32_t(sprite_key));
+    for (int32_t r = 0; r < h; ++r, s += s_pitch, d += d_pitch) {
+        const __m256i sv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+        const __m256i dv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
+        const __m256i show =
+            _mm256_andnot_si256(_mm256_cmpeq_epi32(sv, sk),
+                                _mm256_cmpeq_epi32(dv, _mm256_set1_epi32(int32_t(backdrop[r]))));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm256_blendv_epi8(dv, sv, show));
+    }
+}
+
+// Whether h rows of 8 pixels at f hold nothing but each row's backdrop.
+__attribute__((target("avx2"))) bool backdrop_rows_wide(const uint32_t* f, int32_t pitch, int32_t h,
+                                                        const uint32_t* backdrop) {
+    __m256i same = _mm256_set1_epi32(-1);
+    for (int32_t r = 0; r < h; ++r, f += pitch)
+        same = _mm256_and_si256(
+            same, _mm256_cmpeq_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(f)),
+                                     _mm256_set1_epi32(int32_t(backdrop[r]))));
+    return _mm256_movemask_epi8(same) == -1;
+}
+#endif
+
 // Copies h rows of 8 pixels from s to d, skipping the pixels of s equal to
 // the row's key: keys[r * step] (step 0: one key for all rows).
 inline void keyed_rows(uint32_t* d, const uint32_t* s, int32_t s_pitch, int32_t w, int32_t h,
                        const uint32_t* keys, int32_t step) {
     const int32_t d_pitch = FrameSurface.Pitch;
 #if defined(__SSE2__)
+    if (w == 8 && kWideRows) {
+        keyed_rows_wide(d, s, s_pitch, d_pitch, h, keys, step);
+        return;
+    }
     if (w == 8) {
         for (int32_t r = 0; r < h; ++r, s += s_pitch, d += d_pitch) {
             const __m128i k = _mm_set1_epi32(int32_t(keys[r * step]));
@@ -343,6 +389,10 @@ inline void behind_rows(uint32_t* d, const uint32_t* s, int32_t w, int32_t h, ui
                         const uint32_t* backdrop) {
     const int32_t d_pitch = FrameSurface.Pitch, s_pitch = SpriteStrip.Pitch;
 #if defined(__SSE2__)
+    if (w == 8 && kWideRows) {
+        behind_rows_wide(d, s, s_pitch, d_pitch, h, sprite_key, backdrop);
+        return;
+    }
     if (w == 8) {
         const __m128i sk = _mm_set1_epi32(int32_t(sprite_key));
         for (int32_t r = 0; r < h; ++r, s += s_pitch, d += d_pitch) {
@@ -404,7 +454,9 @@ void CompositeSprites() {
         if (b.h <= 0) continue;
         const int32_t pitch = FrameSurface.Pitch;
 #if defined(__SSE2__)
-        if (b.w == 8) {
+        if (b.w == 8 && kWideRows) {
+            if (backdrop_rows_wide(b.frame, pitch, b.h, b.backdrop)) continue;
+        } else if (b.w == 8) {
             __m128i same = _mm_set1_epi32(-1);
             const uint32_t* f = b.frame;
             for (int32_t r = 0; r < b.h; ++r, f += pitch) {

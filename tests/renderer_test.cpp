@@ -98,6 +98,36 @@ TEST_F(Renderer, LeftEdgeClipShowsTheBackdropAndHidesSprites) {
     EXPECT_EQ(L[255], 0xF83800u);
 }
 
+// A tall sprite behind the background is hidden wherever the background is
+// opaque, down to the last row of its box.
+TEST_F(Renderer, TallSpriteBehindTheBackgroundHidesToItsLastRow) {
+    MachineState.InVblank = 1;
+    set_address(0x3F00);
+    write(0x2007, 0x21);
+    write(0x2007, 0x16);  // background colour 1
+    set_address(0x3F11);
+    write(0x2007, 0x30);  // sprite colour 1
+    set_address(0x2000);
+    std::memset(PpuMemory + 0x0011, 0, 7);     // tile 1: its top row alone opaque
+    std::memset(PpuMemory + 0x0020, 0xFF, 8);  // tiles 2 and 3: the sprite, opaque
+    std::memset(PpuMemory + 0x0030, 0xFF, 8);
+    std::memset(NametablePageA, 0, 0x3C0);
+    std::memset(NametablePageA + 64, 1, 32);      // line 16 opaque, lines 0-15 the backdrop
+    const uint8_t sprite[4] = {0, 2, 0x20, 100};  // lines 1-16, behind the background
+    std::memcpy(SpriteRam, sprite, 4);
+    PpuRegisters.PpuControl = 0x20;
+    PpuRegisters.ScrollX = 0;
+    PpuRegisters.ScrollY = 0;
+    BuildSpriteTables();
+    draw_lines();
+    unlock_frame_surfaces();
+    update_behind_key();
+    CompositeSprites();
+    lock_frame_surfaces();
+    EXPECT_EQ(FramePixels[10 * FramePitch + 100], 0xFFFFFFu);
+    EXPECT_EQ(FramePixels[16 * FramePitch + 100], 0xF83800u);
+}
+
 // A sprite decoded again from the same tile finds its strip column as it
 // stands, and from a changed palette entry, tint or pattern decodes anew.
 TEST_F(Renderer, SpriteRowsFollowTheirPaletteTintAndPatterns) {

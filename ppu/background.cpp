@@ -69,6 +69,7 @@ inline const uint8_t* page_of(uint32_t s) { return s ? NametablePageB : Nametabl
 // bit 7), starting FineX pixels left of the picture.
 struct LineOpacity {
     uint8_t tiles[33];
+    uint8_t past;  // always 0: the byte after the last tile, for BackgroundOpaqueRow
     uint32_t fine_x;
 } Opacity;
 
@@ -105,6 +106,13 @@ const uint32_t* line_palette(uint32_t tint) {
 }
 
 #define UNLIKELY(x) __builtin_expect(!!(x), 0)
+
+// Whether the line may set the sprite-0 hit (the flag is clear and sprite 0
+// covers the line): CheckSpriteZeroHit looks no further when not.
+inline bool SpriteZeroOnLine() {
+    const uint32_t from_top = uint32_t(MachineState.Scanline) - SpriteTop[0];
+    return from_top < SpriteHeight && !(PpuRegisters.PpuStatus & PpuStatusSpriteZeroHit);
+}
 
 // Where a line's tiles come from.
 struct LinePlace {
@@ -529,9 +537,10 @@ __attribute__((always_inline)) inline void draw_shuffled(const LinePlace& p, con
 
 }  // namespace
 
-bool BackgroundOpaqueAt(uint32_t x) {
+uint32_t BackgroundOpaqueRow(uint32_t x) {
     const uint32_t p = x + Opacity.fine_x;
-    return (Opacity.tiles[p >> 3] >> (7 - (p & 7))) & 1;
+    const uint32_t two = uint32_t(Opacity.tiles[p >> 3]) << 8 | Opacity.tiles[(p >> 3) + 1];
+    return (two << (p & 7)) >> 8 & 0xFF;
 }
 
 uint32_t SpriteCoveredBlocks[240];
@@ -612,7 +621,7 @@ bool same_one_tile_line(OneTileLine& one, uint32_t line) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(Opacity.tiles), opaque);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(Opacity.tiles + 16), opaque);
     Opacity.tiles[32] = one.opaque;
-    CheckSpriteZeroHit();
+    if (SpriteZeroOnLine()) CheckSpriteZeroHit();
     return true;
 }
 
@@ -708,7 +717,7 @@ __attribute__((always_inline)) inline void draw_line(uint32_t line) {
     // background.
     if (clipped)
         for (uint32_t x = 0; x < 8; ++x) L[x] = backdrop;
-    CheckSpriteZeroHit();
+    if (SpriteZeroOnLine()) CheckSpriteZeroHit();
 }
 }  // namespace
 

@@ -105,9 +105,10 @@ uint32_t NametableOffset(uint32_t address);
 // Draws line Scanline of the FrameSurface, with the sprite pick first and the
 // sprite-0 check last.
 void RenderBackgroundLine();
-// Whether pixel x (0-255) of the line drawn last has an opaque background
-// pattern pixel (not colour 0 of its palette).
-bool BackgroundOpaqueAt(uint32_t x);
+// The opaque background pattern pixels (not colour 0 of their palette) of
+// pixels x to x + 7 (x 0-255) of the line drawn last: pixel x in bit 7.
+// Pixels past the line read as not opaque or as its last tile's.
+uint32_t BackgroundOpaqueRow(uint32_t x);
 // The background keeps its palette's pixels from line to line, and knows what
 // it left in lines of one tile; MasterPalette changes (power-up) drop both.
 void ForgetBackgroundPalette();

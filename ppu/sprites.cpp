@@ -154,6 +154,18 @@ __attribute__((target("ssse3"))) void shuffle_rows(const uint8_t* lo, const uint
 }
 #endif
 
+#if defined(__SSE2__)
+// Whole rows of 8 pixels as one 32-byte vector, on CPUs that have them.
+const bool kWideRows = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+
+__attribute__((target("avx2"))) void copy_rows_wide(const uint32_t* from, uint32_t* to,
+                                                    uint32_t rows, int32_t pitch) {
+    for (uint32_t r = 0; r < rows; ++r, from += pitch, to += pitch)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
+}
+#endif
+
 // What each strip column was decoded from: the pattern rows' place and
 // count, the flips and palette bits, the tint, the palette's four bytes and
 // the version of the pattern table. A sprite decoded again from the same
@@ -203,6 +215,12 @@ bool strip_holds(uint32_t i, uint32_t place, uint32_t rows) {
     if (j == i || !(StripSources[j] == source)) return false;
     const uint32_t* from = SpritePixels + 8 * j;
     uint32_t* to = SpritePixels + 8 * i;
+#if defined(__SSE2__)
+    if (kWideRows) {
+        copy_rows_wide(from, to, rows, SpritePitch);
+        return true;
+    }
+#endif
     for (uint32_t r = 0; r < rows; ++r, from += SpritePitch, to += SpritePitch)
         std::memcpy(to, from, 8 * sizeof(uint32_t));
     return true;
@@ -274,17 +292,18 @@ void CheckSpriteZeroHit() {
     if (r < 0 || r > 15) return;
     // A hit needs an opaque sprite pixel over an opaque background pixel,
     // never in column 255, nor in the left eight columns while either hides them.
+    // Pixel k of the sprite's row in bit 7 - k, as the background's.
     const uint32_t* sprite = SpritePixels + r * SpritePitch;
+    uint32_t opaque = 0;
+    for (int32_t k = 0; k < 8; ++k) opaque |= uint32_t(sprite[k] != SpriteKeyColour) << (7 - k);
     const uint32_t left_shown = PpuMaskBackgroundLeft | PpuMaskSpritesLeft;
     const int32_t first = (regs.PpuMask & left_shown) == left_shown ? 0 : 8;
-    for (int32_t k = 0; k < 8; ++k) {
-        const int32_t x = int32_t(SpriteX[0]) + k;
-        if (x < first || x > 254) continue;
-        if (sprite[k] != SpriteKeyColour && BackgroundOpaqueAt(uint32_t(x))) {
-            PpuRegisters.PpuStatus |= PpuStatusSpriteZeroHit;
-            return;
-        }
-    }
+    const int32_t x = int32_t(SpriteX[0]);
+    uint32_t shown = 0;
+    for (int32_t k = 0; k < 8; ++k)
+        if (x + k >= first && x + k <= 254) shown |= 0x80u >> k;
+    if (opaque & shown & BackgroundOpaqueRow(uint32_t(x)))
+        PpuRegisters.PpuStatus |= PpuStatusSpriteZeroHit;
 }
 
 namespace {
@@ -311,8 +330,6 @@ inline Box box_at(uint32_t i, int32_t height, int32_t left) {
 }
 
 #if defined(__SSE2__)
-// Whole rows of 8 pixels as one 32-byte vector, on CPUs that have them.
-const bool kWideRows = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
 
 __attribute__((target("avx2"))) void keyed_rows_wide(uint32_t* d, const uint32_t* s,
                                                      int32_t s_pitch, int32_t d_pitch, int32_t h,

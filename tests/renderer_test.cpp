@@ -98,6 +98,22 @@ TEST_F(Renderer, LeftEdgeClipShowsTheBackdropAndHidesSprites) {
     EXPECT_EQ(L[255], 0xF83800u);
 }
 
+// Sprite 0 hits where its opaque pixel meets the background's, but never in
+// column 255.
+TEST_F(Renderer, SpriteZeroHitsUpToColumn254) {
+    PpuRegisters.ScrollX = 0;
+    PpuRegisters.ScrollY = 0;
+    PpuMemory[0x0020] = 0x01;  // tile 2: the top row's rightmost pixel alone
+    for (uint8_t x : {248, 247}) {
+        const uint8_t sprite0[4] = {9, 2, 0x00, x};
+        std::memcpy(SpriteRam, sprite0, 4);
+        PpuRegisters.PpuStatus = 0;
+        BuildSpriteTables();
+        draw_lines();
+        EXPECT_EQ(PpuRegisters.PpuStatus & 0x40, x == 247 ? 0x40 : 0) << int(x);
+    }
+}
+
 // A tall sprite behind the background is hidden wherever the background is
 // opaque, down to the last row of its box.
 TEST_F(Renderer, TallSpriteBehindTheBackgroundHidesToItsLastRow) {

@@ -286,15 +286,14 @@ struct BlankLine {
 BlankLine Blank[240];
 
 // What a line of one tile was drawn from, so that the next frame finds it
-// unchanged before it works out the line's place: the registers and the
-// backdrop, the palette's lookups, the pattern table's version, and the tile
+// unchanged before it works out the line's place: the registers, the
+// palette's lookups, the pattern table's version, and the tile
 // rows it read (the tile throughout, one attribute nibble in every byte).
 struct alignas(64) OneTileLine {
     uint64_t nibbles;
     const uint8_t* tiles[2];  // the row in its page and, wrapping onto the other, in that one
     uint32_t registers;       // $2001, $2000, the X scroll and the arrangement
     int32_t scroll_y;
-    uint32_t backdrop;
     uint32_t palette;   // Palette.version
     uint32_t patterns;  // PatternVersion of its table
     uint8_t table;      // 0 or 1
@@ -351,7 +350,6 @@ void note_one_tile(OneTileLine& one, const LinePlace& p, uint32_t key, bool seco
     one.opaque = uint8_t(row[0] | row[8]);
     one.registers = line_registers();
     one.scroll_y = PpuRegisters.ScrollY;
-    one.backdrop = BackdropPixel;
     one.palette = Palette.version;
     one.table = (PpuRegisters.PpuControl & PpuControlBackgroundTable) ? 1 : 0;
     one.patterns = PatternVersion[one.table];
@@ -589,14 +587,15 @@ namespace {
 // A line of one tile drawn from the same as in the frame before: only the
 // blocks sprites covered since are written again.
 bool same_one_tile_line(OneTileLine& one, uint32_t line) {
+    // A line is noted only where it was drawn by fill_tiles, which leaves its
+    // pixels in Blank; changes of the mapper or of SimdDecodeOn forget both.
     const BlankLine& blank = Blank[line];
     if (one.registers != line_registers() || one.scroll_y != PpuRegisters.ScrollY ||
-        one.backdrop != BackdropPixel || one.patterns != PatternVersion[one.table] ||
-        !blank.valid || MapperWatchesTiles || !SimdDecodeOn)
+        one.patterns != PatternVersion[one.table])
         return false;
     const uint8_t mask = PpuRegisters.PpuMask;
-    const uint32_t tint = PpuTint(mask);
-    line_palette(tint);
+    const uint32_t tint = UNLIKELY(mask & (PpuMaskGreyscale | PpuMaskEmphasis)) ? PpuTint(mask) : 0;
+    line_palette(tint);  // the palette's bytes (the backdrop's among them) as noted
     if (one.palette != Palette.version ||
         !row_of_one_tile(one.tiles[0], one.row, one.attribute_shift, one.tile, one.nibbles) ||
         (one.tiles[1] &&
@@ -608,10 +607,11 @@ bool same_one_tile_line(OneTileLine& one, uint32_t line) {
     LineBackdrop[line] = backdrop;
     uint32_t* L = FramePixels + line * FramePitch;
     PpuRegisters.AddressAtRest = 0;  // rendering moves the address on
+    const __m128i a = blank.a, b = blank.b;  // held in registers over the stores
     for (uint32_t blocks = SpriteCoveredBlocks[line]; blocks; blocks &= blocks - 1) {
         uint32_t* block = L + 8 * uint32_t(__builtin_ctz(blocks));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(block), blank.a);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 4), blank.b);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block), a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 4), b);
     }
     SpriteCoveredBlocks[line] = 0;
     if (blank.clipped)

@@ -606,7 +606,7 @@ bool same_one_tile_line(OneTileLine& one, uint32_t line) {
         tint ? TintedPalettes[tint][BackgroundPalette[0]] : uint32_t(BackdropPixel);
     LineBackdrop[line] = backdrop;
     uint32_t* L = FramePixels + line * FramePitch;
-    PpuRegisters.AddressAtRest = 0;  // rendering moves the address on
+    PpuRegisters.AddressAtRest = 0;          // rendering moves the address on
     const __m128i a = blank.a, b = blank.b;  // held in registers over the stores
     for (uint32_t blocks = SpriteCoveredBlocks[line]; blocks; blocks &= blocks - 1) {
         uint32_t* block = L + 8 * uint32_t(__builtin_ctz(blocks));

@@ -24,6 +24,16 @@ protected:
         unlock_frame_surfaces();
         PoweredMachine::TearDown();
     }
+    // The backdrop $21, background colour 1 $16 and sprite colour 1 $30.
+    static void set_colours() {
+        MachineState.InVblank = 1;
+        set_address(0x3F00);
+        write(0x2007, 0x21);
+        write(0x2007, 0x16);
+        set_address(0x3F11);
+        write(0x2007, 0x30);
+        set_address(0x2000);
+    }
     static void draw_lines() {
         for (MachineState.Scanline = 0; MachineState.Scanline < 240; ++MachineState.Scanline)
             RenderBackgroundLine();
@@ -75,13 +85,7 @@ TEST_F(Renderer, SpriteMemoryWrittenDuringTheFrameAndLinesWithoutBackground) {
 // The left-edge clip: the background's eight left pixels show the backdrop
 // (not the right eight), and sprites there are hidden.
 TEST_F(Renderer, LeftEdgeClipShowsTheBackdropAndHidesSprites) {
-    MachineState.InVblank = 1;
-    set_address(0x3F00);
-    write(0x2007, 0x21);
-    write(0x2007, 0x16);  // background colour 1
-    set_address(0x3F11);
-    write(0x2007, 0x30);  // sprite colour 1
-    set_address(0x2000);
+    set_colours();
     const uint8_t sprite[4] = {9, 1, 0x00, 4};
     std::memcpy(SpriteRam, sprite, 4);
     BuildSpriteTables();
@@ -117,13 +121,7 @@ TEST_F(Renderer, SpriteZeroHitsUpToColumn254) {
 // A tall sprite behind the background is hidden wherever the background is
 // opaque, down to the last row of its box.
 TEST_F(Renderer, TallSpriteBehindTheBackgroundHidesToItsLastRow) {
-    MachineState.InVblank = 1;
-    set_address(0x3F00);
-    write(0x2007, 0x21);
-    write(0x2007, 0x16);  // background colour 1
-    set_address(0x3F11);
-    write(0x2007, 0x30);  // sprite colour 1
-    set_address(0x2000);
+    set_colours();
     std::memset(PpuMemory + 0x0011, 0, 7);     // tile 1: its top row alone opaque
     std::memset(PpuMemory + 0x0020, 0xFF, 8);  // tiles 2 and 3: the sprite, opaque
     std::memset(PpuMemory + 0x0030, 0xFF, 8);

@@ -275,6 +275,16 @@ inline void drop_drawn(uint32_t line) {
     if (d.misses < 5) ++d.misses;
 }
 
+// Writes the 8-pixel blocks of line L that the bits of blocks name with the
+// pixels a (the left four) and b.
+inline void write_blocks(uint32_t* L, uint32_t blocks, __m128i a, __m128i b) {
+    for (; blocks; blocks &= blocks - 1) {
+        uint32_t* block = L + 8 * uint32_t(__builtin_ctz(blocks));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block), a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 4), b);
+    }
+}
+
 // What a line of one tile left in the picture: that tile's pixels throughout
 // (the left eight the backdrop when clipped), except the 8-pixel blocks
 // that sprites were laid on since (SpriteCoveredBlocks).
@@ -375,11 +385,7 @@ __attribute__((target("ssse3"))) void fill_tiles(uint32_t key, uint32_t fx, cons
     BlankLine& last = Blank[line];
     const __m128i same = _mm_and_si128(_mm_cmpeq_epi32(last.a, a), _mm_cmpeq_epi32(last.b, b));
     if (last.valid && last.clipped == clipped && _mm_movemask_epi8(same) == 0xFFFF) {
-        for (uint32_t blocks = SpriteCoveredBlocks[line]; blocks; blocks &= blocks - 1) {
-            uint32_t* block = L + 8 * uint32_t(__builtin_ctz(blocks));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(block), a);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 4), b);
-        }
+        write_blocks(L, SpriteCoveredBlocks[line], a, b);
     } else {
 #pragma GCC unroll 32
         for (uint32_t x = 0; x < 256; x += 8) {
@@ -400,11 +406,7 @@ __attribute__((noinline)) void fill_colour(uint32_t pixel, uint32_t* L, uint32_t
     BlankLine& last = Blank[line];
     const __m128i same = _mm_and_si128(_mm_cmpeq_epi32(last.a, a), _mm_cmpeq_epi32(last.b, a));
     if (last.valid && !last.clipped && _mm_movemask_epi8(same) == 0xFFFF) {
-        for (uint32_t blocks = SpriteCoveredBlocks[line]; blocks; blocks &= blocks - 1) {
-            uint32_t* block = L + 8 * uint32_t(__builtin_ctz(blocks));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(block), a);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 4), a);
-        }
+        write_blocks(L, SpriteCoveredBlocks[line], a, a);
         return;
     }
 #pragma GCC unroll 32
@@ -608,11 +610,7 @@ bool same_one_tile_line(OneTileLine& one, uint32_t line) {
     uint32_t* L = FramePixels + line * FramePitch;
     PpuRegisters.AddressAtRest = 0;          // rendering moves the address on
     const __m128i a = blank.a, b = blank.b;  // held in registers over the stores
-    for (uint32_t blocks = SpriteCoveredBlocks[line]; blocks; blocks &= blocks - 1) {
-        uint32_t* block = L + 8 * uint32_t(__builtin_ctz(blocks));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(block), a);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 4), b);
-    }
+    write_blocks(L, SpriteCoveredBlocks[line], a, b);
     SpriteCoveredBlocks[line] = 0;
     if (blank.clipped)
         for (uint32_t x = 0; x < 8; ++x) L[x] = backdrop;
